@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Set-up, build and test entry point.
+#   ./build.sh run    install what is missing, build, run the main job
+#   ./build.sh test   install what is missing, build, run the whole test suite
+#   ./build.sh asan   the suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   ./build.sh tsan   the threaded parts under ThreadSanitizer
+#   ./build.sh fuzz [SECONDS]  build the libFuzzer targets with clang, run each for SECONDS (default 60)
+#   ./build.sh bench  build and run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+top=$PWD
+jobs=$(nproc)
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libboost-serialization-dev libboost-regex-dev
+  libusb-1.0-0-dev libhidapi-dev libudev-dev umockdev libumockdev-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  fonts-noto-cjk fonts-liberation
+)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+configure_build() { # dir [cmake args...]
+  local dir=$1; shift
+  cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() { # dir
+  ctest --test-dir "$1" --output-on-failure -j "$jobs" --timeout 600
+}
+
+cmd=${1:-test}
+install_missing
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+case "$cmd" in
+  run)
+    configure_build build
+    build/apps/varnex2-judge --params examples/panel.xml --frames examples/frames.csv --png build/judge.png
+    echo "Node map written to build/judge.png"
+    ;;
+  test)
+    configure_build build
+    run_tests build
+    ;;
+  asan)
+    configure_build build-asan -DVARNEX2_SANITIZE=address,undefined -DVARNEX2_BUILD_BENCHMARKS=OFF
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
+    ;;
+  tsan)
+    configure_build build-tsan -DVARNEX2_SANITIZE=thread -DVARNEX2_BUILD_BENCHMARKS=OFF
+    TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+    ;;
+  fuzz)
+    secs=${2:-60}
+    CC=clang CXX=clang++ configure_build build-fuzz -DVARNEX2_BUILD_FUZZERS=ON -DVARNEX2_BUILD_TESTS=OFF \
+      -DVARNEX2_BUILD_BENCHMARKS=OFF -DVARNEX2_SANITIZE=address,undefined
+    for f in build-fuzz/fuzz/*/fuzz_*; do
+      [ -x "$f" ] || continue
+      name=$(basename "$f")
+      corpus=build-fuzz/corpus/$name
+      mkdir -p "$corpus"
+      [ -d "fuzz/corpus/$name" ] && cp -n fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null || true
+      echo "== $name for ${secs}s"
+      "$f" -max_total_time="$secs" -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>&1 | tail -5
+    done
+    ;;
+  bench)
+    configure_build build-bench -DCMAKE_BUILD_TYPE=Release -DVARNEX2_BUILD_TESTS=OFF
+    for b in build-bench/bench/*/bench_*; do [ -x "$b" ] && "$b"; done
+    ;;
+  *) echo "usage: $0 run|test|asan|tsan|fuzz [SECONDS]|bench" >&2; exit 64 ;;
+esac
