@@ -1,0 +1,902 @@
+#include "judging/node_map.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdlib>
+#include <cstdio>
+#include <limits>
+
+namespace varnex2::judging {
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+constexpr Rgb kWhite = MakeRgb(255, 255, 255);
+constexpr Rgb kRed = MakeRgb(255, 0, 0);
+constexpr Rgb kBlue = MakeRgb(0, 0, 255);
+constexpr Rgb kGrey = MakeRgb(128, 128, 128);
+
+// Label texts and statistics texts stay well below this; reserving it keeps
+// Evaluate from reallocating them in steady state.
+constexpr std::size_t kLabelCapacity = 96;
+constexpr std::size_t kStatisticsCapacity = 384;
+
+__extension__ typedef unsigned __int128 Uint128;
+
+std::int32_t ClampToInt32(double v) {
+  if (!(v == v)) return 0;  // NaN
+  if (v >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+  if (v <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(v);
+}
+
+std::int32_t ClampToInt32(std::int64_t v) {
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+// Line number at a list position; a position outside the list (an area left
+// over from a larger map) stands for itself.
+int LineNumberAt(const std::vector<GridLine>& lines, int pos) {
+  if (pos >= 0 && static_cast<std::size_t>(pos) < lines.size()) return lines[static_cast<std::size_t>(pos)].nNumber;
+  return pos;
+}
+
+void ApplyFlagOp(std::int32_t& flags, std::int32_t value, FlagOp op) {
+  switch (op) {
+    case FlagOp::Set: flags = value; break;
+    case FlagOp::Or: flags |= value; break;
+    case FlagOp::Clear: flags &= ~value; break;
+  }
+}
+
+// Largest k with k*k*n <= sumSquares, i.e. trunc(sqrt(sumSquares / n)).
+std::int64_t IntegerRootOfMean(Uint128 sumSquares, std::int64_t n) {
+  const Uint128 un = static_cast<Uint128>(n);
+  double approx = std::sqrt(static_cast<double>(sumSquares) / static_cast<double>(n));
+  std::int64_t k = approx > 9.0e18 ? static_cast<std::int64_t>(9.0e18) : static_cast<std::int64_t>(approx);
+  auto fits = [&](std::int64_t v) {
+    const Uint128 uv = static_cast<Uint128>(v);
+    return uv * uv * un <= sumSquares;
+  };
+  while (k > 0 && !fits(k)) --k;
+  while (fits(k + 1)) ++k;
+  return k;
+}
+
+}  // namespace
+
+// ---- NodeFrame ---------------------------------------------------------------
+
+NodeFrame::NodeFrame(int columns, int rows, std::int32_t fill) { Resize(columns, rows, fill); }
+
+void NodeFrame::Resize(int columns, int rows, std::int32_t fill) {
+  columns_ = std::max(columns, 0);
+  rows_ = std::max(rows, 0);
+  data_.assign(static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_), fill);
+}
+
+void NodeFrame::Fill(std::int32_t value) { std::fill(data_.begin(), data_.end(), value); }
+
+// ---- NodeMap: construction and size ------------------------------------------
+
+NodeMap::NodeMap() {
+  // Four segments of 256: blue->cyan, cyan->green, green->yellow, yellow->red.
+  for (int i = 0; i < 256; ++i) {
+    palette_[static_cast<std::size_t>(i)] = MakeRgb(0, i, 255);
+    palette_[static_cast<std::size_t>(256 + i)] = MakeRgb(0, 255, 255 - i);
+    palette_[static_cast<std::size_t>(512 + i)] = MakeRgb(i, 255, 0);
+    palette_[static_cast<std::size_t>(768 + i)] = MakeRgb(255, 255 - i, 0);
+  }
+  strStatistics.reserve(kStatisticsCapacity);
+  for (auto& label : labels_) label.strText.reserve(kLabelCapacity);
+  notice_.strText.reserve(kLabelCapacity);
+  strWindowText.reserve(16);
+  strLastVerdict.reserve(16);
+}
+
+void NodeMap::SetListener(NodeMapListener* listener) {
+  Lock lock(mutex_);
+  listener_ = listener;
+}
+
+void NodeMap::SetGridSize(int columns, int rows) {
+  if (columns < 0 || rows < 0 || columns > kMaxLines || rows > kMaxLines) return;
+  Lock lock(mutex_);
+  std::vector<GridCell> cells(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
+  for (int c = 0; c < columns; ++c) {
+    for (int r = 0; r < rows; ++r) {
+      GridCell& cell = cells[static_cast<std::size_t>(c) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(r)];
+      cell = GridCell{};
+      if (c < columns_ && r < rows_) cell.dPercent = CellAt(c, r).dPercent;
+    }
+  }
+  cells_.swap(cells);
+  columns_ = columns;
+  rows_ = rows;
+  UpperLimits_.Resize(columns, rows);
+  LowerLimits_.Resize(columns, rows);
+  columnLines_.assign(static_cast<std::size_t>(columns), GridLine{});
+  rowLines_.assign(static_cast<std::size_t>(rows), GridLine{});
+  RebuildLines();
+  LayoutLocked();
+  UpdateColoursLocked();
+}
+
+int NodeMap::Columns() const {
+  Lock lock(mutex_);
+  return columns_;
+}
+
+int NodeMap::Rows() const {
+  Lock lock(mutex_);
+  return rows_;
+}
+
+bool NodeMap::IsEmpty() const {
+  Lock lock(mutex_);
+  return cells_.empty();
+}
+
+void NodeMap::FillValues(std::int32_t value) {
+  Lock lock(mutex_);
+  for (auto& cell : cells_) {
+    cell.nValue = value;
+    cell.nRaw = value;
+  }
+  nResultFlags &= ~(ResultFlag::TOUCH_NG | ResultFlag::KEY_NG);
+  UpdateColoursLocked();
+}
+
+void NodeMap::SetAllOffsets(std::int32_t offset) {
+  Lock lock(mutex_);
+  for (auto& cell : cells_) cell.nOffset = offset;
+  nResultFlags &= ~(ResultFlag::TOUCH_NG | ResultFlag::KEY_NG);
+  UpdateColoursLocked();
+}
+
+void NodeMap::SetAllPercent(double percent) {
+  Lock lock(mutex_);
+  for (auto& cell : cells_) cell.dPercent = percent;
+  UpdateColoursLocked();
+}
+
+void NodeMap::SetNodePercent(int col, int row, double percent) {
+  Lock lock(mutex_);
+  if (!InMap(col, row)) return;
+  CellAt(col, row).dPercent = percent;
+}
+
+int NodeMap::GetNodePercent(int col, int row) const {
+  Lock lock(mutex_);
+  if (!InMap(col, row)) return 0;
+  return ClampToInt32(CellAt(col, row).dPercent);
+}
+
+void NodeMap::SetPercentInRect(int col1, int row1, int col2, int row2, double percent, std::int32_t skipMask) {
+  Lock lock(mutex_);
+  if (!InMap(col1, row1) || !InMap(col2, row2)) return;
+  const auto [c0, c1] = std::minmax(col1, col2);
+  const auto [r0, r1] = std::minmax(row1, row2);
+  for (int c = c0; c <= c1; ++c) {
+    for (int r = r0; r <= r1; ++r) {
+      GridCell& cell = CellAt(c, r);
+      if ((cell.nFlags & skipMask) == 0) cell.dPercent = percent;
+    }
+  }
+}
+
+void NodeMap::SetPercentArray(const NodeFrame& percents) {
+  Lock lock(mutex_);
+  const int cols = std::min(columns_, percents.Columns());
+  const int rows = std::min(rows_, percents.Rows());
+  for (int c = 0; c < cols; ++c)
+    for (int r = 0; r < rows; ++r) CellAt(c, r).dPercent = percents(c, r);
+}
+
+NodeFrame NodeMap::GetPercentArray() const {
+  Lock lock(mutex_);
+  NodeFrame out(columns_, rows_);
+  for (int c = 0; c < columns_; ++c)
+    for (int r = 0; r < rows_; ++r) out(c, r) = ClampToInt32(CellAt(c, r).dPercent);
+  return out;
+}
+
+NodeFrame NodeMap::GetRawFrame() const {
+  Lock lock(mutex_);
+  NodeFrame out(columns_, rows_);
+  for (int c = 0; c < columns_; ++c)
+    for (int r = 0; r < rows_; ++r) out(c, r) = CellAt(c, r).nRaw;
+  return out;
+}
+
+NodeFrame NodeMap::GetFlagsFrame() const {
+  Lock lock(mutex_);
+  NodeFrame out(columns_, rows_);
+  for (int c = 0; c < columns_; ++c)
+    for (int r = 0; r < rows_; ++r) out(c, r) = CellAt(c, r).nFlags;
+  return out;
+}
+
+// ---- Thresholds and limits -------------------------------------------------------
+
+void NodeMap::SetTouchThresholds(std::int32_t low, std::int32_t high) {
+  Lock lock(mutex_);
+  nTouchLow = low;
+  nTouchHigh = high;
+  UpdateColoursLocked();
+}
+
+void NodeMap::SetKeyThresholds(std::int32_t low, std::int32_t high) {
+  Lock lock(mutex_);
+  nKeyLow = low;
+  nKeyHigh = high;
+}
+
+std::int32_t NodeMap::TouchHigh() const { Lock lock(mutex_); return nTouchHigh; }
+std::int32_t NodeMap::TouchLow() const { Lock lock(mutex_); return nTouchLow; }
+std::int32_t NodeMap::KeyHigh() const { Lock lock(mutex_); return nKeyHigh; }
+std::int32_t NodeMap::KeyLow() const { Lock lock(mutex_); return nKeyLow; }
+
+void NodeMap::SetUpperLimits(const NodeFrame& limits) {
+  Lock lock(mutex_);
+  if (limits.Columns() != columns_ || limits.Rows() != rows_) return;
+  UpperLimits_ = limits;
+}
+
+void NodeMap::SetLowerLimits(const NodeFrame& limits) {
+  Lock lock(mutex_);
+  if (limits.Columns() != columns_ || limits.Rows() != rows_) return;
+  LowerLimits_ = limits;
+}
+
+const NodeFrame& NodeMap::UpperLimits() const { Lock lock(mutex_); return UpperLimits_; }
+const NodeFrame& NodeMap::LowerLimits() const { Lock lock(mutex_); return LowerLimits_; }
+
+void NodeMap::SetLegacySampleRange(std::int32_t low, std::int32_t high) {
+  Lock lock(mutex_);
+  nLegacySampleLow = low;
+  nLegacySampleHigh = high;
+}
+
+std::int32_t NodeMap::LegacySampleLow() const { Lock lock(mutex_); return nLegacySampleLow; }
+std::int32_t NodeMap::LegacySampleHigh() const { Lock lock(mutex_); return nLegacySampleHigh; }
+
+// ---- Modes and result word ---------------------------------------------------------
+
+void NodeMap::SetTestModeFlags(std::int32_t flags) { Lock lock(mutex_); nTestModeFlags = flags; }
+std::int32_t NodeMap::TestModeFlags() const { Lock lock(mutex_); return nTestModeFlags; }
+void NodeMap::SetCheckEnables(std::int32_t enables) { Lock lock(mutex_); nCheckEnables = enables; }
+std::int32_t NodeMap::CheckEnables() const { Lock lock(mutex_); return nCheckEnables; }
+void NodeMap::SetResultFlags(std::int32_t flags) { Lock lock(mutex_); nResultFlags = flags; }
+std::int32_t NodeMap::ResultFlags() const { Lock lock(mutex_); return nResultFlags; }
+
+// ---- Areas -------------------------------------------------------------------------
+
+void NodeMap::ClearAreas() {
+  Lock lock(mutex_);
+  areas_.clear();
+  for (auto& cell : cells_) cell.nGroup = 0;
+}
+
+void NodeMap::AddArea(int xStart, int yStart, int xCount, int yCount, int index) {
+  Lock lock(mutex_);
+  if (!((index == 0 && areas_.empty()) || (index == 1 && areas_.size() == 1))) return;
+  GridArea area;
+  area.nFirstCol = yStart;
+  area.nFirstRow = xStart;
+  area.nSecondCol = yStart + yCount - 1;
+  area.nSecondRow = xStart + xCount - 1;
+  area.nHigh = 30000;
+  area.nLow = 10000;
+  area.bEnabled = false;
+  areas_.push_back(std::move(area));
+}
+
+int NodeMap::AppendArea(const GridArea& area) {
+  Lock lock(mutex_);
+  if (areas_.size() >= 2) return -1;
+  areas_.push_back(area);
+  return static_cast<int>(areas_.size()) - 1;
+}
+
+void NodeMap::SetAreaThresholds(std::int32_t high, std::int32_t low, int index) {
+  Lock lock(mutex_);
+  if (index < 0 || static_cast<std::size_t>(index) >= areas_.size()) return;
+  GridArea& area = areas_[static_cast<std::size_t>(index)];
+  if (!area.bEnabled) return;
+  area.nHigh = high;
+  area.nLow = low;
+}
+
+bool NodeMap::GetAreaRect(int index, int& xStart, int& yStart, int& xCount, int& yCount) const {
+  Lock lock(mutex_);
+  if (index < 0 || static_cast<std::size_t>(index) >= areas_.size()) return false;
+  const GridArea& a = areas_[static_cast<std::size_t>(index)];
+  // Normalised: an area dragged from bottom-right to top-left still reports
+  // its top-left corner and positive counts.
+  xStart = std::min(a.nFirstRow, a.nSecondRow);
+  yStart = std::min(a.nFirstCol, a.nSecondCol);
+  xCount = std::abs(a.nSecondRow - a.nFirstRow) + 1;
+  yCount = std::abs(a.nSecondCol - a.nFirstCol) + 1;
+  return true;
+}
+
+const std::vector<GridArea>& NodeMap::Areas() const { Lock lock(mutex_); return areas_; }
+
+int NodeMap::AreaCount() const {
+  Lock lock(mutex_);
+  return static_cast<int>(areas_.size());
+}
+
+GridArea* NodeMap::MutableArea(int index) {
+  Lock lock(mutex_);
+  if (index < 0 || static_cast<std::size_t>(index) >= areas_.size()) return nullptr;
+  return &areas_[static_cast<std::size_t>(index)];
+}
+
+bool NodeMap::AreaLineRange(int index, int& colFirst, int& colLast, int& rowFirst, int& rowLast) const {
+  Lock lock(mutex_);
+  if (index < 0 || static_cast<std::size_t>(index) >= areas_.size()) return false;
+  const GridArea& a = areas_[static_cast<std::size_t>(index)];
+  const int c1 = LineNumberAt(columnLines_, a.nFirstCol);
+  const int c2 = LineNumberAt(columnLines_, a.nSecondCol);
+  const int r1 = LineNumberAt(rowLines_, a.nFirstRow);
+  const int r2 = LineNumberAt(rowLines_, a.nSecondRow);
+  colFirst = std::min(c1, c2);
+  colLast = std::max(c1, c2);
+  rowFirst = std::min(r1, r2);
+  rowLast = std::max(r1, r2);
+  return true;
+}
+
+// ---- Flags and groups ----------------------------------------------------------------
+
+void NodeMap::SetNodeFlags(int col1, int row1, int col2, int row2, std::int32_t value, std::int32_t skipMask,
+                           FlagOp op) {
+  Lock lock(mutex_);
+  if (!InMap(col1, row1) || !InMap(col2, row2)) return;
+  const auto [c0, c1] = std::minmax(col1, col2);
+  const auto [r0, r1] = std::minmax(row1, row2);
+  for (int c = c0; c <= c1; ++c) {
+    for (int r = r0; r <= r1; ++r) {
+      GridCell& cell = CellAt(c, r);
+      if ((cell.nFlags & skipMask) == 0) ApplyFlagOp(cell.nFlags, value, op);
+    }
+  }
+}
+
+void NodeMap::SetAllNodeFlags(std::int32_t value, FlagOp op) {
+  Lock lock(mutex_);
+  for (auto& cell : cells_) ApplyFlagOp(cell.nFlags, value, op);
+}
+
+std::int32_t NodeMap::GetNodeFlags(int col, int row) const {
+  Lock lock(mutex_);
+  if (!InMap(col, row)) return 0;
+  return CellAt(col, row).nFlags;
+}
+
+void NodeMap::SetNodeGroup(int col1, int row1, int col2, int row2, int group) {
+  Lock lock(mutex_);
+  if (!InMap(col1, row1) || !InMap(col2, row2)) return;
+  const auto [c0, c1] = std::minmax(col1, col2);
+  const auto [r0, r1] = std::minmax(row1, row2);
+  for (int c = c0; c <= c1; ++c)
+    for (int r = r0; r <= r1; ++r) CellAt(c, r).nGroup = static_cast<std::uint8_t>(group);
+}
+
+bool NodeMap::StampAreaGroup(int index, int group) {
+  Lock lock(mutex_);
+  int colFirst = 0, colLast = 0, rowFirst = 0, rowLast = 0;
+  if (!AreaLineRange(index, colFirst, colLast, rowFirst, rowLast)) return false;
+  for (int c = 0; c < columns_; ++c) {
+    const GridLine& cl = columnLines_[static_cast<std::size_t>(c)];
+    if (!cl.bVisible || cl.nNumber < colFirst || cl.nNumber > colLast) continue;
+    for (int r = 0; r < rows_; ++r) {
+      const GridLine& rl = rowLines_[static_cast<std::size_t>(r)];
+      if (!rl.bVisible || rl.nNumber < rowFirst || rl.nNumber > rowLast) continue;
+      CellAt(c, r).nGroup = static_cast<std::uint8_t>(group);
+    }
+  }
+  return true;
+}
+
+int NodeMap::GetNodeGroup(int col, int row) const {
+  Lock lock(mutex_);
+  if (!InMap(col, row)) return 0;
+  return CellAt(col, row).nGroup;
+}
+
+// ---- Display ---------------------------------------------------------------------------
+
+void NodeMap::SetDisplayStyle(int style) {
+  Lock lock(mutex_);
+  nDisplayStyle = (style >= kStyleColour && style <= kStyleBackground) ? style : kStyleColour;
+  UpdateColoursLocked();
+}
+
+int NodeMap::GetDisplayStyle() const { Lock lock(mutex_); return nDisplayStyle; }
+
+void NodeMap::UpdateColours() {
+  Lock lock(mutex_);
+  UpdateColoursLocked();
+}
+
+void NodeMap::UpdateColoursLocked() {
+  // 1-2. Range of every group; nodes that are exactly MASK take no part.
+  std::array<std::int32_t, kGroupCount> gmin{};
+  std::array<std::int32_t, kGroupCount> gmax{};
+  std::array<bool, kGroupCount> filled{};
+  for (const auto& cell : cells_) {
+    if (cell.nGroup >= kGroupCount || cell.nFlags == NodeFlag::MASK) continue;
+    const std::size_t g = cell.nGroup;
+    if (!filled[g]) {
+      filled[g] = true;
+      gmin[g] = gmax[g] = cell.nValue;
+    } else {
+      gmin[g] = std::min(gmin[g], cell.nValue);
+      gmax[g] = std::max(gmax[g], cell.nValue);
+    }
+  }
+  if (filled[0]) {
+    nLegendMin = gmin[0];
+    nLegendMax = gmax[0];
+    nLegendMid = static_cast<std::int32_t>((static_cast<std::int64_t>(gmin[0]) + gmax[0]) / 2);
+  }
+
+  // 3. Overrides by test mode, in the order 0x1, 0x2, 0x10.
+  const std::size_t areaGroups = std::min<std::size_t>(areas_.size(), kGroupCount - 1);
+  auto areaRanges = [&] {
+    for (std::size_t k = 1; k <= areaGroups; ++k) {
+      gmin[k] = areas_[k - 1].nLow;
+      gmax[k] = areas_[k - 1].nHigh;
+    }
+  };
+  if (nTestModeFlags & TestMode::THRESHOLD) {
+    areaRanges();
+    gmin[0] = nTouchLow;
+    gmax[0] = nTouchHigh;
+  }
+  if (nTestModeFlags & TestMode::LIMITS) {
+    for (std::size_t k = 1; k <= areaGroups; ++k) {
+      gmin[k] = nLegacySampleLow;
+      gmax[k] = nLegacySampleHigh;
+    }
+    gmin[0] = nTouchLow;
+    gmax[0] = nTouchHigh;
+  }
+  if (nTestModeFlags & TestMode::DIFFERENCE) {
+    areaRanges();
+    gmax[0] = 1024;  // group 0 keeps its own minimum
+  }
+
+  // 4. Scale factor per group.
+  std::array<float, kGroupCount> factor{};
+  for (std::size_t g = 0; g < static_cast<std::size_t>(kGroupCount); ++g) {
+    const std::int64_t span = std::abs(static_cast<std::int64_t>(gmax[g]) - gmin[g]);
+    factor[g] = (filled[g] && span != 0) ? static_cast<float>(kScaleTop) / static_cast<float>(span) : 0.0f;
+  }
+
+  // 5-6. Colour of every node, then the style overrides.
+  const bool difference = (nTestModeFlags & TestMode::DIFFERENCE) != 0;
+  const std::int64_t g0min = gmin[0];
+  const std::int64_t g0span = std::abs(static_cast<std::int64_t>(gmax[0]) - gmin[0]);
+  for (auto& cell : cells_) {
+    switch (nDisplayStyle) {
+      case kStyleMono:
+        cell.crColor = MakeRgb(204, 232, 207);
+        break;
+      case kStyleText:
+        if (!difference) {
+          cell.crColor = MakeRgb(200, 200, 200);
+        } else {
+          const std::int64_t v = cell.nValue;
+          if ((v < 0 ? -v : v) <= 256) {
+            cell.crColor = kWhite;
+          } else {
+            // A zero span cannot scale; such a node counts as fully shaded.
+            const std::int64_t m =
+                g0span == 0 ? 255 : std::clamp<std::int64_t>(((g0min < 0 ? -g0min : g0min) + v) * 255 / g0span, 0, 255);
+            cell.crColor = MakeRgb(255, static_cast<int>(255 - m), static_cast<int>(255 - m));
+          }
+        }
+        break;
+      case kStyleBackground: {
+        Rgb c = MakeRgb(199, 237, 204);
+        if (cell.nFlags & NodeFlag::LOW) c = kBlue;
+        if (cell.nFlags & NodeFlag::HIGH) c = kRed;
+        if (cell.nFlags & NodeFlag::SHORT2) c = MakeRgb(255, 255, 50);
+        if (cell.nFlags & NodeFlag::SHORT1) c = MakeRgb(255, 255, 100);
+        if (cell.nFlags & NodeFlag::SHORT3) c = MakeRgb(255, 255, 0);
+        cell.crColor = c;
+        break;
+      }
+      default: {
+        int w = 0;
+        if (cell.nGroup < kGroupCount) {
+          const std::size_t g = cell.nGroup;
+          const float scaled =
+              static_cast<float>(static_cast<std::int64_t>(cell.nValue) - gmin[g]) * factor[g];
+          w = scaled <= 0.0f ? 0 : (scaled >= static_cast<float>(kScaleTop) ? kScaleTop : static_cast<int>(scaled));
+        }
+        cell.crColor = palette_[static_cast<std::size_t>(w)];
+        break;
+      }
+    }
+  }
+}
+
+std::int32_t NodeMap::LegendMin() const { Lock lock(mutex_); return nLegendMin; }
+std::int32_t NodeMap::LegendMax() const { Lock lock(mutex_); return nLegendMax; }
+std::int32_t NodeMap::LegendMid() const { Lock lock(mutex_); return nLegendMid; }
+void NodeMap::SetLineNumberBase(int base) { Lock lock(mutex_); nLineNumberBase = base; }
+int NodeMap::LineNumberBase() const { Lock lock(mutex_); return nLineNumberBase; }
+void NodeMap::SetFrozen(bool frozen) { Lock lock(mutex_); bFrozen = frozen; }
+bool NodeMap::IsFrozen() const { Lock lock(mutex_); return bFrozen; }
+
+void NodeMap::SetShowHeaders(bool show) {
+  Lock lock(mutex_);
+  bShowHeaders = show;
+  LayoutLocked();
+}
+
+bool NodeMap::ShowHeaders() const { Lock lock(mutex_); return bShowHeaders; }
+
+// ---- Layout and hit-testing ---------------------------------------------------------------
+
+void NodeMap::RebuildLines() {
+  for (std::size_t i = 0; i < columnLines_.size(); ++i) {
+    columnLines_[i] = GridLine{};
+    columnLines_[i].nNumber = static_cast<std::int32_t>(i);
+  }
+  for (std::size_t i = 0; i < rowLines_.size(); ++i) {
+    rowLines_[i] = GridLine{};
+    rowLines_[i].nNumber = static_cast<std::int32_t>(i);
+  }
+}
+
+void NodeMap::Layout(int clientWidth, int clientHeight) {
+  Lock lock(mutex_);
+  clientWidth_ = std::max(clientWidth, 0);
+  clientHeight_ = std::max(clientHeight, 0);
+  if (bShowHeaders) RebuildLines();
+  LayoutLocked();
+}
+
+void NodeMap::LayoutLocked() {
+  int n = 0;
+  int m = 0;
+  for (const auto& line : columnLines_) n += line.bVisible ? 1 : 0;
+  for (const auto& line : rowLines_) m += line.bVisible ? 1 : 0;
+  const double W = clientWidth_;
+  const double H = clientHeight_;
+  headerWidth_ = bShowHeaders ? clientWidth_ / (n + 1) : 0;
+  headerHeight_ = bShowHeaders ? clientHeight_ / (m + 1) : 0;
+  const double hw = headerWidth_;
+  const double hh = headerHeight_;
+  const double cp = n > 0 ? (W - hw) / n : 0.0;
+  const double rp = m > 0 ? (H - hh) / m : 0.0;
+  const double top = 0.0;  // client top
+
+  std::vector<double> colX(columnLines_.size(), -1.0);
+  std::vector<double> rowY(rowLines_.size(), -1.0);
+  int k = 0;
+  for (std::size_t i = 0; i < columnLines_.size(); ++i) {
+    GridLine& line = columnLines_[i];
+    if (!line.bVisible) {
+      line.rcHeader = Rect{};
+      continue;
+    }
+    const double x = hw + k++ * cp;
+    colX[i] = x;
+    line.rcHeader = Rect{static_cast<int>(x), static_cast<int>(top + 1), static_cast<int>(x + cp - 2),
+                         static_cast<int>(top + rp - 2)};
+  }
+  k = 0;
+  for (std::size_t i = 0; i < rowLines_.size(); ++i) {
+    GridLine& line = rowLines_[i];
+    if (!line.bVisible) {
+      line.rcHeader = Rect{};
+      continue;
+    }
+    const double y = hh + k++ * rp;
+    rowY[i] = y;
+    line.rcHeader = Rect{2, static_cast<int>(y), static_cast<int>(hw - 2), static_cast<int>(y + rp)};
+  }
+  for (int c = 0; c < columns_; ++c) {
+    for (int r = 0; r < rows_; ++r) {
+      GridCell& cell = CellAt(c, r);
+      const double x = colX[static_cast<std::size_t>(c)];
+      const double y = rowY[static_cast<std::size_t>(r)];
+      if (x < 0.0 || y < 0.0) {
+        cell.rcNode = Rect{};
+        continue;
+      }
+      cell.rcNode = Rect{static_cast<int>(x), static_cast<int>(y), static_cast<int>(x + cp + 1),
+                         static_cast<int>(y + rp + 1)};
+    }
+  }
+}
+
+Rect NodeMap::ClientRect() const {
+  Lock lock(mutex_);
+  return Rect{0, 0, clientWidth_, clientHeight_};
+}
+
+int NodeMap::HeaderWidth() const { Lock lock(mutex_); return headerWidth_; }
+int NodeMap::HeaderHeight() const { Lock lock(mutex_); return headerHeight_; }
+
+Rect NodeMap::LegendRect() const {
+  Lock lock(mutex_);
+  return Rect{0, 0, headerWidth_, headerHeight_};
+}
+
+NodePos NodeMap::HitTest(int x, int y, bool visibleOnly) const {
+  Lock lock(mutex_);
+  for (int c = 0; c < columns_; ++c) {
+    if (visibleOnly && !columnLines_[static_cast<std::size_t>(c)].bVisible) continue;
+    for (int r = 0; r < rows_; ++r) {
+      if (visibleOnly && !rowLines_[static_cast<std::size_t>(r)].bVisible) continue;
+      if (CellAt(c, r).rcNode.Contains(x, y)) return NodePos{c, r};
+    }
+  }
+  return NodePos{};
+}
+
+const GridCell& NodeMap::Cell(int col, int row) const {
+  Lock lock(mutex_);
+  return CellAt(col, row);
+}
+
+const std::vector<GridLine>& NodeMap::ColumnLines() const { Lock lock(mutex_); return columnLines_; }
+const std::vector<GridLine>& NodeMap::RowLines() const { Lock lock(mutex_); return rowLines_; }
+
+// ---- Labels ------------------------------------------------------------------------------
+
+void NodeMap::SetLabel(int index, const std::string& text, bool shown, Rgb textColour, Rgb background) {
+  if (index < 1 || index > 4) return;
+  Lock lock(mutex_);
+  GridLabel& label = labels_[static_cast<std::size_t>(index - 1)];
+  label.strText.assign(text);
+  label.bShown = shown;
+  label.crText = textColour;
+  label.crBack = background;
+}
+
+void NodeMap::SetNoticeLabel(const std::string& text, bool shown, Rgb textColour, Rgb background) {
+  Lock lock(mutex_);
+  notice_.strText.assign(text);
+  notice_.bShown = shown;
+  notice_.crText = textColour;
+  notice_.crBack = background;
+}
+
+const GridLabel& NodeMap::StatisticsLabel(int index) const {
+  static const GridLabel kNone{};
+  if (index < 1 || index > 4) return kNone;
+  Lock lock(mutex_);
+  return labels_[static_cast<std::size_t>(index - 1)];
+}
+
+const GridLabel& NodeMap::NoticeLabel() const { Lock lock(mutex_); return notice_; }
+
+void NodeMap::SetStatLabel(int index, const char* text, Rgb colour) {
+  GridLabel& label = labels_[static_cast<std::size_t>(index - 1)];
+  label.strText.assign(text);
+  label.bShown = true;
+  label.crText = colour;
+  label.crBack = kWhite;
+}
+
+void NodeMap::HideStatLabel(int index) {
+  GridLabel& label = labels_[static_cast<std::size_t>(index - 1)];
+  label.strText.clear();
+  label.bShown = false;
+}
+
+// ---- Statistics settings -------------------------------------------------------------------
+
+void NodeMap::SetStatisticsSettings(const StatisticsSettings& settings) { Lock lock(mutex_); stats_ = settings; }
+StatisticsSettings NodeMap::GetStatisticsSettings() const { Lock lock(mutex_); return stats_; }
+
+#define VARNEX2_STAT_ACCESSORS(Type, Name)                                   \
+  void NodeMap::Set##Name(Type v) { Lock lock(mutex_); stats_.Name = v; } \
+  Type NodeMap::Get##Name() const { Lock lock(mutex_); return stats_.Name; }
+
+VARNEX2_STAT_ACCESSORS(bool, ScreenThresholdEnable)
+VARNEX2_STAT_ACCESSORS(std::int32_t, RawdataMax)
+VARNEX2_STAT_ACCESSORS(bool, RawdataMaxEnable)
+VARNEX2_STAT_ACCESSORS(std::int32_t, RawdataMin)
+VARNEX2_STAT_ACCESSORS(bool, RawdataMinEnable)
+VARNEX2_STAT_ACCESSORS(std::int32_t, RawdataRange)
+VARNEX2_STAT_ACCESSORS(bool, RawdataRangeEnable)
+VARNEX2_STAT_ACCESSORS(std::int32_t, RawdataVariance)
+VARNEX2_STAT_ACCESSORS(bool, RawdataVarianceEnable)
+VARNEX2_STAT_ACCESSORS(std::int32_t, RawdataRangeDiscardVariance)
+VARNEX2_STAT_ACCESSORS(bool, RawdataRangeDiscardVarianceEnable)
+VARNEX2_STAT_ACCESSORS(std::int32_t, ViewMode)
+
+#undef VARNEX2_STAT_ACCESSORS
+
+// ---- Statistics --------------------------------------------------------------------------------
+
+// The set: nodes between an area's corner line numbers (visible lines only), or
+// the whole map when there is no area; MASK nodes left out. The spread is the
+// population standard deviation around the integer average, truncated.
+bool NodeMap::GatherStatistics(int area, std::int32_t& max, std::int32_t& min, std::int32_t& average,
+                               std::int32_t* spread) const {
+  int colFirst = 0, colLast = 0, rowFirst = 0, rowLast = 0;
+  if (areas_.empty()) {
+    if (area != 0) return false;
+    colFirst = rowFirst = std::numeric_limits<int>::min();
+    colLast = rowLast = std::numeric_limits<int>::max();
+  } else if (!AreaLineRange(area, colFirst, colLast, rowFirst, rowLast)) {
+    return false;
+  }
+  auto selected = [&](int c, int r) {
+    const GridLine& cl = columnLines_[static_cast<std::size_t>(c)];
+    const GridLine& rl = rowLines_[static_cast<std::size_t>(r)];
+    return cl.bVisible && rl.bVisible && cl.nNumber >= colFirst && cl.nNumber <= colLast && rl.nNumber >= rowFirst &&
+           rl.nNumber <= rowLast && (CellAt(c, r).nFlags & NodeFlag::MASK) == 0;
+  };
+  std::int64_t count = 0;
+  std::int64_t sum = 0;
+  std::int32_t hi = 0;
+  std::int32_t lo = 0;
+  for (int c = 0; c < columns_; ++c) {
+    for (int r = 0; r < rows_; ++r) {
+      if (!selected(c, r)) continue;
+      const std::int32_t v = CellAt(c, r).nValue;
+      if (count == 0) {
+        hi = lo = v;
+      } else {
+        hi = std::max(hi, v);
+        lo = std::min(lo, v);
+      }
+      sum += v;
+      ++count;
+    }
+  }
+  if (count == 0) {
+    max = min = average = -1;
+    if (spread) *spread = -1;
+    return true;
+  }
+  const std::int64_t avg = sum / count;
+  max = hi;
+  min = lo;
+  average = static_cast<std::int32_t>(avg);
+  if (spread) {
+    Uint128 squares = 0;
+    for (int c = 0; c < columns_; ++c) {
+      for (int r = 0; r < rows_; ++r) {
+        if (!selected(c, r)) continue;
+        const std::int64_t d = CellAt(c, r).nValue - avg;
+        const std::uint64_t ad = static_cast<std::uint64_t>(d < 0 ? -d : d);
+        squares += static_cast<Uint128>(ad) * ad;
+      }
+    }
+    *spread = ClampToInt32(IntegerRootOfMean(squares, count));
+  }
+  return true;
+}
+
+bool NodeMap::GetStatistics(int area, std::int32_t& max, std::int32_t& min, std::int32_t& average,
+                            std::int32_t& spread) const {
+  Lock lock(mutex_);
+  return GatherStatistics(area, max, min, average, &spread);
+}
+
+bool NodeMap::GetStatisticsBrief(int area, std::int32_t& max, std::int32_t& min, std::int32_t& average) const {
+  Lock lock(mutex_);
+  return GatherStatistics(area, max, min, average, nullptr);
+}
+
+std::string NodeMap::StatisticsText() const {
+  Lock lock(mutex_);
+  return strStatistics;
+}
+
+// ---- Judging ---------------------------------------------------------------------------------------
+
+bool NodeMap::AdjacentHigh(int col, int row, std::int32_t value, double p) const {
+  (void)col;
+  (void)row;
+  (void)value;
+  (void)p;
+  return false;
+}
+
+bool NodeMap::AdjacentLow(int col, int row, std::int32_t value, double p) const {
+  (void)col;
+  (void)row;
+  (void)value;
+  (void)p;
+  return false;
+}
+
+void NodeMap::NodePass(int col, int row) { (void)col; (void)row; }
+
+void NodeMap::StatisticsChecks(int& titleParam, int& statusParam) {
+  titleParam = 0;
+  statusParam = 0;
+}
+
+void NodeMap::Evaluate(const NodeFrame& frame) { (void)frame; }
+
+void NodeMap::MarkPinFault(int result, int type, int rowLine, int colLine) {
+  (void)result;
+  (void)type;
+  (void)rowLine;
+  (void)colLine;
+}
+
+const char* NodeMap::VerdictFor(std::int32_t resultFlags) {
+  const char* text = "";
+  if ((resultFlags & ~ResultFlag::EVALUATION_SHOWN) == 0) return "PASS";
+  if (resultFlags & (ResultFlag::TOUCH_NG | ResultFlag::KEY_NG)) text = "FAIL";
+  if (resultFlags & ResultFlag::SHORT_FOUND) text = "FAIL";
+  if (resultFlags & ResultFlag::SHORT_LINE_NOT_FOUND) text = "";
+  return text;
+}
+
+const std::string& NodeMap::FixVerdict() {
+  Lock lock(mutex_);
+  strWindowText.assign(VerdictFor(nResultFlags));
+  CountVerdict();
+  return strWindowText;
+}
+
+void NodeMap::CountVerdict() {
+  Lock lock(mutex_);
+  if (strWindowText == "PASS") ++nColorGridCounter_Pass;
+  if (strWindowText == "FAIL") ++nColorGridCounter_Fail;
+  if (strWindowText != strLastVerdict) {
+    nColorGridCounter_Pass = 0;
+    nColorGridCounter_Fail = 0;
+  }
+  strLastVerdict.assign(strWindowText);
+}
+
+std::string NodeMap::GetVerdictText() const { Lock lock(mutex_); return strWindowText; }
+std::string NodeMap::LastVerdict() const { Lock lock(mutex_); return strLastVerdict; }
+std::int32_t NodeMap::GetColorGridCounterPass() const { Lock lock(mutex_); return nColorGridCounter_Pass; }
+std::int32_t NodeMap::GetColorGridCounterFail() const { Lock lock(mutex_); return nColorGridCounter_Fail; }
+
+std::string NodeMap::NodeLabelText(std::int32_t flags) {
+  const char* part1 = "";
+  if (flags & NodeFlag::KEY) part1 = "KEY";
+  if (flags & NodeFlag::ZERO) part1 = "ZERO";
+  if (flags & NodeFlag::MASK) part1 = "MASK";
+  const char* part2 = "";
+  if (flags & NodeFlag::SHORT_ANY) part2 = "SHORT";
+  if (flags & NodeFlag::OPEN) part2 = "OPEN";
+  if (flags & NodeFlag::LOW) part2 = "LOW";
+  if (flags & NodeFlag::HIGH) part2 = "HIGH";
+  const char* part3 = "";
+  if (flags & NodeFlag::PASS) part3 = "PASS";
+  if (flags & NodeFlag::FAIL) part3 = "FAIL";
+  if (flags & NodeFlag::MASK) part2 = part3 = "";
+  std::string text(part1);
+  text += part2;
+  text += part3;
+  return text;
+}
+
+char NodeMap::OverlayLetter(std::int32_t flags) {
+  char letter = '\0';
+  if (flags & NodeFlag::LOW) letter = 'L';
+  if (flags & NodeFlag::HIGH) letter = 'H';
+  if (flags & NodeFlag::OPEN) letter = 'O';
+  if (flags & NodeFlag::SHORT2) letter = 'G';
+  if (flags & NodeFlag::SHORT1) letter = 'V';
+  if (flags & NodeFlag::SHORT3) letter = 'S';
+  if (flags & NodeFlag::PASS) letter = 'P';
+  if (flags & NodeFlag::FAIL) letter = 'F';
+  return letter;
+}
+
+}  // namespace varnex2::judging
