@@ -1,0 +1,33 @@
+#pragma once
+// Fixed identity values of the simulated test box's firmware.
+
+#include <cstdint>
+#include <string_view>
+
+namespace varnex2::sim {
+
+// Controller function.
+inline constexpr std::uint16_t kControllerVendorId = 0x03EB;
+inline constexpr std::uint16_t kControllerProductId = 0x212C;
+inline constexpr std::string_view kControllerManufacturer = "Atmel";
+inline constexpr std::string_view kControllerProduct = "Atmel maXTouch Control";
+inline constexpr std::uint8_t kControllerInterface = 1;
+inline constexpr std::uint8_t kControllerInEndpoint = 0x81;
+inline constexpr std::uint8_t kControllerOutEndpoint = 0x02;
+
+// Bridge function. The manufacturer string is the 15-character text the bridge firmware
+// reports; the station looks the bridge up by it.
+inline constexpr std::uint16_t kBridgeVendorId = 0x04B4;
+inline constexpr std::uint16_t kBridgeProductId = 0xE006;
+inline constexpr std::string_view kBridgeManufacturer = "VarnexTestBox01";
+inline constexpr std::string_view kBridgeProduct = "ZorvatBridgeV4";
+static_assert(kBridgeManufacturer.size() == 15);
+
+// The 10 ASCII bytes the bridge requires in bytes 8..17 of a SetConfigBits frame.
+inline constexpr std::string_view kBridgeConfigSignature = "VNX2SIGN01";
+static_assert(kBridgeConfigSignature.size() == 10);
+
+// The only configuration page of the bridge the station addresses.
+inline constexpr std::uint8_t kBridgeConfigPage = 249;
+
+}  // namespace varnex2::sim

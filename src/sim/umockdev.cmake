@@ -1,0 +1,1 @@
+# The umockdev adapter's targets (owned by its engineer).

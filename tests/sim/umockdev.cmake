@@ -1,0 +1,1 @@
+# Tests of the umockdev adapter (owned by its engineer).
