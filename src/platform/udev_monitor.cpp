@@ -1,0 +1,193 @@
+// DeviceMonitor on a libudev monitor, with Windows-style interface paths synthesised from sysfs.
+
+#include <libudev.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/device_monitor.h"
+#include "platform/udev_event_path.h"
+
+namespace varnex2::platform {
+namespace {
+
+constexpr int kPollSliceMs = 100;
+
+std::string PropertyOrEmpty(udev_device* dev, const char* key) {
+  const char* v = udev_device_get_property_value(dev, key);
+  return v != nullptr ? v : "";
+}
+
+std::string SysattrOrEmpty(udev_device* dev, const char* key) {
+  if (dev == nullptr) return "";
+  const char* v = udev_device_get_sysattr_value(dev, key);
+  return v != nullptr ? v : "";
+}
+
+int ParseHex(const std::string& text, int fallback) {
+  if (text.empty()) return fallback;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 16);
+  return end == text.c_str() ? fallback : static_cast<int>(v);
+}
+
+// Fills ids, interface number and class from the USB ancestors of `dev` (sysfs attributes), or
+// from the uevent's PRODUCT / INTERFACE properties when the attributes are gone.
+void ReadUsbFacts(udev_device* dev, bool isInterface, UdevEventFacts& facts) {
+  udev_device* usbDevice = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
+  udev_device* usbInterface =
+      isInterface ? dev : udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_interface");
+  facts.vendorId = ParseHex(SysattrOrEmpty(usbDevice, "idVendor"), -1);
+  facts.productId = ParseHex(SysattrOrEmpty(usbDevice, "idProduct"), -1);
+  facts.interfaceCount = ParseHex(SysattrOrEmpty(usbDevice, "bNumInterfaces"), -1);
+  facts.interfaceNumber = ParseHex(SysattrOrEmpty(usbInterface, "bInterfaceNumber"), -1);
+  facts.interfaceClass = ParseHex(SysattrOrEmpty(usbInterface, "bInterfaceClass"), -1);
+  if (usbDevice != nullptr) facts.deviceSyspath = udev_device_get_syspath(usbDevice);
+
+  // PRODUCT=vid/pid/bcd and INTERFACE=class/subclass/protocol (hexadecimal, no padding).
+  if (isInterface && (facts.vendorId < 0 || facts.productId < 0)) {
+    unsigned vid = 0, pid = 0;
+    if (std::sscanf(PropertyOrEmpty(dev, "PRODUCT").c_str(), "%x/%x", &vid, &pid) == 2) {
+      facts.vendorId = static_cast<int>(vid);
+      facts.productId = static_cast<int>(pid);
+    }
+  }
+  if (isInterface && facts.interfaceClass < 0) {
+    unsigned cls = 0;
+    if (std::sscanf(PropertyOrEmpty(dev, "INTERFACE").c_str(), "%u", &cls) == 1) {
+      facts.interfaceClass = static_cast<int>(cls);
+    }
+  }
+}
+
+class UdevMonitor final : public DeviceMonitor {
+ public:
+  ~UdevMonitor() override { Stop(); }
+
+  int Start(DeviceEventCallback callback) override {
+    std::lock_guard lock(startStop_);
+    if (thread_.joinable()) return -1;
+    udev_ = udev_new();
+    if (udev_ == nullptr) return -1;
+    monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
+    if (monitor_ == nullptr) {
+      Release();
+      return -1;
+    }
+    udev_monitor_filter_add_match_subsystem_devtype(monitor_, "usb", nullptr);
+    udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr);
+    if (udev_monitor_enable_receiving(monitor_) < 0) {
+      Release();
+      return -1;
+    }
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+      Release();
+      return -1;
+    }
+    callback_ = std::move(callback);
+    stop_.store(false);
+    thread_ = std::thread([this] { Run(); });
+    return 0;
+  }
+
+  void Stop() override {
+    std::lock_guard lock(startStop_);
+    if (!thread_.joinable()) return;
+    stop_.store(true);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = write(wakeFd_, &one, sizeof one);
+    thread_.join();
+    callback_ = nullptr;
+    Release();
+  }
+
+ private:
+  void Release() {
+    if (wakeFd_ >= 0) close(wakeFd_);
+    wakeFd_ = -1;
+    if (monitor_ != nullptr) udev_monitor_unref(monitor_);
+    monitor_ = nullptr;
+    if (udev_ != nullptr) udev_unref(udev_);
+    udev_ = nullptr;
+    known_.clear();
+  }
+
+  void Run() {
+    const int monitorFd = udev_monitor_get_fd(monitor_);
+    while (!stop_.load()) {
+      pollfd fds[2] = {{monitorFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+      const int rc = poll(fds, 2, kPollSliceMs);
+      if (stop_.load()) break;
+      if (rc <= 0 || (fds[0].revents & POLLIN) == 0) continue;
+      udev_device* dev = udev_monitor_receive_device(monitor_);
+      if (dev == nullptr) continue;
+      Handle(dev);
+      udev_device_unref(dev);
+    }
+  }
+
+  void Handle(udev_device* dev) {
+    const char* action = udev_device_get_action(dev);
+    const char* subsystem = udev_device_get_subsystem(dev);
+    const char* syspath = udev_device_get_syspath(dev);
+    if (action == nullptr || subsystem == nullptr || syspath == nullptr) return;
+    const std::string act = action;
+    if (act != "add" && act != "remove") return;  // bind/unbind/change are no arrivals
+
+    UdevEventFacts facts;
+    facts.syspath = syspath;
+    const std::string sub = subsystem;
+    const char* devtype = udev_device_get_devtype(dev);
+    if (sub == "hidraw") {
+      facts.kind = UdevNodeKind::Hidraw;
+    } else if (sub == "usb" && devtype != nullptr && std::string(devtype) == "usb_interface") {
+      facts.kind = UdevNodeKind::UsbInterface;
+    } else {
+      return;
+    }
+
+    std::optional<DeviceEvent> event;
+    if (act == "add") {
+      ReadUsbFacts(dev, facts.kind == UdevNodeKind::UsbInterface, facts);
+      event = MakeDeviceEvent(facts, DeviceEventKind::Arrival);
+      if (event) known_[facts.syspath] = *event;
+    } else {
+      // Attributes are usually gone by now: report what was known at arrival.
+      auto it = known_.find(facts.syspath);
+      if (it != known_.end()) {
+        event = it->second;
+        known_.erase(it);
+      } else {
+        ReadUsbFacts(dev, facts.kind == UdevNodeKind::UsbInterface, facts);
+        event = MakeDeviceEvent(facts, DeviceEventKind::Arrival);
+      }
+      if (event) event->kind = DeviceEventKind::Removal;
+    }
+    if (event && callback_) callback_(*event);
+  }
+
+  std::mutex startStop_;
+  udev* udev_ = nullptr;
+  udev_monitor* monitor_ = nullptr;
+  int wakeFd_ = -1;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  DeviceEventCallback callback_;
+  std::map<std::string, DeviceEvent> known_;  // syspath → event of its arrival (monitor thread only)
+};
+
+}  // namespace
+
+std::unique_ptr<DeviceMonitor> CreateUdevMonitor() { return std::make_unique<UdevMonitor>(); }
+
+}  // namespace varnex2::platform
