@@ -802,36 +802,237 @@ std::string NodeMap::StatisticsText() const {
 
 // ---- Judging ---------------------------------------------------------------------------------------
 
-bool NodeMap::AdjacentHigh(int col, int row, std::int32_t value, double p) const {
-  (void)col;
-  (void)row;
-  (void)value;
-  (void)p;
-  return false;
-}
+// Neighbours compared by the adjacent-point rule, by the node's place on the
+// touch area's rectangle; the first matching case decides.
+namespace {
+enum Neighbour : unsigned { kLeft = 1, kUp = 2, kRight = 4, kDown = 8 };
 
-bool NodeMap::AdjacentLow(int col, int row, std::int32_t value, double p) const {
-  (void)col;
-  (void)row;
-  (void)value;
-  (void)p;
-  return false;
+unsigned NeighbourSet(int col, int row, int colFirst, int colLast, int rowFirst, int rowLast) {
+  if (col == colFirst) {
+    if (row == rowFirst) return kRight | kDown;
+    if (row == rowLast) return kUp | kRight;
+    return kUp | kRight | kDown;
+  }
+  if (col == colLast) {
+    if (row == rowFirst) return kLeft | kDown;
+    if (row == rowLast) return kLeft | kUp;
+    return kLeft | kUp | kDown;
+  }
+  if (row == rowFirst) return kLeft | kRight | kDown;
+  if (row == rowLast) return kLeft | kUp | kRight;
+  return kLeft | kUp | kRight | kDown;
 }
+}  // namespace
 
-void NodeMap::NodePass(int col, int row) { (void)col; (void)row; }
+void NodeMap::Evaluate(const NodeFrame& frame) {
+  if (frame.Columns() <= 0) return;
+  int titleParam = 0;
+  int statusParam = -1;  // -1: not posted
+  NodeMapListener* listener = nullptr;
+  {
+    Lock lock(mutex_);
+    nResultFlags &= ~(ResultFlag::TOUCH_NG | ResultFlag::KEY_NG);
+    const int cols = std::min(frame.Columns(), columns_);
+    const int rows = std::min(frame.Rows(), rows_);
+
+    // Store the whole frame first, so that the adjacent-point rule compares every
+    // node with this frame's neighbours (a neighbour outside the frame keeps its
+    // stored value) and the verdict never depends on the previous frame.
+    for (int c = 0; c < cols; ++c) {
+      for (int r = 0; r < rows; ++r) {
+        GridCell& cell = CellAt(c, r);
+        const std::int32_t v = frame(c, r);
+        cell.nRaw = v;
+        cell.nValue = static_cast<std::int32_t>(static_cast<std::uint32_t>(cell.nOffset) + static_cast<std::uint32_t>(v));
+      }
+    }
+
+    // Adjacent-point rule: only with an enabled touch area.
+    const bool adjacent = (nTestModeFlags & TestMode::ADJACENT) && !areas_.empty() && areas_[0].bEnabled;
+    int colFirst = 0, colLast = 0, rowFirst = 0, rowLast = 0;
+    if (adjacent) AreaLineRange(0, colFirst, colLast, rowFirst, rowLast);
+
+    const bool threshold = (nTestModeFlags & TestMode::THRESHOLD) != 0;
+    const bool limits = (nTestModeFlags & TestMode::LIMITS) != 0;
+    const bool checkZero = (nCheckEnables & CheckEnable::ZERO) != 0;
+    const bool checkHigh = (nCheckEnables & CheckEnable::HIGH) != 0;
+    const bool checkLow = (nCheckEnables & CheckEnable::LOW) != 0;
+
+    auto neighbourValue = [&](int c, int r, std::int32_t& out) {
+      if (!InMap(c, r)) return false;
+      const GridCell& n = CellAt(c, r);
+      if ((n.nFlags & NodeFlag::TOUCH) == 0) return false;
+      out = n.nValue;
+      return true;
+    };
+    // Compares the compared neighbours of [c][r] with a bound: above (HIGH) or below (LOW).
+    auto anyNeighbour = [&](int c, int r, double bound, bool above) {
+      const unsigned set = NeighbourSet(c, r, colFirst, colLast, rowFirst, rowLast);
+      const int dc[4] = {-1, 0, 1, 0};
+      const int dr[4] = {0, -1, 0, 1};
+      for (int i = 0; i < 4; ++i) {
+        if ((set & (1u << i)) == 0) continue;
+        std::int32_t nv = 0;
+        if (!neighbourValue(c + dc[i], r + dr[i], nv)) continue;
+        if (above ? static_cast<double>(nv) > bound : static_cast<double>(nv) < bound) return true;
+      }
+      return false;
+    };
+
+    for (int c = 0; c < cols; ++c) {
+      for (int r = 0; r < rows; ++r) {
+        GridCell& cell = CellAt(c, r);
+        const std::int32_t value = cell.nValue;
+        if (checkZero) {
+          cell.nFlags &= ~NodeFlag::ZERO;
+          if (value == 0) cell.nFlags |= NodeFlag::ZERO;
+        }
+        const bool touch = (cell.nFlags & NodeFlag::TOUCH) && !(cell.nFlags & NodeFlag::ZERO);
+        const bool key = (cell.nFlags & NodeFlag::KEY) && !(cell.nFlags & NodeFlag::ZERO);
+        // Percentage in units of 0.01 %, truncated to an integer.
+        const double p = adjacent && touch ? std::trunc(cell.dPercent) : 0.0;
+
+        if (checkHigh) {
+          cell.nFlags &= ~NodeFlag::HIGH;
+          bool touchHit = false;
+          bool keyHit = false;
+          if (touch) {
+            if (threshold && value > nTouchHigh) touchHit = true;
+            if (limits && value > UpperLimits_(c, r)) touchHit = true;
+            if (adjacent && anyNeighbour(c, r, std::trunc(value * (p / 10000.0 + 1.0)), true)) touchHit = true;
+          }
+          if (key) {
+            if (threshold && value > nKeyHigh) keyHit = true;
+            if (limits && value > UpperLimits_(c, r)) keyHit = true;
+          }
+          if (touchHit || keyHit) cell.nFlags |= NodeFlag::HIGH;
+          if (touchHit) nResultFlags |= ResultFlag::TOUCH_NG;
+          if (keyHit) nResultFlags |= ResultFlag::KEY_NG;
+        }
+        if (checkLow) {
+          cell.nFlags &= ~NodeFlag::LOW;
+          bool touchHit = false;
+          bool keyHit = false;
+          if (touch) {
+            if (threshold && value < nTouchLow) touchHit = true;
+            if (limits && value < LowerLimits_(c, r)) touchHit = true;
+            if (adjacent && anyNeighbour(c, r, std::trunc((1.0 - p / 10000.0) * value), false)) touchHit = true;
+          }
+          if (key) {
+            if (threshold && value < nKeyLow) keyHit = true;
+            if (limits && value < LowerLimits_(c, r)) keyHit = true;
+          }
+          if (touchHit || keyHit) cell.nFlags |= NodeFlag::LOW;
+          if (touchHit) nResultFlags |= ResultFlag::TOUCH_NG;
+          if (keyHit) nResultFlags |= ResultFlag::KEY_NG;
+        }
+      }
+    }
+
+    if (stats_.ScreenThresholdEnable) {
+      StatisticsChecks(titleParam, statusParam);
+    } else {
+      for (int i = 1; i <= 4; ++i) HideStatLabel(i);
+      strStatistics.clear();
+      titleParam = 0;
+      statusParam = -1;
+    }
+    UpdateColoursLocked();
+    listener = listener_;
+  }
+  // Posted, never waited for: notify after the lock is released.
+  if (listener) {
+    listener->OnShowTitleStats(titleParam);
+    if (statusParam >= 0) listener->OnShowStatusStats(statusParam);
+  }
+}
 
 void NodeMap::StatisticsChecks(int& titleParam, int& statusParam) {
-  titleParam = 0;
-  statusParam = 0;
+  strStatistics.clear();
+  std::int32_t max = -1, min = -1, average = -1, spread = -1;
+  GatherStatistics(0, max, min, average, &spread);
+  const bool labels = (stats_.ViewMode & ViewModeBit::LABELS) != 0;
+  char text[96];
+
+  auto report = [&](int label, bool ng, Rgb okColour) {
+    const Rgb colour = ng ? kRed : okColour;
+    if (labels) SetStatLabel(label, text, colour);
+    strStatistics.append(text);
+  };
+
+  if (stats_.RawdataMaxEnable) {
+    const bool ng = max > stats_.RawdataMax;
+    std::snprintf(text, sizeof text, ng ? "最大值=%d(NG) " : "最大值=%d ", static_cast<int>(max));
+    if (ng) nResultFlags |= ResultFlag::TOUCH_NG;
+    report(1, ng, kBlue);
+  } else {
+    HideStatLabel(1);
+  }
+  if (stats_.RawdataMinEnable) {
+    const bool ng = min < stats_.RawdataMin;
+    std::snprintf(text, sizeof text, ng ? "最小值=%d(NG) " : "最小值=%d ", static_cast<int>(min));
+    if (ng) nResultFlags |= ResultFlag::TOUCH_NG;
+    report(2, ng, kBlue);
+  } else {
+    HideStatLabel(2);
+  }
+  const std::int64_t range = static_cast<std::int64_t>(max) - min;
+  if (stats_.RawdataRangeEnable) {
+    const bool ng = range > stats_.RawdataRange;
+    std::snprintf(text, sizeof text, ng ? "最大-最小值=%" PRId64 "(NG) " : "最大-最小值=%" PRId64 " ", range);
+    if (ng) nResultFlags |= ResultFlag::TOUCH_NG;
+    report(3, ng, kBlue);
+  } else {
+    HideStatLabel(3);
+  }
+  if (stats_.RawdataRangeDiscardVarianceEnable && range <= stats_.RawdataRangeDiscardVariance) {
+    std::snprintf(text, sizeof text, "均方差=%d(忽略) ", static_cast<int>(spread));
+    report(4, false, kGrey);
+  } else if (stats_.RawdataVarianceEnable) {
+    const bool ng = spread > stats_.RawdataVariance;
+    std::snprintf(text, sizeof text, ng ? "均方差=%d(NG) " : "均方差=%d ", static_cast<int>(spread));
+    if (ng) nResultFlags |= ResultFlag::TOUCH_NG;
+    report(4, ng, kBlue);
+  } else {
+    HideStatLabel(4);
+  }
+  if (!labels)
+    for (int i = 1; i <= 4; ++i) HideStatLabel(i);
+
+  titleParam = (stats_.ViewMode & ViewModeBit::TITLE) ? 1 : 0;
+  statusParam = (stats_.ViewMode & ViewModeBit::STATUS) ? 1 : 0;
 }
 
-void NodeMap::Evaluate(const NodeFrame& frame) { (void)frame; }
-
 void NodeMap::MarkPinFault(int result, int type, int rowLine, int colLine) {
-  (void)result;
-  (void)type;
-  (void)rowLine;
-  (void)colLine;
+  Lock lock(mutex_);
+  for (auto& cell : cells_) cell.nFlags &= ~NodeFlag::SHORT_ANY;
+  if (result == 0) {
+    nResultFlags &= ~(ResultFlag::SHORT_FOUND | ResultFlag::SHORT_LINE_NOT_FOUND);
+    return;
+  }
+  std::int32_t flag = 0;
+  if (type == 1) flag = NodeFlag::SHORT1;
+  if (type == 2) flag = NodeFlag::SHORT2;
+  if (type == 3) flag = NodeFlag::SHORT3;
+
+  if (rowLine > 0) {
+    bool found = false;
+    for (int r = 0; r < rows_; ++r) {
+      if (rowLines_[static_cast<std::size_t>(r)].nNumber != rowLine - 1) continue;
+      found = true;
+      for (int c = 0; c < columns_; ++c) CellAt(c, r).nFlags |= flag;
+    }
+    nResultFlags |= found ? ResultFlag::SHORT_FOUND : ResultFlag::SHORT_LINE_NOT_FOUND;
+  }
+  if (colLine > 0) {
+    bool found = false;
+    for (int c = 0; c < columns_; ++c) {
+      if (columnLines_[static_cast<std::size_t>(c)].nNumber != colLine - 1) continue;
+      found = true;
+      for (int r = 0; r < rows_; ++r) CellAt(c, r).nFlags |= flag;
+    }
+    nResultFlags |= found ? ResultFlag::SHORT_FOUND : ResultFlag::SHORT_LINE_NOT_FOUND;
+  }
 }
 
 const char* NodeMap::VerdictFor(std::int32_t resultFlags) {

@@ -405,9 +405,6 @@ class NodeMap {
   void UpdateColoursLocked();
   bool GatherStatistics(int area, std::int32_t& max, std::int32_t& min, std::int32_t& average,
                         std::int32_t* spread) const;
-  void NodePass(int col, int row);
-  bool AdjacentHigh(int col, int row, std::int32_t value, double p) const;
-  bool AdjacentLow(int col, int row, std::int32_t value, double p) const;
   void StatisticsChecks(int& titleParam, int& statusParam);
   void SetStatLabel(int index, const char* text, Rgb colour);
   void HideStatLabel(int index);
