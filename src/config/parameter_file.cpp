@@ -1,0 +1,591 @@
+#include "config/parameter_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include <boost/archive/xml_iarchive.hpp>
+#include <boost/serialization/nvp.hpp>
+#include <boost/serialization/vector.hpp>
+
+namespace varnex2::config::detail {
+
+// Allocator that refuses more than kMaxElementValues items. Boost's vector loader reserves the
+// declared count before reading any item; with this max_size() a huge count fails with
+// std::length_error before anything is allocated.
+template <class T>
+struct CountLimitAllocator {
+    using value_type = T;
+
+    CountLimitAllocator() = default;
+    template <class U>
+    CountLimitAllocator(const CountLimitAllocator<U>&) noexcept
+    {
+    }
+
+    T* allocate(std::size_t n)
+    {
+        if (n > kMaxElementValues) throw std::length_error("element count");
+        return std::allocator<T>{}.allocate(n);
+    }
+    void deallocate(T* p, std::size_t n) noexcept { std::allocator<T>{}.deallocate(p, n); }
+    std::size_t max_size() const noexcept { return kMaxElementValues; }
+
+    template <class U>
+    bool operator==(const CountLimitAllocator<U>&) const noexcept
+    {
+        return true;
+    }
+};
+
+using BoundedIntVector = std::vector<int32_t, CountLimitAllocator<int32_t>>;
+
+}  // namespace varnex2::config::detail
+
+// Read the bounded vector exactly as Boost reads std::vector<int32_t> (no class information of its
+// own, collection traits of a vector of a primitive type).
+namespace boost::serialization {
+template <>
+struct implementation_level<varnex2::config::detail::BoundedIntVector> {
+    typedef mpl::integral_c_tag tag;
+    typedef mpl::int_<object_serializable> type;
+    BOOST_STATIC_CONSTANT(int, value = object_serializable);
+};
+}  // namespace boost::serialization
+
+namespace varnex2::config {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+constexpr const char* kHeader =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n"
+    "<!DOCTYPE boost_serialization>\r\n"
+    "<boost_serialization signature=\"serialization::archive\" version=\"14\">\r\n";
+constexpr const char* kFooter = "</boost_serialization>\r\n";
+constexpr const char* kClassAttributes = " class_id=\"0\" tracking_level=\"0\" version=\"0\"";
+
+class ArchiveWriter {
+public:
+    ArchiveWriter() { text_ = kHeader; }
+
+    void Element(const char* name, std::span<const int32_t> values)
+    {
+        text_ += '<';
+        text_ += name;
+        if (bFirst_) {
+            // The vector type's class information goes with its first occurrence only.
+            text_ += kClassAttributes;
+            bFirst_ = false;
+        }
+        text_ += ">\r\n\t<count>";
+        AppendNumber(static_cast<int64_t>(values.size()));
+        text_ += "</count>\r\n\t<item_version>0</item_version>\r\n";
+        for (int32_t v : values) {
+            text_ += "\t<item>";
+            AppendNumber(v);
+            text_ += "</item>\r\n";
+        }
+        text_ += "</";
+        text_ += name;
+        text_ += ">\r\n";
+    }
+
+    void Element(const char* name, std::initializer_list<int32_t> values)
+    {
+        Element(name, std::span<const int32_t>(values.begin(), values.size()));
+    }
+
+    // Shape element, then one element per row; an array with a zero extent has no rows.
+    void Array(const char* shapeName, const char* rowName, const Int32Array2D& a)
+    {
+        Element(shapeName, {a.Rows(), a.Cols()});
+        if (a.Empty()) return;
+        for (int32_t r = 0; r < a.Rows(); ++r) Element(rowName, a.Row(r));
+    }
+
+    void Array(const char* shapeName, const char* rowName, const Int32Array3D& a)
+    {
+        Element(shapeName, {a.Pages(), a.Rows(), a.Cols()});
+        if (a.Empty()) return;
+        for (int32_t s = 0; s < a.Pages(); ++s) {
+            for (int32_t r = 0; r < a.Rows(); ++r) Element(rowName, a.Row(s, r));
+        }
+    }
+
+    std::string Finish()
+    {
+        text_ += kFooter;
+        return std::move(text_);
+    }
+
+private:
+    void AppendNumber(int64_t v)
+    {
+        char buf[24];
+        const auto res = std::to_chars(std::begin(buf), std::end(buf), v);
+        text_.append(buf, res.ptr);
+    }
+
+    std::string text_;
+    bool bFirst_ = true;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+constexpr const char* kMsgFormatError = "参数文件格式错误,载入失败！";
+
+// The archive as Boost reads it, except that its end is not parsed on destruction: Boost parses
+// the root's end tag in the destructor and an exception there (a stream cut inside that tag)
+// would end the process. All data has been read by then; a missing end tag is accepted, as
+// Boost accepts it.
+class StationXmlArchive : public boost::archive::xml_iarchive {
+public:
+    explicit StationXmlArchive(std::istream& is) : xml_iarchive(is, boost::archive::no_header) { init(); }
+};
+
+// Boost compares the signature only up to the length found in the file and does not refuse
+// archive versions newer than its own; both are checked here.
+std::optional<std::string> CheckArchiveHeader(std::string_view text, unsigned nLibraryVersion)
+{
+    constexpr std::string_view kRoot = "<boost_serialization";
+    const std::size_t nStart = text.find(kRoot);
+    if (nStart == std::string_view::npos) return std::string("no archive root");
+    const std::size_t nEnd = text.find('>', nStart);
+    const std::string_view tag = text.substr(nStart, nEnd == std::string_view::npos ? text.npos : nEnd - nStart);
+    if (tag.find("signature=\"serialization::archive\"") == std::string_view::npos) {
+        return std::string("invalid signature");
+    }
+    constexpr std::string_view kVersionAttr = "version=\"";
+    const std::size_t nVersion = tag.find(kVersionAttr);
+    if (nVersion != std::string_view::npos) {
+        unsigned nFileVersion = 0;
+        const char* first = tag.data() + nVersion + kVersionAttr.size();
+        const auto res = std::from_chars(first, tag.data() + tag.size(), nFileVersion);
+        if (res.ec == std::errc{} && nFileVersion > nLibraryVersion) return std::string("unsupported version");
+    }
+    return std::nullopt;
+}
+
+// Thrown inside this file only; LoadParameterText turns it into a message.
+struct FormatError {
+    std::string strDetail;
+};
+
+std::string Num(int64_t v) { return std::to_string(v); }
+
+// Reads the top-level elements in order. Their names are not compared (the archive checks the
+// nested "count", "item_version" and "item" names only); the expected names label messages.
+class ElementReader {
+public:
+    ElementReader(StationXmlArchive& ar, std::istringstream& is, std::string_view text)
+        : ar_(ar), is_(is), text_(text)
+    {
+    }
+
+    std::vector<int32_t> Read(const std::string& label)
+    {
+        ++nIndex_;
+        const std::size_t nStart = Position();
+        detail::BoundedIntVector values;
+        try {
+            ar_ >> boost::serialization::make_nvp(label.c_str(), values);
+        } catch (const std::length_error&) {
+            throw FormatError{Where(label, nStart) + "：数值个数超过上限 " + Num(kMaxElementValues)};
+        } catch (const std::exception& e) {
+            is_.clear();
+            const std::size_t nFailed = Position();
+            if (OnlyEndRemains(nStart)) throw FormatError{"缺少第 " + Num(nIndex_) + " 个元素 " + label + "（文件提前结束）"};
+            throw FormatError{Where(label, nFailed) + "：XML 格式错误（" + e.what() + "）"};
+        }
+        return std::vector<int32_t>(values.begin(), values.end());
+    }
+
+    std::vector<int32_t> ReadExact(const std::string& label, std::size_t nExpected)
+    {
+        const std::size_t nStart = Position();
+        std::vector<int32_t> values = Read(label);
+        if (values.size() != nExpected) {
+            throw FormatError{Where(label, nStart) + "：数值个数为 " + Num(static_cast<int64_t>(values.size())) +
+                              "，应为 " + Num(static_cast<int64_t>(nExpected))};
+        }
+        return values;
+    }
+
+    Int32Array2D Read2D(const char* shapeName, const char* rowName, int32_t nMaxRows, int32_t nMaxCols)
+    {
+        const std::size_t nStart = Position();
+        const std::vector<int32_t> shape = ReadExact(shapeName, 2);
+        CheckShape(shapeName, nStart, shape, {nMaxRows, nMaxCols});
+        const int32_t nRows = shape[0], nCols = shape[1];
+        std::vector<int32_t> values;
+        if (nRows > 0 && nCols > 0) {
+            for (int32_t r = 0; r < nRows; ++r) {
+                const std::vector<int32_t> row = ReadExact(std::string(rowName) + "[" + Num(r) + "]",
+                                                           static_cast<std::size_t>(nCols));
+                values.insert(values.end(), row.begin(), row.end());
+            }
+        }
+        Int32Array2D a;
+        a.Assign(nRows, nCols, std::move(values));
+        return a;
+    }
+
+    Int32Array3D Read3D(const char* shapeName, const char* rowName, int32_t nMaxPages, int32_t nMaxRows,
+                        int32_t nMaxCols)
+    {
+        const std::size_t nStart = Position();
+        const std::vector<int32_t> shape = ReadExact(shapeName, 3);
+        CheckShape(shapeName, nStart, shape, {nMaxPages, nMaxRows, nMaxCols});
+        const int32_t nPages = shape[0], nRows = shape[1], nCols = shape[2];
+        std::vector<int32_t> values;
+        if (nPages > 0 && nRows > 0 && nCols > 0) {
+            for (int32_t s = 0; s < nPages; ++s) {
+                for (int32_t r = 0; r < nRows; ++r) {
+                    const std::vector<int32_t> row = ReadExact(
+                        std::string(rowName) + "[" + Num(s) + "][" + Num(r) + "]", static_cast<std::size_t>(nCols));
+                    values.insert(values.end(), row.begin(), row.end());
+                }
+            }
+        }
+        Int32Array3D a;
+        a.Assign(nPages, nRows, nCols, std::move(values));
+        return a;
+    }
+
+    std::string Where(const std::string& label, std::size_t nPos) const
+    {
+        return "第 " + Num(nIndex_) + " 个元素 " + label + "（第 " + Num(LineAt(nPos)) + " 行）";
+    }
+
+private:
+    void CheckShape(const char* shapeName, std::size_t nStart, const std::vector<int32_t>& shape,
+                    std::initializer_list<int32_t> limits) const
+    {
+        std::string strShape, strLimit;
+        bool bBad = false;
+        auto limit = limits.begin();
+        for (std::size_t i = 0; i < shape.size(); ++i, ++limit) {
+            if (shape[i] < 0 || shape[i] > *limit) bBad = true;
+            strShape += (i ? " × " : "") + Num(shape[i]);
+            strLimit += (i ? " × " : "") + Num(*limit);
+        }
+        if (bBad) {
+            throw FormatError{Where(shapeName, nStart) + "：数组形状 " + strShape + " 超出范围（0 至 " + strLimit + "）"};
+        }
+    }
+
+    std::size_t Position()
+    {
+        const std::streampos pos = is_.tellg();
+        if (pos < 0) return text_.size();
+        return std::min(static_cast<std::size_t>(pos), text_.size());
+    }
+
+    // 1-based line of the first non-blank character at or after nPos.
+    int64_t LineAt(std::size_t nPos) const
+    {
+        while (nPos < text_.size() && (text_[nPos] == ' ' || text_[nPos] == '\t' || text_[nPos] == '\r' ||
+                                       text_[nPos] == '\n')) {
+            ++nPos;
+        }
+        nPos = std::min(nPos, text_.size());
+        int64_t nLine = 1;
+        for (std::size_t i = 0; i < nPos; ++i) nLine += text_[i] == '\n';
+        return nLine;
+    }
+
+    // True when nothing but blanks and the root's end tag follow nPos.
+    bool OnlyEndRemains(std::size_t nPos) const
+    {
+        std::string_view rest = text_.substr(std::min(nPos, text_.size()));
+        const auto first = rest.find_first_not_of(" \t\r\n");
+        if (first == std::string_view::npos) return true;
+        rest.remove_prefix(first);
+        constexpr std::string_view kEnd = "</boost_serialization";
+        return rest.substr(0, kEnd.size()) == kEnd;
+    }
+
+    StationXmlArchive& ar_;
+    std::istringstream& is_;
+    std::string_view text_;
+    int nIndex_ = 0;
+};
+
+// The controller holds origins and sizes as bytes; a value outside 0..255 cannot be stored there
+// and would come back as something else at the next read-back.
+void CheckAreaRange(const char* name, const std::vector<int32_t>& v)
+{
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (v[i] < 0 || v[i] > 255) {
+            throw FormatError{std::string("元素 ") + name + "：起始值与尺寸须在 0 至 255 之间（第 " +
+                              Num(static_cast<int64_t>(i) + 1) + " 个数值为 " + Num(v[i]) + "）"};
+        }
+    }
+}
+
+ParameterFileStatus LoadText(std::string_view text, const PanelConfig& current, const ControllerFacts& controller,
+                             const ProgramVersion& program, PanelConfig& out, std::string& message)
+{
+    std::istringstream is{std::string(text)};
+    std::optional<StationXmlArchive> archive;
+    try {
+        archive.emplace(is);
+    } catch (const std::exception& e) {
+        message = std::string(kMsgFormatError) + "\n文件头无效（" + e.what() + "）";
+        return ParameterFileStatus::kFormatError;
+    }
+    if (const auto error = CheckArchiveHeader(text, boost::archive::BOOST_ARCHIVE_VERSION())) {
+        message = std::string(kMsgFormatError) + "\n文件头无效（" + *error + "）";
+        return ParameterFileStatus::kFormatError;
+    }
+
+    PanelConfig candidate = current;
+    try {
+        ElementReader reader(*archive, is, text);
+
+        const std::vector<int32_t> version = reader.ReadExact("VERSION", 4);
+        const ProgramVersion fileVersion{version[0], version[1], version[2], version[3]};
+        const ProgramVersion ownVersion{program.nMajor, program.nMinor & 0xFF, program.nBuild,
+                                        program.nRevision & 0xFF};
+        if (PackProgramVersion(fileVersion) > PackProgramVersion(ownVersion)) {
+            message = kMsgVersionTooNew;
+            return ParameterFileStatus::kVersionTooNew;
+        }
+
+        const std::vector<int32_t> panel = reader.ReadExact("PANEL", 7);
+        const std::vector<int32_t> key = reader.ReadExact("KEY", 8);
+        const std::vector<int32_t> uiConfig = reader.ReadExact("CONFIG", 2);
+        const std::vector<int32_t> marks = reader.ReadExact("MARK", 5 * kUserMarkCount);
+        const std::vector<int32_t> testMode = reader.ReadExact("TESTMODE", 2);
+        const std::vector<int32_t> screen = reader.ReadExact("PANELCTL", ScreenLevelSettings::kCount);
+        Int32Array2D adjacent = reader.Read2D("ADJACRNYARRYEXT", "ADJACRNYARRY", kMaxFileLines, kMaxFileLines);
+        SampleLimitSet& limits = candidate.sampleLimits;
+        limits.sampleFrames = reader.Read3D("OFFSETMODERAWDATAARRYDIMS", "OFFSETMODERAWDATAARRY", kMaxFileSamples,
+                                            kMaxFileLines, kMaxFileLines);
+        limits.rawAvg = reader.Read2D("OFFSETMODERAWDATAAVGDIMS", "OFFSETMODERAWDATAAVG", kMaxFileLines, kMaxFileLines);
+        limits.rawUpper =
+            reader.Read2D("OFFSETMODERAWDATAUPPERDIMS", "OFFSETMODERAWDATAUPPER", kMaxFileLines, kMaxFileLines);
+        limits.rawLower =
+            reader.Read2D("OFFSETMODERAWDATALOWERDIMS", "OFFSETMODERAWDATALOWER", kMaxFileLines, kMaxFileLines);
+        limits.sampleList = reader.Read2D("OFFSETMODESAMPLELISTDIMS", "OFFSETMODESAMPLELIST", kMaxFileSamples + 1,
+                                          static_cast<int32_t>(kMaxElementValues));
+        limits.paraList = reader.Read2D("OFFSETMODEPARALISTDIMS", "OFFSETMODEPARALIST", kMaxFileLines,
+                                        static_cast<int32_t>(kMaxElementValues));
+        const std::vector<int32_t> other = reader.ReadExact("OFFSETMODEOTHERPARA", 4);
+
+        CheckAreaRange("PANEL", panel);
+        CheckAreaRange("KEY", key);
+
+        AreaParams& t = candidate.touchArea;
+        t.nXOrigin = panel[0];
+        t.nYOrigin = panel[1];
+        t.nXSize = panel[2];
+        t.nYSize = panel[3];
+        t.nGain = static_cast<uint8_t>(panel[4]);
+        t.bEnable = 1;
+        t.nThresUpper = static_cast<uint16_t>(panel[5]);
+        t.nThresLower = static_cast<uint16_t>(panel[6]);
+
+        AreaParams& k = candidate.keyArea;
+        k.nXOrigin = key[0];
+        k.nYOrigin = key[1];
+        k.nXSize = key[2];
+        k.nYSize = key[3];
+        k.nGain = static_cast<uint8_t>(key[4]);
+        k.bEnable = static_cast<uint8_t>(key[5]);
+        k.nThresUpper = static_cast<uint16_t>(key[6]);
+        k.nThresLower = static_cast<uint16_t>(key[7]);
+
+        candidate.nUiColorMode = static_cast<uint8_t>(uiConfig[0] & 0x3);
+        candidate.nLegacyTestMode = static_cast<uint8_t>(uiConfig[1] & 0x3);
+
+        // A mark is taken only when its slot carries its own index; the spare bits stay.
+        for (int i = 0; i < kUserMarkCount; ++i) {
+            const int32_t* m = &marks[static_cast<std::size_t>(5 * i)];
+            if (m[0] != i) continue;
+            UserMark& mark = candidate.marks[static_cast<std::size_t>(i)];
+            mark.nType = static_cast<uint8_t>(m[1] & 0x3);
+            mark.bEnable = static_cast<uint8_t>(m[2] & 0x1);
+            mark.nX = static_cast<uint8_t>(m[3] & 0x1F);
+            mark.nY = static_cast<uint8_t>(m[4] & 0x3F);
+        }
+
+        candidate.nTestModeFlags = static_cast<uint32_t>(testMode[0]);
+        std::array<int32_t, ScreenLevelSettings::kCount> screenValues{};
+        std::copy(screen.begin(), screen.end(), screenValues.begin());
+        candidate.screen = ScreenLevelSettings::FromArray(screenValues);
+        candidate.adjacentPercent = std::move(adjacent);
+        limits.nLimitMode = other[0];
+        limits.nPercentX100 = other[1];
+        limits.nOffsetUpper = other[2];
+        limits.nOffsetLower = other[3];
+    } catch (const FormatError& e) {
+        message = std::string(kMsgFormatError) + "\n" + e.strDetail;
+        return ParameterFileStatus::kFormatError;
+    }
+
+    const ValidationResult valid = ValidatePanelConfig(candidate.touchArea, candidate.keyArea, controller.nMatrixXSize,
+                                                       controller.nMatrixYSize, controller.nFirmwareVersion);
+    if (valid.nCode != kValidOk) {
+        message = valid.strMessage;
+        return ParameterFileStatus::kInvalidAreas;
+    }
+    out = std::move(candidate);
+    message = kMsgLoadSucceeded;
+    return ParameterFileStatus::kOk;
+}
+
+std::atomic<unsigned> g_nTempCounter{0};
+
+}  // namespace
+
+int32_t PackProgramVersion(const ProgramVersion& v)
+{
+    uint32_t n = static_cast<uint32_t>(v.nMajor);
+    n = (n << 8) | static_cast<uint32_t>(v.nMinor);
+    n = (n << 8) | static_cast<uint32_t>(v.nBuild);
+    n = (n << 8) | static_cast<uint32_t>(v.nRevision);
+    return static_cast<int32_t>(n);
+}
+
+std::string WriteParameterFile(const PanelConfig& c, const ProgramVersion& version)
+{
+    ArchiveWriter w;
+    w.Element("VERSION", {version.nMajor, version.nMinor & 0xFF, version.nBuild, version.nRevision & 0xFF});
+    const AreaParams& t = c.touchArea;
+    w.Element("PANEL", {t.nXOrigin, t.nYOrigin, t.nXSize, t.nYSize, t.nGain, t.nThresUpper, t.nThresLower});
+    const AreaParams& k = c.keyArea;
+    w.Element("KEY", {k.nXOrigin, k.nYOrigin, k.nXSize, k.nYSize, k.nGain, k.bEnable, k.nThresUpper, k.nThresLower});
+    w.Element("CONFIG", {c.nUiColorMode, c.nLegacyTestMode});
+    std::vector<int32_t> marks;
+    marks.reserve(5 * kUserMarkCount);
+    for (int i = 0; i < kUserMarkCount; ++i) {
+        const UserMark& m = c.marks[static_cast<std::size_t>(i)];
+        marks.insert(marks.end(), {i, m.nType, m.bEnable, m.nX, m.nY});
+    }
+    w.Element("MARK", marks);
+    w.Element("TESTMODE", {static_cast<int32_t>(c.nTestModeFlags), 0});
+    const auto screen = c.screen.ToArray();
+    w.Element("PANELCTL", screen);
+    w.Array("ADJACRNYARRYEXT", "ADJACRNYARRY", c.adjacentPercent);
+    const SampleLimitSet& s = c.sampleLimits;
+    w.Array("OFFSETMODERAWDATAARRYDIMS", "OFFSETMODERAWDATAARRY", s.sampleFrames);
+    w.Array("OFFSETMODERAWDATAAVGDIMS", "OFFSETMODERAWDATAAVG", s.rawAvg);
+    w.Array("OFFSETMODERAWDATAUPPERDIMS", "OFFSETMODERAWDATAUPPER", s.rawUpper);
+    w.Array("OFFSETMODERAWDATALOWERDIMS", "OFFSETMODERAWDATALOWER", s.rawLower);
+    w.Array("OFFSETMODESAMPLELISTDIMS", "OFFSETMODESAMPLELIST", s.sampleList);
+    w.Array("OFFSETMODEPARALISTDIMS", "OFFSETMODEPARALIST", s.paraList);
+    w.Element("OFFSETMODEOTHERPARA", {s.nLimitMode, s.nPercentX100, s.nOffsetUpper, s.nOffsetLower});
+    return w.Finish();
+}
+
+ParameterFileStatus SaveParameterFile(const std::filesystem::path& path, const PanelConfig& config,
+                                      const ProgramVersion& version, std::string& message)
+{
+    const std::string text = WriteParameterFile(config, version);
+    const auto fail = [&](const std::string& what, int nErr) {
+        message = "参数文件保存失败：" + path.string() + "（" + what + "：" + std::strerror(nErr) + "）";
+        return ParameterFileStatus::kIoError;
+    };
+
+    std::filesystem::path temp = path;
+    temp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(g_nTempCounter.fetch_add(1));
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return fail("创建临时文件", errno);
+
+    const char* p = text.data();
+    std::size_t nLeft = text.size();
+    while (nLeft > 0) {
+        const ssize_t n = ::write(fd, p, nLeft);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int nErr = n < 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return fail("写入", nErr);
+        }
+        p += n;
+        nLeft -= static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        const int nErr = errno;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return fail("写入", nErr);
+    }
+    if (::close(fd) != 0) {
+        const int nErr = errno;
+        ::unlink(temp.c_str());
+        return fail("写入", nErr);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int nErr = errno;
+        ::unlink(temp.c_str());
+        return fail("替换", nErr);
+    }
+    message = kMsgSaveSucceeded;
+    return ParameterFileStatus::kOk;
+}
+
+ParameterFileStatus LoadParameterText(std::string_view text, const PanelConfig& current,
+                                      const ControllerFacts& controller, const ProgramVersion& program,
+                                      PanelConfig& out, std::string& message)
+{
+    try {
+        return LoadText(text, current, controller, program, out, message);
+    } catch (const std::bad_alloc&) {
+        message = std::string(kMsgFormatError) + "\n内存不足";
+    } catch (const std::exception& e) {
+        message = std::string(kMsgFormatError) + "\n" + e.what();
+    } catch (...) {
+        message = kMsgFormatError;
+    }
+    return ParameterFileStatus::kFormatError;
+}
+
+ParameterFileStatus LoadParameterFile(const std::filesystem::path& path, const PanelConfig& current,
+                                      const ControllerFacts& controller, const ProgramVersion& program,
+                                      PanelConfig& out, std::string& message)
+{
+    std::string text;
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            message = "无法打开参数文件：" + path.string();
+            return ParameterFileStatus::kIoError;
+        }
+        std::error_code ec;
+        const std::uintmax_t nSize = std::filesystem::file_size(path, ec);
+        if (!ec && nSize > kMaxFileBytes) {
+            message = std::string(kMsgFormatError) + "\n文件过大（" + std::to_string(nSize) + " 字节）";
+            return ParameterFileStatus::kFormatError;
+        }
+        std::ostringstream buffer;
+        buffer << in.rdbuf();
+        if (in.bad()) {
+            message = "读取参数文件失败：" + path.string();
+            return ParameterFileStatus::kIoError;
+        }
+        text = std::move(buffer).str();
+    } catch (const std::exception&) {
+        message = "读取参数文件失败：" + path.string();
+        return ParameterFileStatus::kIoError;
+    }
+    return LoadParameterText(text, current, controller, program, out, message);
+}
+
+}  // namespace varnex2::config
