@@ -1,0 +1,103 @@
+// GridPainter: draws a NodeMap with QPainter, layer by layer, and the editing
+// state the widget keeps beside it (hover, selection, area drawing).
+#pragma once
+
+#include <QFont>
+#include <QPoint>
+#include <QRawFont>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <tuple>
+
+#include "judging/node_map.h"
+
+class QPainter;
+
+namespace varnex2::judging {
+
+// Mouse key-state bits, as the control records them with every mouse event.
+namespace MouseKey {
+inline constexpr int LEFT = 0x1;
+inline constexpr int RIGHT = 0x2;
+inline constexpr int SHIFT = 0x4;
+inline constexpr int CTRL = 0x8;
+inline constexpr int MIDDLE = 0x10;
+}  // namespace MouseKey
+
+// Editing state of the control (UI thread only).
+struct GridEditState {
+  NodePos hovered;             // node under the cursor at the last mouse event
+  int nLastKeyFlags = 0;       // MouseKey bits of the last mouse event
+  QPoint ptLast;               // position of the last mouse event
+  NodePos selStart;
+  NodePos selEnd;
+  bool bSelecting = false;     // left button went down for a selection
+  bool bShowSelection = false; // the selection rectangle is drawn
+  bool bRegionSelect = false;  // next press starts a selection without Ctrl
+  bool bNewArea = false;       // the last area record is being drawn
+  bool bRedefineArea = false;  // an existing area is being redrawn
+  int nRedefineIndex = -1;
+  bool bRedefineDragging = false;
+
+  bool LeftAlone() const { return nLastKeyFlags == MouseKey::LEFT; }
+};
+
+// A font set up like a GDI font of a given cell height and average character
+// width, with the glyphs of printable ASCII cached so that the many short node
+// texts can be drawn as glyph runs without text layout.
+struct CellFont {
+  QFont font;
+  QRawFont raw;
+  std::array<quint32, 95> glyph{};
+  std::array<qreal, 95> advance{};
+  qreal ascent = 0;
+  qreal descent = 0;
+  bool fast = false;  // raw font usable for ASCII glyph runs
+};
+
+class GridPainter {
+ public:
+  // Paints everything into a painter whose device is size large. The caller
+  // holds model.Mutex() and has laid the model out for size. Returns the
+  // verdict text fixed by this paint (empty map or frozen: the last one).
+  std::string Paint(QPainter& p, NodeMap& model, const GridEditState& edit, QSize size);
+
+  // Font of the given family with a GDI-like cell height and average character
+  // width in pixels (width 0: natural width).
+  const CellFont& Font(const QString& family, int cellHeight, double avgWidth);
+
+ private:
+  void Background(QPainter& p, QSize size);
+  void Headers(QPainter& p, const NodeMap& m, const GridEditState& e);
+  void Nodes(QPainter& p, const NodeMap& m, const GridEditState& e, QSize size);
+  void NodeTexts(QPainter& p, const NodeMap& m);
+  void StatusOverlay(QPainter& p, const NodeMap& m);
+  void HoverReadout(QPainter& p, const NodeMap& m, const GridEditState& e, QSize size);
+  void Selection(QPainter& p, const NodeMap& m, const GridEditState& e);
+  void AreaFrames(QPainter& p, const NodeMap& m);
+  void Verdict(QPainter& p, const NodeMap& m, const std::string& verdict, QSize size);
+  void Legend(QPainter& p, const NodeMap& m);
+  void Labels(QPainter& p, const NodeMap& m);
+  void LabelBox(QPainter& p, const GridLabel& label, int y, int alpha);
+
+  // Single-line text centred in rect; ASCII goes through the glyph cache.
+  void CentredText(QPainter& p, const CellFont& f, const QRectF& rect, const char* ascii, int len);
+  void CentredText(QPainter& p, const CellFont& f, const QRectF& rect, const QString& text);
+
+  struct FontMetricsRatio {
+    qreal heightPerPixel = 1.0;  // (ascent + descent) / pixel size
+    qreal avgPerPixel = 0.5;     // average character width / pixel size at stretch 100
+  };
+  const FontMetricsRatio& Ratio(const QString& family);
+
+  std::map<QString, FontMetricsRatio> ratios_;
+  std::map<std::tuple<QString, int, int>, CellFont> fonts_;
+};
+
+}  // namespace varnex2::judging
