@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -15,53 +16,49 @@
 #include <vector>
 
 #include <boost/archive/xml_iarchive.hpp>
+#include <boost/serialization/collection_size_type.hpp>
+#include <boost/serialization/item_version_type.hpp>
+#include <boost/serialization/level.hpp>
+#include <boost/serialization/library_version_type.hpp>
 #include <boost/serialization/nvp.hpp>
-#include <boost/serialization/vector.hpp>
 
 namespace varnex2::config::detail {
 
-// Allocator that refuses more than kMaxElementValues items. Boost's vector loader reserves the
-// declared count before reading any item; with this max_size() a huge count fails with
-// std::length_error before anything is allocated.
-template <class T>
-struct CountLimitAllocator {
-    using value_type = T;
+// Names of the nested elements, each in a buffer far longer than the name. Boost's end-tag check
+// indexes the expected name by the length of the name found in the file (and compares that many
+// bytes), so with a plain literal a long end tag makes it read past the literal. Names found in
+// the file are limited to kMaxTagName characters before the archive sees them.
+inline constexpr std::size_t kNameBuffer = 256;
+inline constexpr std::size_t kMaxTagName = 200;
+alignas(16) inline const char kCountName[kNameBuffer] = "count";
+alignas(16) inline const char kItemVersionName[kNameBuffer] = "item_version";
+alignas(16) inline const char kItemName[kNameBuffer] = "item";
 
-    CountLimitAllocator() = default;
-    template <class U>
-    CountLimitAllocator(const CountLimitAllocator<U>&) noexcept
-    {
-    }
+// One top-level element: read exactly as Boost reads a std::vector<int32_t> (count, item_version
+// from library version 4 on, then the items), except that a count above kMaxElementValues is
+// refused before anything is allocated.
+struct BoundedIntVector {
+    std::vector<int32_t> values;
 
-    T* allocate(std::size_t n)
+    template <class Archive>
+    void serialize(Archive& ar, const unsigned int /*version*/)
     {
-        if (n > kMaxElementValues) throw std::length_error("element count");
-        return std::allocator<T>{}.allocate(n);
-    }
-    void deallocate(T* p, std::size_t n) noexcept { std::allocator<T>{}.deallocate(p, n); }
-    std::size_t max_size() const noexcept { return kMaxElementValues; }
-
-    template <class U>
-    bool operator==(const CountLimitAllocator<U>&) const noexcept
-    {
-        return true;
+        boost::serialization::collection_size_type count;
+        ar >> boost::serialization::make_nvp(kCountName, count);
+        if (boost::serialization::library_version_type(3) < ar.get_library_version()) {
+            boost::serialization::item_version_type itemVersion(0);
+            ar >> boost::serialization::make_nvp(kItemVersionName, itemVersion);
+        }
+        if (static_cast<std::size_t>(count) > kMaxElementValues) throw std::length_error("element count");
+        values.resize(count);
+        for (int32_t& v : values) ar >> boost::serialization::make_nvp(kItemName, v);
     }
 };
-
-using BoundedIntVector = std::vector<int32_t, CountLimitAllocator<int32_t>>;
 
 }  // namespace varnex2::config::detail
 
-// Read the bounded vector exactly as Boost reads std::vector<int32_t> (no class information of its
-// own, collection traits of a vector of a primitive type).
-namespace boost::serialization {
-template <>
-struct implementation_level<varnex2::config::detail::BoundedIntVector> {
-    typedef mpl::integral_c_tag tag;
-    typedef mpl::int_<object_serializable> type;
-    BOOST_STATIC_CONSTANT(int, value = object_serializable);
-};
-}  // namespace boost::serialization
+// No class information of its own, like a vector of a primitive type.
+BOOST_CLASS_IMPLEMENTATION(varnex2::config::detail::BoundedIntVector, boost::serialization::object_serializable)
 
 namespace varnex2::config {
 
@@ -157,6 +154,20 @@ public:
     explicit StationXmlArchive(std::istream& is) : xml_iarchive(is, boost::archive::no_header) { init(); }
 };
 
+// Offset of the first tag whose name is longer than any name of this layout could be, or npos.
+// Such names are refused before the archive compares them.
+std::size_t FindOverlongTagName(std::string_view text)
+{
+    for (std::size_t p = text.find('<'); p != std::string_view::npos; p = text.find('<', p + 1)) {
+        std::size_t q = p + 1;
+        if (q < text.size() && text[q] == '/') ++q;
+        const std::size_t nameEnd = text.find_first_of(" \t\r\n<>", q);
+        const std::size_t nLength = (nameEnd == std::string_view::npos ? text.size() : nameEnd) - q;
+        if (nLength > detail::kMaxTagName) return p;
+    }
+    return std::string_view::npos;
+}
+
 // Boost compares the signature only up to the length found in the file and does not refuse
 // archive versions newer than its own; both are checked here.
 std::optional<std::string> CheckArchiveHeader(std::string_view text, unsigned nLibraryVersion)
@@ -211,7 +222,7 @@ public:
             if (OnlyEndRemains(nStart)) throw FormatError{"缺少第 " + Num(nIndex_) + " 个元素 " + label + "（文件提前结束）"};
             throw FormatError{Where(label, nFailed) + "：XML 格式错误（" + e.what() + "）"};
         }
-        return std::vector<int32_t>(values.begin(), values.end());
+        return std::move(values.values);
     }
 
     std::vector<int32_t> ReadExact(const std::string& label, std::size_t nExpected)
@@ -340,6 +351,11 @@ void CheckAreaRange(const char* name, const std::vector<int32_t>& v)
 ParameterFileStatus LoadText(std::string_view text, const PanelConfig& current, const ControllerFacts& controller,
                              const ProgramVersion& program, PanelConfig& out, std::string& message)
 {
+    if (const std::size_t nAt = FindOverlongTagName(text); nAt != std::string_view::npos) {
+        const auto nLine = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nAt), '\n');
+        message = std::string(kMsgFormatError) + "\n第 " + Num(nLine) + " 行的标签名过长";
+        return ParameterFileStatus::kFormatError;
+    }
     std::istringstream is{std::string(text)};
     std::optional<StationXmlArchive> archive;
     try {

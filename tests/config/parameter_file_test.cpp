@@ -312,6 +312,13 @@ TEST(ParameterFileRead, TopLevelNamesAreNotComparedNestedNamesAre)
     const Loaded r = Load(nested);
     ExpectRefused(r, "nested name");
     EXPECT_THAT(r.message, HasSubstr("第 3 个元素 KEY"));
+
+    // End tags longer than the expected name, short and very long.
+    for (const std::string& tag : {std::string("</items>"), "</item" + std::string(300, 'x') + ">", std::string("</\t>")}) {
+        std::string bad = text;
+        bad.replace(bad.find("</item>", text.find("<CONFIG>")), 7, tag);
+        ExpectRefused(Load(bad), tag.substr(0, 12));
+    }
 }
 
 TEST(ParameterFileRead, InvalidAreasAreRefusedWithTheValidationText)
