@@ -3,6 +3,7 @@
 #include <libusb.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -117,6 +118,25 @@ class LibusbPort final : public UsbPort {
                                      static_cast<int>(data.size()), &transferred, BoundedTimeout(timeout));
   }
 
+  int InterruptWriteAsync(std::uint8_t endpoint, std::span<const std::uint8_t> data) override {
+    libusb_device_handle* handle = handle_.load();
+    if (handle == nullptr) return kUsbErrorNoDevice;
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    if (transfer == nullptr) return kUsbErrorNoMem;
+    auto* buffer = static_cast<unsigned char*>(std::malloc(data.size() == 0 ? 1 : data.size()));
+    if (buffer == nullptr) {
+      libusb_free_transfer(transfer);
+      return kUsbErrorNoMem;
+    }
+    if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
+    libusb_fill_interrupt_transfer(transfer, handle, endpoint, buffer, static_cast<int>(data.size()),
+                                   &LibusbPort::OnWriteDone, nullptr, kAsyncWriteTimeoutMs);
+    transfer->flags = LIBUSB_TRANSFER_FREE_BUFFER | LIBUSB_TRANSFER_FREE_TRANSFER;
+    const int rc = libusb_submit_transfer(transfer);
+    if (rc != LIBUSB_SUCCESS) libusb_free_transfer(transfer);  // frees the buffer too
+    return rc;
+  }
+
   int AllocInTransfer(std::uint8_t endpoint, std::size_t length, InTransferCallback callback) override {
     libusb_device_handle* handle = handle_.load();
     if (handle == nullptr) return kUsbErrorNoDevice;
@@ -172,6 +192,11 @@ class LibusbPort final : public UsbPort {
   }
 
  private:
+  static constexpr unsigned int kAsyncWriteTimeoutMs = 200;
+
+  // Fire-and-forget OUT transfers: libusb frees buffer and transfer after this returns.
+  static void LIBUSB_CALL OnWriteDone(libusb_transfer*) {}
+
   static void LIBUSB_CALL OnInTransfer(libusb_transfer* transfer) {
     auto* self = static_cast<LibusbPort*>(transfer->user_data);
     self->inFlight_.store(false);

@@ -17,7 +17,30 @@ std::string InstanceId(const UdevEventFacts& facts) {
   return text;
 }
 
+bool IsPlainHidDevice(const UdevEventFacts& facts) {
+  return facts.interfaces.size() == 1 && facts.interfaces[0].number == 0 &&
+         facts.interfaces[0].interfaceClass == kHidInterfaceClass;
+}
+
 }  // namespace
+
+std::vector<UsbInterfaceFact> ParseInterfaces(std::span<const std::uint8_t> descriptors) {
+  constexpr std::uint8_t kInterfaceDescriptor = 4;
+  std::vector<UsbInterfaceFact> result;
+  std::size_t pos = 0;
+  while (pos + 2 <= descriptors.size()) {
+    const std::size_t length = descriptors[pos];
+    if (length < 2 || pos + length > descriptors.size()) break;  // malformed: stop, keep what was read
+    if (descriptors[pos + 1] == kInterfaceDescriptor && length >= 9 && descriptors[pos + 3] == 0) {
+      const int number = descriptors[pos + 2];
+      bool seen = false;
+      for (const auto& f : result) seen = seen || f.number == number;
+      if (!seen) result.push_back({number, descriptors[pos + 5]});
+    }
+    pos += length;
+  }
+  return result;
+}
 
 std::optional<DeviceEvent> MakeDeviceEvent(const UdevEventFacts& facts, DeviceEventKind kind) {
   if (facts.vendorId < 0 || facts.productId < 0) return std::nullopt;
@@ -30,7 +53,7 @@ std::optional<DeviceEvent> MakeDeviceEvent(const UdevEventFacts& facts, DeviceEv
       std::snprintf(ids, sizeof ids, "VID_%04X&PID_%04X", facts.vendorId, facts.productId);
     }
   } else {
-    if (facts.interfaceClass == kHidInterfaceClass || facts.interfaceClass < 0) return std::nullopt;
+    if (IsPlainHidDevice(facts)) return std::nullopt;
     std::snprintf(ids, sizeof ids, "VID_%04X&PID_%04X&COL01", facts.vendorId, facts.productId);
   }
   DeviceEvent event;

@@ -1,5 +1,6 @@
 // DeviceMonitor on a libudev monitor, with Windows-style interface paths synthesised from sysfs.
 
+#include <fcntl.h>
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -40,31 +41,40 @@ int ParseHex(const std::string& text, int fallback) {
   return end == text.c_str() ? fallback : static_cast<int>(v);
 }
 
-// Fills ids, interface number and class from the USB ancestors of `dev` (sysfs attributes), or
-// from the uevent's PRODUCT / INTERFACE properties when the attributes are gone.
-void ReadUsbFacts(udev_device* dev, bool isInterface, UdevEventFacts& facts) {
-  udev_device* usbDevice = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
+std::vector<std::uint8_t> ReadBinaryAttribute(const std::string& path) {
+  std::vector<std::uint8_t> data;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return data;
+  std::uint8_t chunk[1024];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n <= 0 || data.size() > 65536) break;
+    data.insert(data.end(), chunk, chunk + n);
+  }
+  close(fd);
+  return data;
+}
+
+// Fills ids, interface facts and the device's syspath from sysfs attributes of `dev` or its USB
+// ancestors, falling back to the uevent's PRODUCT property (vid/pid/bcd, hexadecimal).
+void ReadUsbFacts(udev_device* dev, UdevEventFacts& facts) {
+  const bool isDevice = facts.kind == UdevNodeKind::UsbDevice;
+  udev_device* usbDevice = isDevice ? dev : udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
   udev_device* usbInterface =
-      isInterface ? dev : udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_interface");
+      isDevice ? nullptr : udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_interface");
   facts.vendorId = ParseHex(SysattrOrEmpty(usbDevice, "idVendor"), -1);
   facts.productId = ParseHex(SysattrOrEmpty(usbDevice, "idProduct"), -1);
   facts.interfaceCount = ParseHex(SysattrOrEmpty(usbDevice, "bNumInterfaces"), -1);
   facts.interfaceNumber = ParseHex(SysattrOrEmpty(usbInterface, "bInterfaceNumber"), -1);
-  facts.interfaceClass = ParseHex(SysattrOrEmpty(usbInterface, "bInterfaceClass"), -1);
-  if (usbDevice != nullptr) facts.deviceSyspath = udev_device_get_syspath(usbDevice);
-
-  // PRODUCT=vid/pid/bcd and INTERFACE=class/subclass/protocol (hexadecimal, no padding).
-  if (isInterface && (facts.vendorId < 0 || facts.productId < 0)) {
+  if (usbDevice != nullptr) {
+    facts.deviceSyspath = udev_device_get_syspath(usbDevice);
+    if (isDevice) facts.interfaces = ParseInterfaces(ReadBinaryAttribute(facts.deviceSyspath + "/descriptors"));
+  }
+  if (isDevice && (facts.vendorId < 0 || facts.productId < 0)) {
     unsigned vid = 0, pid = 0;
     if (std::sscanf(PropertyOrEmpty(dev, "PRODUCT").c_str(), "%x/%x", &vid, &pid) == 2) {
       facts.vendorId = static_cast<int>(vid);
       facts.productId = static_cast<int>(pid);
-    }
-  }
-  if (isInterface && facts.interfaceClass < 0) {
-    unsigned cls = 0;
-    if (std::sscanf(PropertyOrEmpty(dev, "INTERFACE").c_str(), "%u", &cls) == 1) {
-      facts.interfaceClass = static_cast<int>(cls);
     }
   }
 }
@@ -83,7 +93,7 @@ class UdevMonitor final : public DeviceMonitor {
       Release();
       return -1;
     }
-    udev_monitor_filter_add_match_subsystem_devtype(monitor_, "usb", nullptr);
+    udev_monitor_filter_add_match_subsystem_devtype(monitor_, "usb", "usb_device");
     udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr);
     if (udev_monitor_enable_receiving(monitor_) < 0) {
       Release();
@@ -150,15 +160,15 @@ class UdevMonitor final : public DeviceMonitor {
     const char* devtype = udev_device_get_devtype(dev);
     if (sub == "hidraw") {
       facts.kind = UdevNodeKind::Hidraw;
-    } else if (sub == "usb" && devtype != nullptr && std::string(devtype) == "usb_interface") {
-      facts.kind = UdevNodeKind::UsbInterface;
+    } else if (sub == "usb" && devtype != nullptr && std::string(devtype) == "usb_device") {
+      facts.kind = UdevNodeKind::UsbDevice;
     } else {
       return;
     }
 
     std::optional<DeviceEvent> event;
     if (act == "add") {
-      ReadUsbFacts(dev, facts.kind == UdevNodeKind::UsbInterface, facts);
+      ReadUsbFacts(dev, facts);
       event = MakeDeviceEvent(facts, DeviceEventKind::Arrival);
       if (event) known_[facts.syspath] = *event;
     } else {
@@ -168,7 +178,7 @@ class UdevMonitor final : public DeviceMonitor {
         event = it->second;
         known_.erase(it);
       } else {
-        ReadUsbFacts(dev, facts.kind == UdevNodeKind::UsbInterface, facts);
+        ReadUsbFacts(dev, facts);
         event = MakeDeviceEvent(facts, DeviceEventKind::Arrival);
       }
       if (event) event->kind = DeviceEventKind::Removal;

@@ -68,6 +68,14 @@ class UsbPort {
   virtual int InterruptWrite(std::uint8_t endpoint, std::span<const std::uint8_t> data, int& transferred,
                              std::chrono::milliseconds timeout) = 0;
 
+  // Asynchronous interrupt OUT transfer, fire and forget: the data is copied and the transfer
+  // completes on the event thread. Use it from the IN callback, where a synchronous transfer
+  // cannot run (the event thread would have to wait for itself). Returns 0 once submitted.
+  virtual int InterruptWriteAsync(std::uint8_t endpoint, std::span<const std::uint8_t> data) {
+    int transferred = 0;
+    return InterruptWrite(endpoint, data, transferred, std::chrono::milliseconds(200));
+  }
+
   // The one asynchronous interrupt IN transfer: allocated once, then (re)submitted; no time-out.
   virtual int AllocInTransfer(std::uint8_t endpoint, std::size_t length, InTransferCallback callback) = 0;
   virtual int SubmitInTransfer() = 0;

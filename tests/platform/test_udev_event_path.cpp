@@ -15,21 +15,19 @@ UdevEventFacts Hidraw(int vid, int pid, int interfaceNumber, int interfaceCount)
   f.vendorId = vid;
   f.productId = pid;
   f.interfaceNumber = interfaceNumber;
-  f.interfaceClass = 3;
   f.interfaceCount = interfaceCount;
   return f;
 }
 
-UdevEventFacts UsbInterface(int vid, int pid, int interfaceNumber, int interfaceClass) {
+UdevEventFacts UsbDevice(int vid, int pid, std::vector<UsbInterfaceFact> interfaces) {
   UdevEventFacts f;
-  f.kind = UdevNodeKind::UsbInterface;
-  f.syspath = "/sys/devices/pci0000:00/usb1/1-2/1-2:1." + std::to_string(interfaceNumber);
-  f.deviceSyspath = "/sys/devices/pci0000:00/usb1/1-2";
+  f.kind = UdevNodeKind::UsbDevice;
+  f.syspath = "/sys/devices/pci0000:00/usb1/1-2";
+  f.deviceSyspath = f.syspath;
   f.vendorId = vid;
   f.productId = pid;
-  f.interfaceNumber = interfaceNumber;
-  f.interfaceClass = interfaceClass;
-  f.interfaceCount = 2;
+  f.interfaceCount = static_cast<int>(interfaces.size());
+  f.interfaces = std::move(interfaces);
   return f;
 }
 
@@ -45,15 +43,19 @@ TEST(UdevEventPath, BridgeHidrawNodeIsTheBridge) {
   EXPECT_FALSE(c.IsControllerOther());
 }
 
-TEST(UdevEventPath, ControllerVendorInterfaceIsTheMainInterfaceOnly) {
-  const auto e = MakeDeviceEvent(UsbInterface(0x03EB, 0x212C, 1, 0xFF), DeviceEventKind::Removal);
+TEST(UdevEventPath, ControllerDeviceIsTheMainInterfaceOnly) {
+  // Interface 1 is HID class, as on the box; the device is no plain HID device.
+  const auto e = MakeDeviceEvent(UsbDevice(0x03EB, 0x212C, {{1, 3}}), DeviceEventKind::Removal);
   ASSERT_TRUE(e.has_value());
   EXPECT_EQ(e->kind, DeviceEventKind::Removal);
-  EXPECT_EQ(e->interfaceNumber, 1);
   const auto c = ClassifyInterfacePath(e->interfacePath);
-  EXPECT_TRUE(c.controllerMain);
+  EXPECT_TRUE(c.controllerMain) << e->interfacePath;
   EXPECT_FALSE(c.IsControllerOther());
   EXPECT_FALSE(c.bridge);
+  EXPECT_TRUE(ClassifyInterfacePath(MakeDeviceEvent(UsbDevice(0x03EB, 0x212C, {{0, 3}, {1, 0xFF}}),
+                                                    DeviceEventKind::Arrival)
+                                        ->interfacePath)
+                  .controllerMain);
 }
 
 TEST(UdevEventPath, ControllerHidNodesAreItsOtherInterfaces) {
@@ -67,11 +69,33 @@ TEST(UdevEventPath, ControllerHidNodesAreItsOtherInterfaces) {
   }
 }
 
-TEST(UdevEventPath, HidInterfacesAndUnknownIdsGiveNoEvent) {
-  // The HID interface is reported through its hidraw node, not twice.
-  EXPECT_FALSE(MakeDeviceEvent(UsbInterface(0x04B4, 0xE006, 0, 3), DeviceEventKind::Arrival).has_value());
-  EXPECT_FALSE(MakeDeviceEvent(UsbInterface(0x03EB, 0x212C, 1, -1), DeviceEventKind::Arrival).has_value());
+TEST(UdevEventPath, PlainHidDevicesAndUnknownIdsGiveNoDeviceEvent) {
+  // The bridge as a USB device: its hidraw node reports it, not a second time here.
+  EXPECT_FALSE(MakeDeviceEvent(UsbDevice(0x04B4, 0xE006, {{0, 3}}), DeviceEventKind::Arrival).has_value());
   EXPECT_FALSE(MakeDeviceEvent(Hidraw(-1, 0xE006, 0, 1), DeviceEventKind::Arrival).has_value());
+  EXPECT_FALSE(MakeDeviceEvent(UsbDevice(0x03EB, -1, {{1, 3}}), DeviceEventKind::Arrival).has_value());
+}
+
+TEST(UdevEventPath, ParseInterfacesReadsAlternateSettingZeroAndStopsAtMalformedData) {
+  const std::vector<std::uint8_t> blob = {
+      // device descriptor
+      18, 1, 0x00, 0x02, 0, 0, 0, 64, 0xEB, 0x03, 0x2C, 0x21, 0x00, 0x01, 1, 2, 0, 1,
+      // configuration, two interfaces
+      9, 2, 41, 0, 2, 1, 0, 0x80, 50,
+      9, 4, 0, 0, 1, 3, 0, 0, 0,     // interface 0, HID
+      7, 5, 0x83, 3, 8, 0, 10,       // endpoint
+      9, 4, 0, 1, 1, 3, 0, 0, 0,     // interface 0, alternate setting 1: ignored
+      9, 4, 1, 0, 2, 0xFF, 0, 0, 0,  // interface 1, vendor class
+      0, 4, 1};                      // zero length: malformed tail
+  const auto f = ParseInterfaces(blob);
+  ASSERT_EQ(f.size(), 2u);
+  EXPECT_EQ(f[0].number, 0);
+  EXPECT_EQ(f[0].interfaceClass, 3);
+  EXPECT_EQ(f[1].number, 1);
+  EXPECT_EQ(f[1].interfaceClass, 0xFF);
+  EXPECT_TRUE(ParseInterfaces({}).empty());
+  const std::vector<std::uint8_t> truncated = {18, 1, 0};
+  EXPECT_TRUE(ParseInterfaces(truncated).empty());
 }
 
 TEST(UdevEventPath, InstancePartIsStablePerDevice) {

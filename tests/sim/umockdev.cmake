@@ -10,8 +10,28 @@ if(TARGET varnex2_sim_umockdev)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_FUNCTION_LIST_DIR})
     varnex2_defaults(${name})
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS "threaded;umockdev" TIMEOUT 120)
+      PROPERTIES LABELS threaded TIMEOUT 120)
   endfunction()
   varnex2_umockdev_test(test_umockdev_usb ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_usb.cpp)
   varnex2_umockdev_test(test_umockdev_hid ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_hid.cpp)
+
+  # varnex2-simbox: its command line, and an ordinary program run against the box through it.
+  varnex2_test(test_umockdev_simbox_options
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_simbox_options.cpp ${PROJECT_SOURCE_DIR}/apps/simbox/simbox_options.cpp
+    LINKS varnex2_sim)
+  target_include_directories(test_umockdev_simbox_options PRIVATE ${PROJECT_SOURCE_DIR}/apps/simbox)
+  if(TARGET varnex2-simbox)
+    add_executable(test_umockdev_probe ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_probe.cpp)
+    target_link_libraries(test_umockdev_probe PRIVATE varnex2_platform)
+    target_include_directories(test_umockdev_probe PRIVATE ${PROJECT_SOURCE_DIR}/src)
+    varnex2_defaults(test_umockdev_probe)
+    add_test(NAME simbox.runs_a_program_against_the_box
+      COMMAND varnex2-simbox -- $<TARGET_FILE:test_umockdev_probe>)
+    add_test(NAME simbox.forwards_the_exit_status
+      COMMAND sh -c "\"$0\" -- sh -c 'exit 3'; test $? -eq 3" $<TARGET_FILE:varnex2-simbox>)
+    add_test(NAME simbox.child_sees_the_emulated_tree
+      COMMAND varnex2-simbox --scenario idle -- sh -c "test -n \"$UMOCKDEV_DIR\" && test -e /sys/bus/usb/devices/1-1")
+    set_tests_properties(simbox.runs_a_program_against_the_box simbox.forwards_the_exit_status
+      simbox.child_sees_the_emulated_tree PROPERTIES LABELS "threaded;umockdev" TIMEOUT 120)
+  endif()
 endif()

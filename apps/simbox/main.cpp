@@ -1,0 +1,150 @@
+// varnex2-simbox: builds the umockdev testbed with the simulated box, runs a command under the
+// umockdev preload against it, forwards the command's exit status and tears the testbed down.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/scenario.h"
+#include "sim/sim_box.h"
+#include "sim/umockdev_box.h"
+#include "simbox_options.h"
+
+extern char** environ;
+
+namespace {
+
+volatile sig_atomic_t g_child = 0;
+
+void ForwardSignal(int sig) {
+  if (g_child > 0) kill(static_cast<pid_t>(g_child), sig);
+}
+
+bool LoadScenario(const std::string& spec, varnex2::sim::Scenario& out, std::string& error) {
+  std::ifstream file(spec, std::ios::binary);
+  if (!file) {
+    if (varnex2::sim::BuiltinScenario(spec, out)) return true;
+    error = "cannot read scenario file " + spec;
+    return false;
+  }
+  std::string text;
+  text.reserve(4096);
+  char chunk[4096];
+  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+    text.append(chunk, static_cast<std::size_t>(file.gcount()));
+    if (text.size() > varnex2::sim::kMaxScenarioBytes) {
+      error = "scenario file too large: " + spec;
+      return false;
+    }
+  }
+  varnex2::sim::ScenarioError parseError;
+  if (!varnex2::sim::ParseScenario(text, out, parseError)) {
+    error = spec + ":" + std::to_string(parseError.line) + ": " + parseError.message;
+    return false;
+  }
+  return true;
+}
+
+// The child's environment: ours (UMOCKDEV_DIR now included) with the preload in front.
+std::vector<std::string> ChildEnvironment() {
+  std::vector<std::string> env;
+  std::string preload = "libumockdev-preload.so.0";
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry = *e;
+    if (entry.rfind("LD_PRELOAD=", 0) == 0) {
+      const std::string rest = entry.substr(sizeof("LD_PRELOAD=") - 1);
+      if (!rest.empty()) preload += ":" + rest;
+      continue;
+    }
+    env.push_back(std::move(entry));
+  }
+  env.push_back("LD_PRELOAD=" + preload);
+  return env;
+}
+
+int RunChild(const std::vector<std::string>& command) {
+  std::vector<char*> argv;
+  for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const std::vector<std::string> env = ChildEnvironment();
+  std::vector<char*> envp;
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  pid_t pid = 0;
+  const int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data());
+  if (rc != 0) {
+    std::fprintf(stderr, "varnex2-simbox: cannot run %s: %s\n", argv[0], std::strerror(rc));
+    return 127;
+  }
+  g_child = pid;
+  int status = 0;
+  for (;;) {
+    const pid_t r = waitpid(pid, &status, 0);
+    if (r == pid) break;
+    if (r < 0 && errno != EINTR) {
+      std::fprintf(stderr, "varnex2-simbox: waitpid: %s\n", std::strerror(errno));
+      g_child = 0;
+      return 1;
+    }
+  }
+  g_child = 0;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace varnex2;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  simbox::SimboxOptions options;
+  std::string error;
+  if (!simbox::ParseSimboxOptions(args, options, error)) {
+    std::fprintf(stderr, "varnex2-simbox: %s\n%s", error.c_str(), simbox::SimboxUsage());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(simbox::SimboxUsage(), stdout);
+    return 0;
+  }
+
+  sim::Scenario scenario;
+  if (!options.scenario.empty() && !LoadScenario(options.scenario, scenario, error)) {
+    std::fprintf(stderr, "varnex2-simbox: %s\n", error.c_str());
+    return 2;
+  }
+
+  sim::SimBoxOptions boxOptions;
+  boxOptions.paced = options.paced;
+  auto box = std::make_shared<sim::SimBox>(boxOptions);
+  auto testbed = sim::UmockdevBox::Create(box, &error);
+  if (testbed == nullptr) {
+    std::fprintf(stderr, "varnex2-simbox: cannot build the umockdev testbed: %s\n", error.c_str());
+    return 1;
+  }
+  if (!options.scenario.empty()) box->RunScenario(scenario);
+
+  struct sigaction sa {};
+  sa.sa_handler = ForwardSignal;
+  sigemptyset(&sa.sa_mask);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+
+  const int status = RunChild(options.command);
+
+  box->StopScenario();
+  testbed.reset();
+  box.reset();
+  return status;
+}

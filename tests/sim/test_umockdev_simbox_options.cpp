@@ -1,0 +1,34 @@
+#include "simbox_options.h"
+
+#include <gtest/gtest.h>
+
+namespace varnex2::simbox {
+namespace {
+
+TEST(SimboxOptions, CommandFollowsTheSeparatorWithItsOwnOptions) {
+  SimboxOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSimboxOptions({"--scenario", "unplug", "--paced", "--", "prog", "--scenario", "x"}, o, error)) << error;
+  EXPECT_EQ(o.scenario, "unplug");
+  EXPECT_TRUE(o.paced);
+  EXPECT_EQ(o.command, (std::vector<std::string>{"prog", "--scenario", "x"}));
+  ASSERT_TRUE(ParseSimboxOptions({"--scenario=a.txt", "--", "prog"}, o, error)) << error;
+  EXPECT_EQ(o.scenario, "a.txt");
+  EXPECT_FALSE(o.paced);
+}
+
+TEST(SimboxOptions, MalformedLinesAreRefused) {
+  SimboxOptions o;
+  std::string error;
+  EXPECT_FALSE(ParseSimboxOptions({}, o, error));
+  EXPECT_FALSE(ParseSimboxOptions({"--"}, o, error));
+  EXPECT_FALSE(ParseSimboxOptions({"--scenario"}, o, error));
+  EXPECT_FALSE(ParseSimboxOptions({"--scenario=", "--", "x"}, o, error));
+  EXPECT_FALSE(ParseSimboxOptions({"prog"}, o, error));  // the command needs "--" in front
+  EXPECT_NE(error.find("--"), std::string::npos);
+  ASSERT_TRUE(ParseSimboxOptions({"--help"}, o, error));
+  EXPECT_TRUE(o.help);
+}
+
+}  // namespace
+}  // namespace varnex2::simbox
