@@ -212,13 +212,12 @@ void ControllerLink::OnControllerReport(TransferStatus status, std::span<const s
   ControllerReport report{};  // a short transfer reads as zero-padded
   std::memcpy(report.data(), data.data(), std::min(data.size(), report.size()));
   if (!AllZero(report)) {
+    bool frameEnded = false;
     if (report[0] == 0x01 && report[1] == kCmdFrameStart && !bStreaming_) {
       bStreaming_ = true;
     } else if (report[0] == 0x01 && report[1] == kCmdFrameEnd && bStreaming_) {
       bStreaming_ = false;
-      std::lock_guard lock(frameMutex_);
-      bFrameDone_ = true;
-      frameCv_.notify_all();
+      frameEnded = true;
     } else if (report[0] == 0x02 && report[2] == kFramePageCount && bStreaming_) {
       const int page = report[1];
       if (pageCallback_) pageCallback_(page, kFramePageCount);
@@ -242,6 +241,14 @@ void ControllerLink::OnControllerReport(TransferStatus status, std::span<const s
       responseBuffer_ = report;
       bResponseSignalled_ = true;
       responseCv_.notify_all();
+    }
+    // The end acknowledgement also lands in the response buffer (above). Only then is the waiting
+    // thread released, so that its next exchange, which resets the response event, cannot take the
+    // acknowledgement for its answer.
+    if (frameEnded) {
+      std::lock_guard lock(frameMutex_);
+      bFrameDone_ = true;
+      frameCv_.notify_all();
     }
   }
   bool failed = false;

@@ -90,6 +90,17 @@ TEST_F(SimLinkTest, OpenReadAndFrame) {
   for (std::size_t i = 0; i < ref.size(); ++i) ASSERT_EQ(static_cast<std::uint16_t>(diag[i]), ref[i]) << i;
 }
 
+TEST_F(SimLinkTest, ManyFramesInARow) {
+  Start();
+  Open();
+  std::vector<std::uint16_t> frame(kMaxNodes);
+  int x = 0, y = 0;
+  // Back-to-back frames: the end acknowledgement of one must never answer the next mode write.
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(link->AcquireFrame(Rec(), frame, x, y, 0x20), 0) << i;
+  std::vector<std::uint8_t> b(7);
+  EXPECT_EQ(link->ReadRegisters(0, b), 0);
+}
+
 TEST_F(SimLinkTest, RegisterRoundTripThroughT38) {
   Start();
   Open();
