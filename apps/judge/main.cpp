@@ -1,0 +1,203 @@
+// varnex2-judge: re-judges captured frames against a parameter file, the way one
+// test cycle judges a frame, and prints one JSON line per frame.
+
+#include <QApplication>
+#include <QImage>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/parameter_file.h"
+#include "judging/color_grid.h"
+#include "judging/frame_capture.h"
+#include "judging/node_map.h"
+#include "judging/panel_layout.h"
+#include "judging/offline_judge.h"
+
+namespace {
+
+using namespace varnex2;
+
+constexpr int kExitBadInput = 2;
+constexpr int kExitInvalidConfig = 3;
+constexpr int kPngWidth = 1600;
+constexpr int kPngHeight = 1000;
+
+const config::ProgramVersion kProgramVersion{VARNEX2_VERSION_MAJOR, VARNEX2_VERSION_MINOR, VARNEX2_VERSION_PATCH,
+                                             VARNEX2_VERSION_TWEAK};
+
+struct Options {
+  std::string params;
+  std::string frames;
+  std::string png;
+  std::string saveParams;
+  std::int32_t trigger = 28000;
+  std::int32_t stable = 3;
+  std::uint8_t buzzer = 1;
+  int connectType = 255;
+};
+
+void Usage(std::FILE* out) {
+  std::fputs(
+      "usage: varnex2-judge --params FILE.xml [--frames FILE.csv] [--trigger N] [--stable N]\n"
+      "                     [--buzzer BITS] [--connect-type N] [--png FILE] [--save-params FILE]\n",
+      out);
+}
+
+// Decimal, or hexadecimal with a 0x prefix; the whole text must be the number.
+std::optional<long long> ParseInteger(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  long long value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value, base);
+  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      Usage(stdout);
+      std::exit(0);
+    }
+    if (i + 1 >= argc) {
+      error = "option " + std::string(arg) + " needs a value";
+      return false;
+    }
+    const std::string value = argv[++i];
+    auto integer = [&](long long lo, long long hi, auto& target) {
+      const auto n = ParseInteger(value);
+      if (!n || *n < lo || *n > hi) {
+        error = "option " + std::string(arg) + ": \"" + value + "\" is not an integer in " + std::to_string(lo) +
+                ".." + std::to_string(hi);
+        return false;
+      }
+      target = static_cast<std::remove_reference_t<decltype(target)>>(*n);
+      return true;
+    };
+    bool ok = true;
+    if (arg == "--params") o.params = value;
+    else if (arg == "--frames") o.frames = value;
+    else if (arg == "--png") o.png = value;
+    else if (arg == "--save-params") o.saveParams = value;
+    else if (arg == "--trigger") ok = integer(INT32_MIN, INT32_MAX, o.trigger);
+    else if (arg == "--stable") ok = integer(INT32_MIN, INT32_MAX, o.stable);
+    else if (arg == "--buzzer") ok = integer(0, 255, o.buzzer);
+    else if (arg == "--connect-type") ok = integer(0, 255, o.connectType);
+    else {
+      error = "unknown option " + std::string(arg);
+      return false;
+    }
+    if (!ok) return false;
+  }
+  if (o.params.empty()) {
+    error = "--params FILE is required";
+    return false;
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": cannot open the file";
+    return false;
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) {
+    error = path + ": read error";
+    return false;
+  }
+  text = std::move(buffer).str();
+  return true;
+}
+
+int Fail(int code, const std::string& message) {
+  std::fprintf(stderr, "varnex2-judge: %s\n", message.c_str());
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  std::string error;
+  if (!ParseOptions(argc, argv, options, error)) {
+    Usage(stderr);
+    return Fail(kExitBadInput, error);
+  }
+
+  // The configuration as the controller of the box would hold it: 32 X x 52 Y, firmware 0x20.
+  const config::PanelConfig defaults;
+  config::PanelConfig panel;
+  const config::ControllerFacts controller{32, 52, 0x20};
+  const auto status =
+      config::LoadParameterFile(options.params, defaults, controller, kProgramVersion, panel, error);
+  if (status == config::ParameterFileStatus::kInvalidAreas) return Fail(kExitInvalidConfig, options.params + ": " + error);
+  if (status != config::ParameterFileStatus::kOk) return Fail(kExitBadInput, options.params + ": " + error);
+
+  std::vector<judging::NodeFrame> frames;
+  if (!options.frames.empty()) {
+    std::string text;
+    if (!ReadWholeFile(options.frames, text, error)) return Fail(kExitBadInput, error);
+    if (!judging::ParseFrames(text, frames, error)) return Fail(kExitBadInput, options.frames + ": " + error);
+  }
+
+  // The widget is only needed for the picture; without it a bare model does.
+  std::unique_ptr<QApplication> app;
+  std::unique_ptr<judging::CColorGrid> grid;
+  std::unique_ptr<judging::NodeMap> bareMap;
+  if (!options.png.empty()) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int qtArgc = 1;
+    static char qtName[] = "varnex2-judge";
+    static char* qtArgv[] = {qtName, nullptr};
+    app = std::make_unique<QApplication>(qtArgc, qtArgv);
+    grid = std::make_unique<judging::CColorGrid>();
+  } else {
+    bareMap = std::make_unique<judging::NodeMap>();
+  }
+  judging::NodeMap& map = grid ? grid->Model() : *bareMap;
+  judging::ApplyConfigToNodeMap(map, panel);
+
+  if (!options.saveParams.empty()) {
+    config::PanelConfig saved = panel;
+    saved.adjacentPercent = judging::ToArray2D(map.GetPercentArray());
+    if (config::SaveParameterFile(options.saveParams, saved, kProgramVersion, error) !=
+        config::ParameterFileStatus::kOk)
+      return Fail(kExitBadInput, options.saveParams + ": " + error);
+  }
+
+  const judging::OfflineJudgeSettings settings{options.trigger, options.stable, options.buzzer,
+                                               options.connectType};
+  judging::OfflineJudge judge(map, panel, settings);
+  std::string line;
+  line.reserve(64 * 1024);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    line.clear();
+    judge.AppendJsonLine(static_cast<int>(i), judge.JudgeFrame(frames[i]), line);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+  if (std::fflush(stdout) != 0) return Fail(kExitBadInput, "cannot write the output");
+
+  if (grid) {
+    const QImage image = grid->RenderToImage(QSize(kPngWidth, kPngHeight));
+    if (!image.save(QString::fromStdString(options.png), "PNG"))
+      return Fail(kExitBadInput, options.png + ": cannot write the PNG file");
+  }
+  return 0;
+}
