@@ -252,11 +252,12 @@ void ControllerLink::OnControllerReport(TransferStatus status, std::span<const s
     }
   }
   bool failed = false;
+  int submitted = 0;
   {
     std::lock_guard lock(transferMutex_);
     if (bClosing_) {
       nEventStop_ = 2;
-    } else if (nEventStop_.load() == 0 && port_.SubmitInTransfer() == 0) {
+    } else if (nEventStop_.load() == 0 && (submitted = port_.SubmitInTransfer()) == 0) {
       return;
     } else {
       failed = nEventStop_.load() == 0;
@@ -265,7 +266,9 @@ void ControllerLink::OnControllerReport(TransferStatus status, std::span<const s
     transferIdle_.notify_all();
   }
   // Without a pending IN transfer nothing more can arrive: the device is as good as lost.
-  if (failed && nEventStop_.exchange(2) == 0) NotifyLost(static_cast<int>(TransferStatus::Error));
+  const TransferStatus lostStatus =
+      submitted == platform::kUsbErrorNoDevice ? TransferStatus::NoDevice : TransferStatus::Error;
+  if (failed && nEventStop_.exchange(2) == 0) NotifyLost(static_cast<int>(lostStatus));
 }
 
 int ControllerLink::ExchangeReport(std::span<const std::uint8_t> request, ControllerReport& answer, bool noAnswer) {

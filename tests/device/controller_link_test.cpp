@@ -336,6 +336,7 @@ TEST_F(LinkTest, FailedResubmissionIsALoss) {
   for (int i = 0; i < 200 && link.EventThreadRunning(); ++i) std::this_thread::sleep_for(5ms);
   EXPECT_FALSE(link.EventThreadRunning());
   EXPECT_EQ(lostCount, 1);
+  EXPECT_EQ(lostStatus, static_cast<int>(TransferStatus::NoDevice));
 }
 
 TEST_F(LinkTest, BrokenEventHandlingIsALoss) {
