@@ -124,21 +124,31 @@ void CColorGrid::PaintInto(QPainter& painter, QSize size) {
 }
 
 void CColorGrid::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  PaintInto(painter, size());
+  if (backBuffer_.size() != size()) backBuffer_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+  if (backBuffer_.isNull()) return;
+  {
+    QPainter painter(&backBuffer_);
+    PaintInto(painter, size());
+  }
+  QPainter window(this);
+  window.drawImage(0, 0, backBuffer_);
 }
 
 QImage CColorGrid::RenderToImage(QSize size) {
   QImage image(size, QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
+  if (!image.isNull()) RenderInto(image);
+  return image;
+}
+
+void CColorGrid::RenderInto(QImage& image) {
+  if (image.isNull()) return;
   {
     QPainter painter(&image);
-    PaintInto(painter, size);
+    PaintInto(painter, image.size());
   }
   // Later hit-tests and repaints follow the window's own size again.
   Lock lock(model_.Mutex());
-  EnsureLayout(this->size());
-  return image;
+  EnsureLayout(size());
 }
 
 void CColorGrid::resizeEvent(QResizeEvent* event) {

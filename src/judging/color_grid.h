@@ -60,6 +60,9 @@ class CColorGrid : public QWidget {
   // repaint of the window (the verdict is fixed and counted as well). Used for
   // tests, benchmarks and the offline judge's picture output.
   QImage RenderToImage(QSize size);
+  // The same into an existing 32-bit image (premultiplied ARGB or RGB32), at
+  // the image's size; the window's own repaint works this way.
+  void RenderInto(QImage& image);
 
  signals:
   // 0x465: right-button release, show the context menu (wParam 0, lParam 0).
@@ -96,6 +99,7 @@ class CColorGrid : public QWidget {
   NodeMap model_;
   GridEditState edit_;
   GridPainter painter_;
+  QImage backBuffer_;  // the paint is composed here, then copied in one piece
   std::atomic<bool> testRunning_{false};
 };
 

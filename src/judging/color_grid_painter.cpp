@@ -33,16 +33,17 @@ Rgb Complement(Rgb c) { return MakeRgb(255 - RgbRed(c), 255 - RgbGreen(c), 255 -
 // The 3-D frame of a rectangle: top and left edges in one colour, right and
 // bottom edges in the other (the bottom-left and top-right corners belong to
 // the second colour).
-void Frame3D(QPainter& p, const QRect& r, const QColor& topLeft, const QColor& bottomRight) {
+template <typename FillFn>
+void Frame3D(FillFn&& fill, const QRect& r, const QColor& topLeft, const QColor& bottomRight) {
   const int x = r.x();
   const int y = r.y();
   const int w = r.width();
   const int h = r.height();
   if (w <= 0 || h <= 0) return;
-  p.fillRect(x, y, w - 1, 1, topLeft);
-  p.fillRect(x, y, 1, h - 1, topLeft);
-  p.fillRect(x + w - 1, y, 1, h, bottomRight);
-  p.fillRect(x, y + h - 1, w, 1, bottomRight);
+  fill(QRect(x, y, w - 1, 1), topLeft);
+  fill(QRect(x, y, 1, h - 1), topLeft);
+  fill(QRect(x + w - 1, y, 1, h), bottomRight);
+  fill(QRect(x, y + h - 1, w, 1), bottomRight);
 }
 
 bool LineVisible(const std::vector<GridLine>& lines, int index) {
@@ -91,7 +92,7 @@ const GridPainter::FontMetricsRatio& GridPainter::Ratio(const QString& family) {
   return ratios_.emplace(family, r).first->second;
 }
 
-const CellFont& GridPainter::Font(const QString& family, int cellHeight, double avgWidth) {
+CellFont& GridPainter::Font(const QString& family, int cellHeight, double avgWidth) {
   const FontMetricsRatio& ratio = Ratio(family);
   const int px = std::max(1, static_cast<int>(std::lround(cellHeight / ratio.heightPerPixel)));
   int stretch = 100;
@@ -102,12 +103,12 @@ const CellFont& GridPainter::Font(const QString& family, int cellHeight, double 
   const auto key = std::make_tuple(family, px, stretch);
   auto it = fonts_.find(key);
   if (it != fonts_.end()) return it->second;
-  if (fonts_.size() > 256) fonts_.clear();
 
   CellFont cf;
   cf.font = QFont(family);
   cf.font.setPixelSize(px);
   cf.font.setStretch(stretch);
+  cf.font.setStyleStrategy(QFont::NoSubpixelAntialias);
   QFontMetricsF fm(cf.font);
   cf.ascent = fm.ascent();
   cf.descent = fm.descent();
@@ -130,7 +131,7 @@ const CellFont& GridPainter::Font(const QString& family, int cellHeight, double 
   return fonts_.emplace(key, std::move(cf)).first->second;
 }
 
-void GridPainter::CentredText(QPainter& p, const CellFont& f, const QRectF& rect, const char* ascii, int len) {
+void GridPainter::CentredText(QPainter& p, CellFont& f, const QRectF& rect, const char* ascii, int len) {
   if (len <= 0) return;
   bool fast = f.fast;
   qreal width = 0;
@@ -146,6 +147,12 @@ void GridPainter::CentredText(QPainter& p, const CellFont& f, const QRectF& rect
     CentredText(p, f, rect, QString::fromLatin1(ascii, len));
     return;
   }
+  const qreal left = std::round(rect.left() + (rect.width() - width) / 2.0);
+  const qreal baseline = std::round(rect.top() + (rect.height() - (f.ascent + f.descent)) / 2.0 + f.ascent);
+  if (raster_.bits != nullptr) {
+    BlitGlyphs(f, left, baseline, ascii, len, p.pen().color().rgb());
+    return;
+  }
   QList<quint32> glyphs(len);
   QList<QPointF> positions(len);
   qreal x = 0;
@@ -159,8 +166,6 @@ void GridPainter::CentredText(QPainter& p, const CellFont& f, const QRectF& rect
   run.setRawFont(f.raw);
   run.setGlyphIndexes(glyphs);
   run.setPositions(positions);
-  const qreal left = std::round(rect.left() + (rect.width() - width) / 2.0);
-  const qreal baseline = std::round(rect.top() + (rect.height() - (f.ascent + f.descent)) / 2.0 + f.ascent);
   p.drawGlyphRun(QPointF(left, baseline), run);
 }
 
@@ -169,12 +174,138 @@ void GridPainter::CentredText(QPainter& p, const CellFont& f, const QRectF& rect
   p.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip, text);
 }
 
+// ---- Direct pixel access -----------------------------------------------------------------
+
+void GridPainter::Fill(QPainter& p, const QRect& r, const QColor& c) {
+  if (raster_.bits == nullptr || c.alpha() != 255) {
+    p.fillRect(r, c);
+    return;
+  }
+  const QRect clipped = r.intersected(QRect(0, 0, raster_.width, raster_.height));
+  if (clipped.isEmpty()) return;
+  const quint32 value = c.rgba();
+  for (int y = clipped.top(); y <= clipped.bottom(); ++y) {
+    auto* row = reinterpret_cast<quint32*>(raster_.bits + y * raster_.bytesPerLine) + clipped.left();
+    std::fill_n(row, clipped.width(), value);
+  }
+}
+
+// A glyph's coverage, rendered once by Qt into a small transparent image.
+const GlyphMask& GridPainter::Mask(CellFont& f, int index, int phase) {
+  GlyphMask& m = f.masks[static_cast<std::size_t>(index * CellFont::kPhases + phase)];
+  if (m.made) return m;
+  m.made = true;
+  const int pad = 2 + static_cast<int>(std::ceil(f.font.pixelSize() * 0.25));
+  const int ascent = static_cast<int>(std::ceil(f.ascent));
+  m.w = static_cast<int>(std::ceil(f.advance[static_cast<std::size_t>(index)])) + 2 * pad;
+  m.h = ascent + static_cast<int>(std::ceil(f.descent)) + 2 * pad;
+  m.dx = -pad;
+  m.dy = -(pad + ascent);
+  QImage img(m.w, m.h, QImage::Format_ARGB32_Premultiplied);
+  img.fill(Qt::transparent);
+  {
+    QPainter gp(&img);
+    gp.setFont(f.font);
+    gp.setPen(QColor(0, 0, 0));
+    gp.drawText(QPointF(pad + static_cast<qreal>(phase) / CellFont::kPhases, pad + ascent),
+                QString(QChar(kFirstAscii + index)));
+  }
+  // Keep only the rows and columns the glyph covers.
+  int left = m.w, right = -1, top = m.h, bottom = -1;
+  for (int y = 0; y < m.h; ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+    for (int x = 0; x < m.w; ++x) {
+      if (qAlpha(row[x]) == 0) continue;
+      left = std::min(left, x);
+      right = std::max(right, x);
+      top = std::min(top, y);
+      bottom = std::max(bottom, y);
+    }
+  }
+  if (right < 0) {  // blank glyph (space)
+    m.w = m.h = 0;
+    return m;
+  }
+  m.dx += left;
+  m.dy += top;
+  m.w = right - left + 1;
+  m.h = bottom - top + 1;
+  m.alpha.resize(static_cast<std::size_t>(m.w) * static_cast<std::size_t>(m.h));
+  for (int y = 0; y < m.h; ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(img.constScanLine(top + y)) + left;
+    for (int x = 0; x < m.w; ++x)
+      m.alpha[static_cast<std::size_t>(y) * static_cast<std::size_t>(m.w) + static_cast<std::size_t>(x)] =
+          static_cast<std::uint8_t>(qAlpha(row[x]));
+  }
+  return m;
+}
+
+// x / 255 rounded, for 0 <= x <= 255 * 255.
+inline int Div255(int x) {
+  x += 128;
+  return (x + (x >> 8)) >> 8;
+}
+
+// Blends the glyph masks of a short ASCII text in one opaque colour.
+void GridPainter::BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char* ascii, int len, QRgb colour) {
+  const int tr = qRed(colour);
+  const int tg = qGreen(colour);
+  const int tb = qBlue(colour);
+  const int by = static_cast<int>(baseline);
+  qreal pen = left;
+  for (int i = 0; i < len; ++i) {
+    const int index = static_cast<unsigned char>(ascii[i]) - kFirstAscii;
+    // Whole pixels plus one of the sub-pixel phases the masks were made at.
+    const qreal quarter = std::round(pen * CellFont::kPhases);
+    const int whole = static_cast<int>(std::floor(quarter / CellFont::kPhases));
+    const int phase = static_cast<int>(quarter) - whole * CellFont::kPhases;
+    const GlyphMask& m = Mask(f, index, phase);
+    const int ox = whole + m.dx;
+    const int oy = by + m.dy;
+    pen += f.advance[static_cast<std::size_t>(index)];
+    const int x0 = std::max(0, -ox);
+    const int x1 = std::min(m.w, raster_.width - ox);
+    const int y0 = std::max(0, -oy);
+    const int y1 = std::min(m.h, raster_.height - oy);
+    for (int y = y0; y < y1; ++y) {
+      const std::uint8_t* a = m.alpha.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m.w);
+      auto* dst = reinterpret_cast<quint32*>(raster_.bits + (oy + y) * raster_.bytesPerLine) + ox;
+      for (int x = x0; x < x1; ++x) {
+        const int cov = a[x];
+        if (cov == 0) continue;
+        const quint32 d = dst[x];
+        const int inv = 255 - cov;
+        const int r = Div255(tr * cov + static_cast<int>((d >> 16) & 0xFF) * inv);
+        const int g = Div255(tg * cov + static_cast<int>((d >> 8) & 0xFF) * inv);
+        const int b = Div255(tb * cov + static_cast<int>(d & 0xFF) * inv);
+        dst[x] = 0xFF000000u | (static_cast<quint32>(r) << 16) | (static_cast<quint32>(g) << 8) |
+                 static_cast<quint32>(b);
+      }
+    }
+  }
+}
+
 // ---- Whole paint ------------------------------------------------------------------------
 
 std::string GridPainter::Paint(QPainter& p, NodeMap& model, const GridEditState& edit, QSize size) {
+  // Fonts are kept between paints (one set per node size); a long run of
+  // resizes must not let the set grow without bound.
+  if (fonts_.size() > 256) fonts_.clear();
+  raster_ = Raster{};
+  if (p.device() != nullptr && p.device()->devType() == QInternal::Image && p.transform().isIdentity() &&
+      !p.hasClipping()) {
+    auto* image = static_cast<QImage*>(p.device());
+    const QImage::Format format = image->format();
+    if (format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_RGB32) {
+      raster_.bits = image->bits();
+      raster_.bytesPerLine = image->bytesPerLine();
+      raster_.width = image->width();
+      raster_.height = image->height();
+    }
+  }
   p.setRenderHint(QPainter::Antialiasing, false);
   p.setRenderHint(QPainter::TextAntialiasing, true);
-  Background(p, size);
+  Background(p, model, size);
 
   // An empty map shows only the background, plus the notice label, which
   // carries the reconnect countdown while the map is emptied.
@@ -207,8 +338,27 @@ std::string GridPainter::Paint(QPainter& p, NodeMap& model, const GridEditState&
   return verdict;
 }
 
-void GridPainter::Background(QPainter& p, QSize size) {
-  p.fillRect(QRect(QPoint(0, 0), size), QColor(200, 200, 200));
+void GridPainter::Background(QPainter& p, const NodeMap& m, QSize size) {
+  const QColor background(200, 200, 200);
+  const QRect client(QPoint(0, 0), size);
+  const VisibleLines v = Visible(m);
+  if (m.IsEmpty() || m.IsFrozen() || v.cols.empty() || v.rows.empty()) {
+    Fill(p, client, background);
+    return;
+  }
+  // The nodes cover their whole block (neighbours overlap), so only the
+  // rest of the client area needs the background.
+  const Rect first = m.Cell(v.cols.front(), v.rows.front()).rcNode;
+  const Rect last = m.Cell(v.cols.back(), v.rows.back()).rcNode;
+  const QRect nodes = QRect(QPoint(first.left, first.top), QPoint(last.right - 1, last.bottom - 1)) & client;
+  if (nodes.isEmpty()) {
+    Fill(p, client, background);
+    return;
+  }
+  Fill(p, QRect(0, 0, size.width(), nodes.top()), background);
+  Fill(p, QRect(0, nodes.bottom() + 1, size.width(), size.height() - nodes.bottom() - 1), background);
+  Fill(p, QRect(0, nodes.top(), nodes.left(), nodes.height()), background);
+  Fill(p, QRect(nodes.right() + 1, nodes.top(), size.width() - nodes.right() - 1, nodes.height()), background);
 }
 
 // ---- Layer: header strips ------------------------------------------------------------------
@@ -222,10 +372,10 @@ void GridPainter::Headers(QPainter& p, const NodeMap& m, const GridEditState& e)
   auto one = [&](const GridLine& line, bool hovered) {
     const QRect r = ToQRect(line.rcHeader);
     if (r.width() <= 0 || r.height() <= 0) return;
-    p.fillRect(r, hovered ? QColor(255, 0, 0) : ToQColor(line.crBack));
-    Frame3D(p, r, shadow, light);
+    Fill(p, r, hovered ? QColor(255, 0, 0) : ToQColor(line.crBack));
+    Frame3D([&](const QRect& rr, const QColor& c) { Fill(p, rr, c); }, r, shadow, light);
     const int len = std::snprintf(buf, sizeof buf, "%d", line.nNumber + base);
-    const CellFont& f = Font(kNarrow, r.height(), r.width() / 4.0);
+    CellFont& f = Font(kNarrow, r.height(), r.width() / 4.0);
     p.setPen(ToQColor(line.crText));
     CentredText(p, f, QRectF(r), buf, len);
   };
@@ -258,21 +408,21 @@ void GridPainter::Nodes(QPainter& p, const NodeMap& m, const GridEditState& e, Q
         const GridCell& cell = m.Cell(c, r);
         Rgb colour = cell.crColor;
         if (hoverLit && c == e.hovered.col && r == e.hovered.row) colour = Raised(colour);
-        p.fillRect(ToQRect(cell.rcNode), ToQColor(colour));
+        Fill(p, ToQRect(cell.rcNode), ToQColor(colour));
       }
     }
     const Rect first = m.Cell(v.cols.front(), v.rows.front()).rcNode;
     const Rect last = m.Cell(v.cols.back(), v.rows.back()).rcNode;
     for (int c : v.cols) {
       const int x = m.Cell(c, v.rows.front()).rcNode.left;
-      p.fillRect(x, first.top, 1, last.bottom - 1 - first.top, grey);
+      Fill(p, x, first.top, 1, last.bottom - 1 - first.top, grey);
     }
     for (int r : v.rows) {
       const int y = m.Cell(v.cols.front(), r).rcNode.top;
-      p.fillRect(first.left, y, last.right - 1 - first.left, 1, grey);
+      Fill(p, first.left, y, last.right - 1 - first.left, 1, grey);
     }
-    p.fillRect(last.right - 1, first.top, 1, last.bottom - first.top, red);
-    p.fillRect(first.left, last.bottom - 1, last.right - first.left, 1, red);
+    Fill(p, last.right - 1, first.top, 1, last.bottom - first.top, red);
+    Fill(p, first.left, last.bottom - 1, last.right - first.left, 1, red);
 
     if (hoverLit) {
       const QRect h = ToQRect(m.Cell(e.hovered.col, e.hovered.row).rcNode);
@@ -280,20 +430,20 @@ void GridPainter::Nodes(QPainter& p, const NodeMap& m, const GridEditState& e, Q
       const bool lastRow = e.hovered.row == v.rows.back();
       const QColor litGrey = ToQColor(Raised(MakeRgb(64, 64, 64)));
       const QColor litRed = ToQColor(Raised(MakeRgb(255, 0, 0)));
-      p.fillRect(h.x(), h.y(), h.width() - 1, 1, litGrey);
-      p.fillRect(h.x(), h.y(), 1, h.height() - 1, litGrey);
-      if (lastCol) p.fillRect(h.x() + h.width() - 1, h.y(), 1, lastRow ? h.height() : h.height() - 1, litRed);
-      if (lastRow) p.fillRect(h.x(), h.y() + h.height() - 1, lastCol ? h.width() : h.width() - 1, 1, litRed);
+      Fill(p, h.x(), h.y(), h.width() - 1, 1, litGrey);
+      Fill(p, h.x(), h.y(), 1, h.height() - 1, litGrey);
+      if (lastCol) Fill(p, h.x() + h.width() - 1, h.y(), 1, lastRow ? h.height() : h.height() - 1, litRed);
+      if (lastRow) Fill(p, h.x(), h.y() + h.height() - 1, lastCol ? h.width() : h.width() - 1, 1, litRed);
     }
   }
   // Frame around the whole client area.
   const int w = size.width();
   const int h = size.height();
   if (w > 0 && h > 0) {
-    p.fillRect(0, 0, w, 1, grey);
-    p.fillRect(0, h - 1, w, 1, grey);
-    p.fillRect(0, 0, 1, h, grey);
-    p.fillRect(w - 1, 0, 1, h, grey);
+    Fill(p, 0, 0, w, 1, grey);
+    Fill(p, 0, h - 1, w, 1, grey);
+    Fill(p, 0, 0, 1, h, grey);
+    Fill(p, w - 1, 0, 1, h, grey);
   }
 }
 
@@ -309,14 +459,16 @@ void GridPainter::NodeTexts(QPainter& p, const NodeMap& m) {
   const NodeFrame& upper = m.UpperLimits();
   const NodeFrame& lower = m.LowerLimits();
 
-  // Fonts per node size; neighbouring nodes differ by at most a pixel.
-  int lastW = -1;
-  int lastH = -1;
-  const CellFont* full = nullptr;   // value alone
-  const CellFont* third = nullptr;  // a third of the height, full width
-  const CellFont* thirdHalf = nullptr;
-  const CellFont* quarter = nullptr;
-  const CellFont* quarterHalf = nullptr;
+  // Fonts per node size; the nodes of a map differ by at most a pixel.
+  struct FontSet {
+    int w, h;
+    CellFont* full;   // value alone
+    CellFont* third;  // a third of the height, full width
+    CellFont* thirdHalf;
+    CellFont* quarter;
+    CellFont* quarterHalf;
+  };
+  std::vector<FontSet> sets;
   char buf[32];
 
   for (int c : v.cols) {
@@ -326,15 +478,20 @@ void GridPainter::NodeTexts(QPainter& p, const NodeMap& m) {
       const int h = cell.rcNode.Height();
       const double cw = (w - 2) / 6.5;
       if (cw < 2.0 || h < 12) continue;
-      if (w != lastW || h != lastH) {
-        lastW = w;
-        lastH = h;
-        full = &Font(kNarrow, h / 2, cw);
-        third = &Font(kNarrow, h / 3, cw);
-        thirdHalf = &Font(kNarrow, h / 3, cw / 2.0);
-        quarter = &Font(kNarrow, h / 4, cw);
-        quarterHalf = &Font(kNarrow, h / 4, cw / 2.0);
+      const FontSet* set = nullptr;
+      for (const FontSet& fs : sets)
+        if (fs.w == w && fs.h == h) set = &fs;
+      if (set == nullptr) {
+        sets.push_back(FontSet{w, h, &Font(kNarrow, h / 2, cw), &Font(kNarrow, h / 3, cw),
+                               &Font(kNarrow, h / 3, cw / 2.0), &Font(kNarrow, h / 4, cw),
+                               &Font(kNarrow, h / 4, cw / 2.0)});
+        set = &sets.back();
       }
+      CellFont* full = set->full;
+      CellFont* third = set->third;
+      CellFont* thirdHalf = set->thirdHalf;
+      CellFont* quarter = set->quarter;
+      CellFont* quarterHalf = set->quarterHalf;
       const Rgb col = cell.crColor;
       const QColor textColour = blackText ? QColor(0, 0, 0)
                                           : QColor(127 - RgbRed(col) / 2, 127 - RgbGreen(col) / 2,
@@ -389,7 +546,7 @@ void GridPainter::StatusOverlay(QPainter& p, const NodeMap& m) {
   const int style = m.GetDisplayStyle();
   int lastW = -1;
   int lastH = -1;
-  const CellFont* letterFont = nullptr;
+  CellFont* letterFont = nullptr;
 
   for (int c : v.cols) {
     for (int r : v.rows) {
@@ -401,8 +558,8 @@ void GridPainter::StatusOverlay(QPainter& p, const NodeMap& m) {
       if (w < 3 || h < 3) continue;
       const QRect in(cell.rcNode.left + 1, cell.rcNode.top + 1, w - 2, h - 2);
 
-      if (flags & NodeFlag::PASS) p.fillRect(in, QColor(0, 255, 0));
-      if (flags & NodeFlag::FAIL) p.fillRect(in, QColor(255, 0, 0));
+      if (flags & NodeFlag::PASS) Fill(p, in, QColor(0, 255, 0));
+      if (flags & NodeFlag::FAIL) Fill(p, in, QColor(255, 0, 0));
 
       const char letter = NodeMap::OverlayLetter(flags);
       if (letter != '\0' && style != kStyleBackground) {
@@ -418,14 +575,14 @@ void GridPainter::StatusOverlay(QPainter& p, const NodeMap& m) {
         p.setPen(colour);
         CentredText(p, *letterFont, QRectF(in), &letter, 1);
       }
-      if (flags & NodeFlag::ZERO) p.fillRect(in, QColor(205, 179, 208));
+      if (flags & NodeFlag::ZERO) Fill(p, in, QColor(205, 179, 208));
       if (flags & NodeFlag::KEY) {
         p.setPen(QPen(ToQColor(Complement(cell.crColor)), 2));
         p.setBrush(Qt::NoBrush);
         p.drawEllipse(in.adjusted(1, 1, -1, -1));
       }
       if (flags & NodeFlag::MASK) {
-        p.fillRect(in, QColor(100, 100, 100));
+        Fill(p, in, QColor(100, 100, 100));
         p.setPen(QPen(QColor(255, 0, 0), 1));
         p.drawLine(in.topLeft(), in.bottomRight());
         p.drawLine(in.topRight(), in.bottomLeft());
@@ -462,6 +619,7 @@ void GridPainter::HoverReadout(QPainter& p, const NodeMap& m, const GridEditStat
 
   QFont font(kArial);
   font.setPixelSize(14);
+  font.setStyleStrategy(QFont::NoSubpixelAntialias);
   p.setFont(font);
   const QFontMetrics fm(font);
   const QRect textRect = fm.boundingRect(QRect(0, 0, 400, 100), Qt::AlignLeft, text);
@@ -529,6 +687,7 @@ void GridPainter::AreaFrames(QPainter& p, const NodeMap& m) {
       QFont font(kArial);
       font.setPixelSize(18);
       font.setBold(true);
+      font.setStyleStrategy(QFont::NoSubpixelAntialias);
       p.setFont(font);
       p.setPen(ToQColor(a.crText));
       p.drawText(frame.adjusted(-15, -15, 15, 15), Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip,
@@ -542,16 +701,38 @@ void GridPainter::AreaFrames(QPainter& p, const NodeMap& m) {
 void GridPainter::Verdict(QPainter& p, const NodeMap& m, const std::string& verdict, QSize size) {
   const std::int32_t result = m.ResultFlags();
   if ((result & ResultFlag::EVALUATION_SHOWN) == 0 || verdict.empty()) return;
-  // Em size 0.3 x client height in points, at the 96 dpi of the screen.
-  QFont font(kArial);
-  font.setPixelSize(std::max(1, static_cast<int>(std::lround(0.3 * size.height() * 96.0 / 72.0))));
   constexpr std::int32_t kNg = ResultFlag::TOUCH_NG | ResultFlag::KEY_NG | ResultFlag::SHORT_FOUND |
                                ResultFlag::SHORT_LINE_NOT_FOUND;
   const QColor brush = (result & kNg) ? QColor(0x80, 0x00, 0x00, 0xC8) : QColor(0x00, 0x00, 0x80, 0xC8);
-  p.setFont(font);
-  p.setPen(brush);
-  p.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip,
-             QString::fromStdString(verdict));
+
+  // The glyphs are several hundred pixels high; they are rendered once per
+  // text, colour and size and then blended, which gives the same pixels.
+  if (verdict_.text != verdict || verdict_.colour != brush.rgba() || verdict_.size != size) {
+    verdict_.text = verdict;
+    verdict_.colour = brush.rgba();
+    verdict_.size = size;
+    // Em size 0.3 x client height in points, at the 96 dpi of the screen.
+    QFont font(kArial);
+    font.setPixelSize(std::max(1, static_cast<int>(std::lround(0.3 * size.height() * 96.0 / 72.0))));
+    font.setStyleStrategy(QFont::NoSubpixelAntialias);
+    const QString text = QString::fromStdString(verdict);
+    const QFontMetricsF fm(font);
+    // Centred both ways over the client area, like a centred single line.
+    const qreal originX = std::round((size.width() - fm.horizontalAdvance(text)) / 2.0);
+    const qreal baseline = std::round((size.height() - (fm.ascent() + fm.descent())) / 2.0 + fm.ascent());
+    const QRect ink = fm.boundingRect(text).toAlignedRect().adjusted(-4, -4, 4, 4);
+    verdict_.image = QImage(ink.size(), QImage::Format_ARGB32_Premultiplied);
+    verdict_.image.fill(Qt::transparent);
+    {
+      QPainter vp(&verdict_.image);
+      vp.setRenderHint(QPainter::Antialiasing, true);
+      vp.setFont(font);
+      vp.setPen(brush);
+      vp.drawText(QPointF(-ink.left(), -ink.top()), text);
+    }
+    verdict_.at = QPoint(static_cast<int>(originX) + ink.left(), static_cast<int>(baseline) + ink.top());
+  }
+  p.drawImage(verdict_.at, verdict_.image);
 }
 
 // ---- Layer: legend ---------------------------------------------------------------------------
@@ -582,6 +763,7 @@ void GridPainter::LabelBox(QPainter& p, const GridLabel& label, int y, int alpha
   // 20-pixel Arial, smaller when a text of wide (Chinese) characters would
   // overflow the box.
   QFont font(kArial);
+  font.setStyleStrategy(QFont::NoSubpixelAntialias);
   int px = 20;
   font.setPixelSize(px);
   while (px > 9 && QFontMetricsF(font).horizontalAdvance(text) > box.width() - 12) {

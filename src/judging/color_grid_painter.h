@@ -14,6 +14,9 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <vector>
+
+#include <QImage>
 
 #include "judging/node_map.h"
 
@@ -51,6 +54,15 @@ struct GridEditState {
 // A font set up like a GDI font of a given cell height and average character
 // width, with the glyphs of printable ASCII cached so that the many short node
 // texts can be drawn as glyph runs without text layout.
+struct GlyphMask {
+  std::vector<std::uint8_t> alpha;  // coverage, w x h
+  int w = 0;
+  int h = 0;
+  int dx = 0;  // mask origin relative to the pen position on the baseline
+  int dy = 0;
+  bool made = false;
+};
+
 struct CellFont {
   QFont font;
   QRawFont raw;
@@ -59,6 +71,9 @@ struct CellFont {
   qreal ascent = 0;
   qreal descent = 0;
   bool fast = false;  // raw font usable for ASCII glyph runs
+  // Made on first use for direct drawing, at kPhases sub-pixel offsets.
+  static constexpr int kPhases = 4;
+  std::array<GlyphMask, 95 * kPhases> masks;
 };
 
 class GridPainter {
@@ -70,10 +85,24 @@ class GridPainter {
 
   // Font of the given family with a GDI-like cell height and average character
   // width in pixels (width 0: natural width).
-  const CellFont& Font(const QString& family, int cellHeight, double avgWidth);
+  CellFont& Font(const QString& family, int cellHeight, double avgWidth);
 
  private:
-  void Background(QPainter& p, QSize size);
+  // Direct access to the pixels when painting into a 32-bit image without
+  // transformation or clipping: the thousands of node fills and value texts
+  // are then written straight into memory instead of through the painter.
+  struct Raster {
+    uchar* bits = nullptr;
+    qsizetype bytesPerLine = 0;
+    int width = 0;
+    int height = 0;
+  };
+  void Fill(QPainter& p, const QRect& r, const QColor& c);
+  void Fill(QPainter& p, int x, int y, int w, int h, const QColor& c) { Fill(p, QRect(x, y, w, h), c); }
+  const GlyphMask& Mask(CellFont& f, int index, int phase);
+  void BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char* ascii, int len, QRgb colour);
+
+  void Background(QPainter& p, const NodeMap& m, QSize size);
   void Headers(QPainter& p, const NodeMap& m, const GridEditState& e);
   void Nodes(QPainter& p, const NodeMap& m, const GridEditState& e, QSize size);
   void NodeTexts(QPainter& p, const NodeMap& m);
@@ -87,7 +116,7 @@ class GridPainter {
   void LabelBox(QPainter& p, const GridLabel& label, int y, int alpha);
 
   // Single-line text centred in rect; ASCII goes through the glyph cache.
-  void CentredText(QPainter& p, const CellFont& f, const QRectF& rect, const char* ascii, int len);
+  void CentredText(QPainter& p, CellFont& f, const QRectF& rect, const char* ascii, int len);
   void CentredText(QPainter& p, const CellFont& f, const QRectF& rect, const QString& text);
 
   struct FontMetricsRatio {
@@ -96,6 +125,17 @@ class GridPainter {
   };
   const FontMetricsRatio& Ratio(const QString& family);
 
+  // The big verdict text, rendered once per text, colour and size.
+  struct VerdictCache {
+    std::string text;
+    QRgb colour = 0;
+    QSize size;
+    QImage image;
+    QPoint at;
+  };
+
+  Raster raster_;
+  VerdictCache verdict_;
   std::map<QString, FontMetricsRatio> ratios_;
   std::map<std::tuple<QString, int, int>, CellFont> fonts_;
 };

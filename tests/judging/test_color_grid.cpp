@@ -349,7 +349,7 @@ class ColorGridPixelTest : public ColorGridTest {
 
   // Uniform mono map, small enough that no node carries a value text.
   void SmallMonoMap() {
-    grid->Model().SetGridSize(20, 12);
+    grid->Model().SetGridSize(40, 24);
     grid->Model().SetDisplayStyle(kStyleMono);
   }
   QPoint NodeCentre(int col, int row, QSize size) {

@@ -1,0 +1,88 @@
+// Full repaint of the node-map control at 1920 x 1080 into an image, with a
+// station-like map: 52 x 32 nodes with values, both areas, key and mask marks,
+// a shorted line, HIGH/LOW/ZERO nodes, two statistics labels and the verdict.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <cstdlib>
+
+#include "judging/color_grid.h"
+
+namespace {
+
+using namespace varnex2::judging;
+
+void StationMap(CColorGrid& grid, std::int32_t modes) {
+  NodeMap& m = grid.Model();
+  m.SetGridSize(52, 32);
+  m.SetTestModeFlags(modes);
+  m.SetTouchThresholds(19000, 28000);
+  m.SetKeyThresholds(15000, 26000);
+  m.AddArea(0, 0, 32, 44, 0);
+  m.AddArea(0, 44, 8, 8, 1);
+  grid.CommitArea(0, true);
+  grid.CommitArea(1, true);
+  m.SetNodeFlags(44, 0, 51, 7, NodeFlag::MASK, NodeFlag::MASK, FlagOp::Set);
+  m.SetNodeFlags(46, 2, 46, 2, NodeFlag::KEY, 0, FlagOp::Set);
+  m.SetNodeFlags(49, 5, 49, 5, NodeFlag::KEY, 0, FlagOp::Set);
+  m.SetAllPercent(1500.0);
+  m.SetCheckEnables(CheckEnable::ALL);
+  NodeFrame frame(52, 32);
+  for (int c = 0; c < 52; ++c)
+    for (int r = 0; r < 32; ++r) frame(c, r) = 21000 + c * 80 + r * 60 + ((c * 7 + r * 13) % 17) * 40;
+  frame(10, 10) = 29500;
+  frame(20, 25) = 12000;
+  frame(30, 5) = 0;
+  m.Evaluate(frame);
+  m.MarkPinFault(1, 2, 0, 15);
+  m.SetLabel(1, "最大值=29500(NG) ", true, MakeRgb(255, 0, 0), MakeRgb(255, 255, 255));
+  m.SetLabel(2, "最小值=0 ", true, MakeRgb(0, 0, 255), MakeRgb(255, 255, 255));
+}
+
+// The window's repaint: the same back buffer every time.
+void Repaint(benchmark::State& state, std::int32_t modes) {
+  CColorGrid grid;
+  grid.resize(1920, 1080);
+  StationMap(grid, modes);
+  QImage image(1920, 1080, QImage::Format_ARGB32_Premultiplied);
+  for (auto _ : state) {
+    grid.RenderInto(image);
+    benchmark::DoNotOptimize(image.constBits());
+  }
+}
+
+void BM_RepaintThresholdMode(benchmark::State& state) { Repaint(state, TestMode::THRESHOLD); }
+void BM_RepaintAllModes(benchmark::State& state) {
+  Repaint(state, TestMode::THRESHOLD | TestMode::LIMITS | TestMode::ADJACENT);
+}
+
+// A fresh picture each time (offline judge output): adds the image allocation.
+void BM_RenderToNewImage(benchmark::State& state) {
+  CColorGrid grid;
+  grid.resize(1920, 1080);
+  StationMap(grid, TestMode::THRESHOLD);
+  for (auto _ : state) {
+    QImage image = grid.RenderToImage(QSize(1920, 1080));
+    benchmark::DoNotOptimize(image.constBits());
+  }
+}
+
+BENCHMARK(BM_RepaintThresholdMode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepaintAllModes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderToNewImage)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
