@@ -116,6 +116,15 @@ void NodeMap::SetGridSize(int columns, int rows) {
   cells_.swap(cells);
   columns_ = columns;
   rows_ = rows;
+  aboveValue_.assign(cells_.size(), 0);
+  belowValue_.assign(cells_.size(), 0);
+  neutralAbove_.assign(static_cast<std::size_t>(rows), -std::numeric_limits<double>::infinity());
+  neutralBelow_.assign(static_cast<std::size_t>(rows), std::numeric_limits<double>::infinity());
+  neutralUpper_.assign(static_cast<std::size_t>(rows), std::numeric_limits<std::int32_t>::max());
+  neutralLower_.assign(static_cast<std::size_t>(rows), std::numeric_limits<std::int32_t>::min());
+  highFactor_.assign(cells_.size(), 1.0);
+  lowFactor_.assign(cells_.size(), 1.0);
+  RefreshPercentFactors();
   UpperLimits_.Resize(columns, rows);
   LowerLimits_.Resize(columns, rows);
   columnLines_.assign(static_cast<std::size_t>(columns), GridLine{});
@@ -160,6 +169,7 @@ void NodeMap::SetAllOffsets(std::int32_t offset) {
 void NodeMap::SetAllPercent(double percent) {
   Lock lock(mutex_);
   for (auto& cell : cells_) cell.dPercent = percent;
+  RefreshPercentFactors();
   UpdateColoursLocked();
 }
 
@@ -167,6 +177,7 @@ void NodeMap::SetNodePercent(int col, int row, double percent) {
   Lock lock(mutex_);
   if (!InMap(col, row)) return;
   CellAt(col, row).dPercent = percent;
+  RefreshPercentFactors();
 }
 
 int NodeMap::GetNodePercent(int col, int row) const {
@@ -186,6 +197,7 @@ void NodeMap::SetPercentInRect(int col1, int row1, int col2, int row2, double pe
       if ((cell.nFlags & skipMask) == 0) cell.dPercent = percent;
     }
   }
+  RefreshPercentFactors();
 }
 
 void NodeMap::SetPercentArray(const NodeFrame& percents) {
@@ -194,6 +206,7 @@ void NodeMap::SetPercentArray(const NodeFrame& percents) {
   const int rows = std::min(rows_, percents.Rows());
   for (int c = 0; c < cols; ++c)
     for (int r = 0; r < rows; ++r) CellAt(c, r).dPercent = percents(c, r);
+  RefreshPercentFactors();
 }
 
 NodeFrame NodeMap::GetPercentArray() const {
@@ -427,19 +440,20 @@ void NodeMap::UpdateColours() {
 
 void NodeMap::UpdateColoursLocked() {
   // 1-2. Range of every group; nodes that are exactly MASK take no part.
-  std::array<std::int32_t, kGroupCount> gmin{};
-  std::array<std::int32_t, kGroupCount> gmax{};
+  std::array<std::int32_t, kGroupCount> gmin;
+  std::array<std::int32_t, kGroupCount> gmax;
+  gmin.fill(std::numeric_limits<std::int32_t>::max());
+  gmax.fill(std::numeric_limits<std::int32_t>::min());
   std::array<bool, kGroupCount> filled{};
   for (const auto& cell : cells_) {
-    if (cell.nGroup >= kGroupCount || cell.nFlags == NodeFlag::MASK) continue;
     const std::size_t g = cell.nGroup;
-    if (!filled[g]) {
-      filled[g] = true;
-      gmin[g] = gmax[g] = cell.nValue;
-    } else {
-      gmin[g] = std::min(gmin[g], cell.nValue);
-      gmax[g] = std::max(gmax[g], cell.nValue);
-    }
+    if (g >= static_cast<std::size_t>(kGroupCount) || cell.nFlags == NodeFlag::MASK) continue;
+    filled[g] = true;
+    gmin[g] = std::min(gmin[g], cell.nValue);
+    gmax[g] = std::max(gmax[g], cell.nValue);
+  }
+  for (std::size_t g = 0; g < static_cast<std::size_t>(kGroupCount); ++g) {
+    if (!filled[g]) gmin[g] = gmax[g] = 0;
   }
   if (filled[0]) {
     nLegendMin = gmin[0];
@@ -484,47 +498,54 @@ void NodeMap::UpdateColoursLocked() {
   const bool difference = (nTestModeFlags & TestMode::DIFFERENCE) != 0;
   const std::int64_t g0min = gmin[0];
   const std::int64_t g0span = std::abs(static_cast<std::int64_t>(gmax[0]) - gmin[0]);
-  for (auto& cell : cells_) {
-    switch (nDisplayStyle) {
-      case kStyleMono:
-        cell.crColor = MakeRgb(204, 232, 207);
-        break;
-      case kStyleText:
+  const int style = nDisplayStyle;
+  GridCell* const first = cells_.data();
+  GridCell* const last = first + cells_.size();
+  switch (style) {
+    case kStyleMono:
+      for (GridCell* cell = first; cell != last; ++cell) cell->crColor = MakeRgb(204, 232, 207);
+      break;
+    case kStyleText:
+      for (GridCell* cell = first; cell != last; ++cell) {
         if (!difference) {
-          cell.crColor = MakeRgb(200, 200, 200);
-        } else {
-          const std::int64_t v = cell.nValue;
-          if ((v < 0 ? -v : v) <= 256) {
-            cell.crColor = kWhite;
-          } else {
-            // A zero span cannot scale; such a node counts as fully shaded.
-            const std::int64_t m =
-                g0span == 0 ? 255 : std::clamp<std::int64_t>(((g0min < 0 ? -g0min : g0min) + v) * 255 / g0span, 0, 255);
-            cell.crColor = MakeRgb(255, static_cast<int>(255 - m), static_cast<int>(255 - m));
-          }
+          cell->crColor = MakeRgb(200, 200, 200);
+          continue;
         }
-        break;
-      case kStyleBackground: {
-        Rgb c = MakeRgb(199, 237, 204);
-        if (cell.nFlags & NodeFlag::LOW) c = kBlue;
-        if (cell.nFlags & NodeFlag::HIGH) c = kRed;
-        if (cell.nFlags & NodeFlag::SHORT2) c = MakeRgb(255, 255, 50);
-        if (cell.nFlags & NodeFlag::SHORT1) c = MakeRgb(255, 255, 100);
-        if (cell.nFlags & NodeFlag::SHORT3) c = MakeRgb(255, 255, 0);
-        cell.crColor = c;
-        break;
+        const std::int64_t v = cell->nValue;
+        if ((v < 0 ? -v : v) <= 256) {
+          cell->crColor = kWhite;
+          continue;
+        }
+        // A zero span cannot scale; such a node counts as fully shaded.
+        const std::int64_t m =
+            g0span == 0 ? 255 : std::clamp<std::int64_t>(((g0min < 0 ? -g0min : g0min) + v) * 255 / g0span, 0, 255);
+        cell->crColor = MakeRgb(255, static_cast<int>(255 - m), static_cast<int>(255 - m));
       }
-      default: {
+      break;
+    case kStyleBackground:
+      for (GridCell* cell = first; cell != last; ++cell) {
+        Rgb c = MakeRgb(199, 237, 204);
+        const std::int32_t f = cell->nFlags;
+        if (f & NodeFlag::LOW) c = kBlue;
+        if (f & NodeFlag::HIGH) c = kRed;
+        if (f & NodeFlag::SHORT2) c = MakeRgb(255, 255, 50);
+        if (f & NodeFlag::SHORT1) c = MakeRgb(255, 255, 100);
+        if (f & NodeFlag::SHORT3) c = MakeRgb(255, 255, 0);
+        cell->crColor = c;
+      }
+      break;
+    default: {
+      const Rgb* const palette = palette_.data();
+      for (GridCell* cell = first; cell != last; ++cell) {
         int w = 0;
-        if (cell.nGroup < kGroupCount) {
-          const std::size_t g = cell.nGroup;
-          const float scaled =
-              static_cast<float>(static_cast<std::int64_t>(cell.nValue) - gmin[g]) * factor[g];
+        const std::size_t g = cell->nGroup;
+        if (g < static_cast<std::size_t>(kGroupCount)) {
+          const float scaled = static_cast<float>(static_cast<std::int64_t>(cell->nValue) - gmin[g]) * factor[g];
           w = scaled <= 0.0f ? 0 : (scaled >= static_cast<float>(kScaleTop) ? kScaleTop : static_cast<int>(scaled));
         }
-        cell.crColor = palette_[static_cast<std::size_t>(w)];
-        break;
+        cell->crColor = palette[w];
       }
+      break;
     }
   }
 }
@@ -736,27 +757,33 @@ bool NodeMap::GatherStatistics(int area, std::int32_t& max, std::int32_t& min, s
   } else if (!AreaLineRange(area, colFirst, colLast, rowFirst, rowLast)) {
     return false;
   }
-  auto selected = [&](int c, int r) {
+  auto columnSelected = [&](int c) {
     const GridLine& cl = columnLines_[static_cast<std::size_t>(c)];
-    const GridLine& rl = rowLines_[static_cast<std::size_t>(r)];
-    return cl.bVisible && rl.bVisible && cl.nNumber >= colFirst && cl.nNumber <= colLast && rl.nNumber >= rowFirst &&
-           rl.nNumber <= rowLast && (CellAt(c, r).nFlags & NodeFlag::MASK) == 0;
+    return cl.bVisible && cl.nNumber >= colFirst && cl.nNumber <= colLast;
   };
+  std::array<bool, kMaxLines> rowIn{};
+  for (int r = 0; r < rows_; ++r) {
+    const GridLine& rl = rowLines_[static_cast<std::size_t>(r)];
+    rowIn[static_cast<std::size_t>(r)] = rl.bVisible && rl.nNumber >= rowFirst && rl.nNumber <= rowLast;
+  }
+  auto rowSelected = [&](int r) { return rowIn[static_cast<std::size_t>(r)]; };
+  // One pass: count, sum, sum of squares (exact in 128 bits), max, min.
   std::int64_t count = 0;
   std::int64_t sum = 0;
-  std::int32_t hi = 0;
-  std::int32_t lo = 0;
+  Uint128 sumSquares = 0;
+  std::int32_t hi = std::numeric_limits<std::int32_t>::min();
+  std::int32_t lo = std::numeric_limits<std::int32_t>::max();
   for (int c = 0; c < columns_; ++c) {
+    if (!columnSelected(c)) continue;
+    const GridCell* column = &cells_[CellIndex(c, 0)];
     for (int r = 0; r < rows_; ++r) {
-      if (!selected(c, r)) continue;
-      const std::int32_t v = CellAt(c, r).nValue;
-      if (count == 0) {
-        hi = lo = v;
-      } else {
-        hi = std::max(hi, v);
-        lo = std::min(lo, v);
-      }
+      const GridCell& cell = column[r];
+      if ((cell.nFlags & NodeFlag::MASK) || !rowSelected(r)) continue;
+      const std::int64_t v = cell.nValue;
+      hi = std::max(hi, cell.nValue);
+      lo = std::min(lo, cell.nValue);
       sum += v;
+      sumSquares += static_cast<std::uint64_t>(v * v);
       ++count;
     }
   }
@@ -770,16 +797,11 @@ bool NodeMap::GatherStatistics(int area, std::int32_t& max, std::int32_t& min, s
   min = lo;
   average = static_cast<std::int32_t>(avg);
   if (spread) {
-    Uint128 squares = 0;
-    for (int c = 0; c < columns_; ++c) {
-      for (int r = 0; r < rows_; ++r) {
-        if (!selected(c, r)) continue;
-        const std::int64_t d = CellAt(c, r).nValue - avg;
-        const std::uint64_t ad = static_cast<std::uint64_t>(d < 0 ? -d : d);
-        squares += static_cast<Uint128>(ad) * ad;
-      }
-    }
-    *spread = ClampToInt32(IntegerRootOfMean(squares, count));
+    // Sum of (v - avg)^2 = sum v^2 - 2 avg sum v + n avg^2, exact in 128 bits.
+    __extension__ typedef __int128 Int128;
+    const Int128 deviations = static_cast<Int128>(sumSquares) - 2 * static_cast<Int128>(avg) * sum +
+                              static_cast<Int128>(count) * avg * avg;
+    *spread = ClampToInt32(IntegerRootOfMean(static_cast<Uint128>(deviations < 0 ? 0 : deviations), count));
   }
   return true;
 }
@@ -802,28 +824,38 @@ std::string NodeMap::StatisticsText() const {
 
 // ---- Judging ---------------------------------------------------------------------------------------
 
-// Neighbours compared by the adjacent-point rule, by the node's place on the
-// touch area's rectangle; the first matching case decides.
 namespace {
-enum Neighbour : unsigned { kLeft = 1, kUp = 2, kRight = 4, kDown = 8 };
 
-unsigned NeighbourSet(int col, int row, int colFirst, int colLast, int rowFirst, int rowLast) {
-  if (col == colFirst) {
-    if (row == rowFirst) return kRight | kDown;
-    if (row == rowLast) return kUp | kRight;
-    return kUp | kRight | kDown;
-  }
-  if (col == colLast) {
-    if (row == rowFirst) return kLeft | kDown;
-    if (row == rowLast) return kLeft | kUp;
-    return kLeft | kUp | kDown;
-  }
-  if (row == rowFirst) return kLeft | kRight | kDown;
-  if (row == rowLast) return kLeft | kUp | kRight;
-  return kLeft | kUp | kRight | kDown;
+// Neighbour extremes when no neighbour takes part: no comparison with them holds.
+constexpr double kNoneAbove = -std::numeric_limits<double>::infinity();
+constexpr double kNoneBelow = std::numeric_limits<double>::infinity();
+
+// std::trunc without the library call: below 2^52 the integer conversion is
+// exact; larger magnitudes, infinities and NaN are already "integral".
+inline double TruncTowardZero(double x) {
+  return std::fabs(x) < 4503599627370496.0 ? static_cast<double>(static_cast<std::int64_t>(x)) : x;
 }
+
 }  // namespace
 
+void NodeMap::RefreshPercentFactors() {
+  for (std::size_t i = 0; i < cells_.size(); ++i) {
+    // Percentage in units of 0.01 %, truncated to an integer.
+    const double p = std::trunc(cells_[i].dPercent);
+    highFactor_[i] = p / 10000.0 + 1.0;
+    lowFactor_[i] = 1.0 - p / 10000.0;
+  }
+}
+
+// Which neighbours the adjacent-point rule compares depends on the node's place
+// on the touch area's rectangle (corners compare two, edges three, every other
+// node four, the colFirst cases taking precedence). Worked through case by case
+// that table separates into one condition per direction:
+//   left  unless col == colFirst;
+//   right unless col == colLast and col != colFirst;
+//   up    unless row == rowFirst;
+//   down  unless row == rowLast and row != rowFirst;
+// and a neighbour outside the matrix is skipped.
 void NodeMap::Evaluate(const NodeFrame& frame) {
   if (frame.Columns() <= 0) return;
   int titleParam = 0;
@@ -838,12 +870,23 @@ void NodeMap::Evaluate(const NodeFrame& frame) {
     // Store the whole frame first, so that the adjacent-point rule compares every
     // node with this frame's neighbours (a neighbour outside the frame keeps its
     // stored value) and the verdict never depends on the previous frame.
-    for (int c = 0; c < cols; ++c) {
-      for (int r = 0; r < rows; ++r) {
-        GridCell& cell = CellAt(c, r);
-        const std::int32_t v = frame(c, r);
-        cell.nRaw = v;
-        cell.nValue = static_cast<std::int32_t>(static_cast<std::uint32_t>(cell.nOffset) + static_cast<std::uint32_t>(v));
+    // aboveValue_/belowValue_ hold each TOUCH node's value for the neighbour
+    // maximum and minimum, and a neutral value for the other nodes.
+    for (int c = 0; c < columns_; ++c) {
+      const std::size_t base = CellIndex(c, 0);
+      const int stored = c < cols ? rows : 0;
+      for (int r = 0; r < rows_; ++r) {
+        GridCell& cell = cells_[base + static_cast<std::size_t>(r)];
+        if (r < stored) {
+          const std::int32_t v = frame(c, r);
+          cell.nRaw = v;
+          cell.nValue =
+              static_cast<std::int32_t>(static_cast<std::uint32_t>(cell.nOffset) + static_cast<std::uint32_t>(v));
+        }
+        const bool touch = (cell.nFlags & NodeFlag::TOUCH) != 0;
+        const double v = cell.nValue;
+        aboveValue_[base + static_cast<std::size_t>(r)] = touch ? v : kNoneAbove;
+        belowValue_[base + static_cast<std::size_t>(r)] = touch ? v : kNoneBelow;
       }
     }
 
@@ -857,77 +900,79 @@ void NodeMap::Evaluate(const NodeFrame& frame) {
     const bool checkZero = (nCheckEnables & CheckEnable::ZERO) != 0;
     const bool checkHigh = (nCheckEnables & CheckEnable::HIGH) != 0;
     const bool checkLow = (nCheckEnables & CheckEnable::LOW) != 0;
-
-    auto neighbourValue = [&](int c, int r, std::int32_t& out) {
-      if (!InMap(c, r)) return false;
-      const GridCell& n = CellAt(c, r);
-      if ((n.nFlags & NodeFlag::TOUCH) == 0) return false;
-      out = n.nValue;
-      return true;
-    };
-    // Compares the compared neighbours of [c][r] with a bound: above (HIGH) or below (LOW).
-    auto anyNeighbour = [&](int c, int r, double bound, bool above) {
-      const unsigned set = NeighbourSet(c, r, colFirst, colLast, rowFirst, rowLast);
-      const int dc[4] = {-1, 0, 1, 0};
-      const int dr[4] = {0, -1, 0, 1};
-      for (int i = 0; i < 4; ++i) {
-        if ((set & (1u << i)) == 0) continue;
-        std::int32_t nv = 0;
-        if (!neighbourValue(c + dc[i], r + dr[i], nv)) continue;
-        if (above ? static_cast<double>(nv) > bound : static_cast<double>(nv) < bound) return true;
-      }
-      return false;
-    };
+    const bool compare = adjacent && (checkHigh || checkLow);
+    // A mode that is off becomes a bound no int32 value can pass, so every node
+    // needs one comparison per direction: value against the tighter bound.
+    constexpr std::int32_t kTop = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int32_t kBottom = std::numeric_limits<std::int32_t>::min();
+    const std::int32_t touchHigh = threshold ? nTouchHigh : kTop;
+    const std::int32_t touchLow = threshold ? nTouchLow : kBottom;
+    const std::int32_t keyHigh = threshold ? nKeyHigh : kTop;
+    const std::int32_t keyLow = threshold ? nKeyLow : kBottom;
+    const int mapRows = rows_;
+    const double* above = aboveValue_.data();
+    const double* below = belowValue_.data();
+    std::int32_t result = 0;
 
     for (int c = 0; c < cols; ++c) {
+      const std::size_t base = CellIndex(c, 0);
+      const bool leftOk = c != colFirst && c > 0;
+      const bool rightOk = (c != colLast || c == colFirst) && c + 1 < columns_;
+      const std::size_t stride = static_cast<std::size_t>(mapRows);
+      const double* leftAbove = leftOk ? above + base - stride : neutralAbove_.data();
+      const double* leftBelow = leftOk ? below + base - stride : neutralBelow_.data();
+      const double* rightAbove = rightOk ? above + base + stride : neutralAbove_.data();
+      const double* rightBelow = rightOk ? below + base + stride : neutralBelow_.data();
+      const std::int32_t* upper = limits ? UpperLimits_.Data().data() + base : neutralUpper_.data();
+      const std::int32_t* lower = limits ? LowerLimits_.Data().data() + base : neutralLower_.data();
+      GridCell* column = cells_.data() + base;
       for (int r = 0; r < rows; ++r) {
-        GridCell& cell = CellAt(c, r);
+        const std::size_t i = base + static_cast<std::size_t>(r);
+        GridCell& cell = column[r];
         const std::int32_t value = cell.nValue;
-        if (checkZero) {
-          cell.nFlags &= ~NodeFlag::ZERO;
-          if (value == 0) cell.nFlags |= NodeFlag::ZERO;
-        }
-        const bool touch = (cell.nFlags & NodeFlag::TOUCH) && !(cell.nFlags & NodeFlag::ZERO);
-        const bool key = (cell.nFlags & NodeFlag::KEY) && !(cell.nFlags & NodeFlag::ZERO);
-        // Percentage in units of 0.01 %, truncated to an integer.
-        const double p = adjacent && touch ? std::trunc(cell.dPercent) : 0.0;
+        std::int32_t flags = cell.nFlags;
+        if (checkZero) flags = (flags & ~NodeFlag::ZERO) | (value == 0 ? NodeFlag::ZERO : 0);
+        const bool zero = (flags & NodeFlag::ZERO) != 0;
+        const bool touch = ((flags & NodeFlag::TOUCH) != 0) & !zero;
+        const bool key = ((flags & NodeFlag::KEY) != 0) & !zero;
 
+        bool adjacentHigh = false;
+        bool adjacentLow = false;
+        if (compare && touch) {
+          // Largest and smallest value among the compared TOUCH neighbours; a
+          // left or right neighbour that is not compared reads the neutral column.
+          double nMax = std::max(leftAbove[r], rightAbove[r]);
+          double nMin = std::min(leftBelow[r], rightBelow[r]);
+          if (r != rowFirst && r > 0) {
+            nMax = std::max(nMax, above[i - 1]);
+            nMin = std::min(nMin, below[i - 1]);
+          }
+          if ((r != rowLast || r == rowFirst) && r + 1 < mapRows) {
+            nMax = std::max(nMax, above[i + 1]);
+            nMin = std::min(nMin, below[i + 1]);
+          }
+          adjacentHigh = nMax > TruncTowardZero(value * highFactor_[i]);
+          adjacentLow = nMin < TruncTowardZero(lowFactor_[i] * value);
+        }
+
+        // Bitwise rather than short-circuit: every operand is cheap, and the
+        // loop stays free of data-dependent branches.
         if (checkHigh) {
-          cell.nFlags &= ~NodeFlag::HIGH;
-          bool touchHit = false;
-          bool keyHit = false;
-          if (touch) {
-            if (threshold && value > nTouchHigh) touchHit = true;
-            if (limits && value > UpperLimits_(c, r)) touchHit = true;
-            if (adjacent && anyNeighbour(c, r, std::trunc(value * (p / 10000.0 + 1.0)), true)) touchHit = true;
-          }
-          if (key) {
-            if (threshold && value > nKeyHigh) keyHit = true;
-            if (limits && value > UpperLimits_(c, r)) keyHit = true;
-          }
-          if (touchHit || keyHit) cell.nFlags |= NodeFlag::HIGH;
-          if (touchHit) nResultFlags |= ResultFlag::TOUCH_NG;
-          if (keyHit) nResultFlags |= ResultFlag::KEY_NG;
+          const bool touchHit = touch & ((value > std::min(touchHigh, upper[r])) | adjacentHigh);
+          const bool keyHit = key & (value > std::min(keyHigh, upper[r]));
+          flags = (flags & ~NodeFlag::HIGH) | ((touchHit | keyHit) ? NodeFlag::HIGH : 0);
+          result |= (touchHit ? ResultFlag::TOUCH_NG : 0) | (keyHit ? ResultFlag::KEY_NG : 0);
         }
         if (checkLow) {
-          cell.nFlags &= ~NodeFlag::LOW;
-          bool touchHit = false;
-          bool keyHit = false;
-          if (touch) {
-            if (threshold && value < nTouchLow) touchHit = true;
-            if (limits && value < LowerLimits_(c, r)) touchHit = true;
-            if (adjacent && anyNeighbour(c, r, std::trunc((1.0 - p / 10000.0) * value), false)) touchHit = true;
-          }
-          if (key) {
-            if (threshold && value < nKeyLow) keyHit = true;
-            if (limits && value < LowerLimits_(c, r)) keyHit = true;
-          }
-          if (touchHit || keyHit) cell.nFlags |= NodeFlag::LOW;
-          if (touchHit) nResultFlags |= ResultFlag::TOUCH_NG;
-          if (keyHit) nResultFlags |= ResultFlag::KEY_NG;
+          const bool touchHit = touch & ((value < std::max(touchLow, lower[r])) | adjacentLow);
+          const bool keyHit = key & (value < std::max(keyLow, lower[r]));
+          flags = (flags & ~NodeFlag::LOW) | ((touchHit | keyHit) ? NodeFlag::LOW : 0);
+          result |= (touchHit ? ResultFlag::TOUCH_NG : 0) | (keyHit ? ResultFlag::KEY_NG : 0);
         }
+        cell.nFlags = flags;
       }
     }
+    nResultFlags |= result;
 
     if (stats_.ScreenThresholdEnable) {
       StatisticsChecks(titleParam, statusParam);

@@ -408,6 +408,7 @@ class NodeMap {
   void StatisticsChecks(int& titleParam, int& statusParam);
   void SetStatLabel(int index, const char* text, Rgb colour);
   void HideStatLabel(int index);
+  void RefreshPercentFactors();
 
   mutable std::recursive_mutex mutex_;
   NodeMapListener* listener_ = nullptr;
@@ -418,6 +419,17 @@ class NodeMap {
   std::vector<GridLine> columnLines_;
   std::vector<GridLine> rowLines_;
   std::vector<GridArea> areas_;
+  // Evaluate's scratch, sized with the map: every node's value for the
+  // neighbour maximum and minimum (neutral for non-TOUCH nodes), and the
+  // adjacent-point factors derived from every node's percentage.
+  std::vector<double> aboveValue_;
+  std::vector<double> belowValue_;
+  std::vector<double> neutralAbove_;  // one column of "no neighbour"
+  std::vector<double> neutralBelow_;
+  std::vector<std::int32_t> neutralUpper_;  // one column of limits no value exceeds
+  std::vector<std::int32_t> neutralLower_;
+  std::vector<double> highFactor_;
+  std::vector<double> lowFactor_;
 
   int nDisplayStyle = kStyleColour;
   std::array<Rgb, kPaletteSize> palette_{};

@@ -2,6 +2,8 @@
 // the verdict they lead to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "judging/node_map.h"
@@ -331,6 +333,73 @@ TEST_F(AdjacentTest, NeighbourOutsideAShortFrameKeepsItsStoredValue) {
   map.Evaluate(first);
   map.Evaluate(NodeFrame(5, 3, 1000));  // rows 3 and 4 keep their values
   EXPECT_TRUE(Has(2, 2, NodeFlag::HIGH));
+}
+
+// The neighbour table written out case by case, as a reference for the judged flags.
+unsigned ReferenceNeighbours(int col, int row, int cf, int cl, int rf, int rl) {
+  enum : unsigned { L = 1, U = 2, R = 4, D = 8 };
+  if (col == cf && row == rf) return R | D;
+  if (col == cf && row == rl) return U | R;
+  if (col == cf) return U | R | D;
+  if (col == cl && row == rf) return L | D;
+  if (col == cl && row == rl) return L | U;
+  if (col == cl) return L | U | D;
+  if (row == rf) return L | R | D;
+  if (row == rl) return L | U | R;
+  return L | U | R | D;
+}
+
+TEST_F(AdjacentTest, FlagsMatchTheNeighbourTableForManyRectangles) {
+  std::uint32_t seed = 7;
+  auto next = [&seed](int n) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(n));
+  };
+  const int cols = 6, rows = 5;
+  for (int round = 0; round < 300; ++round) {
+    map.SetGridSize(cols, rows);
+    map.ClearAreas();
+    const int c1 = next(cols), c2 = next(cols), r1 = next(rows), r2 = next(rows);
+    GridArea area;  // corners in any order
+    area.nFirstCol = c1;
+    area.nSecondCol = c2;
+    area.nFirstRow = r1;
+    area.nSecondRow = r2;
+    area.bEnabled = true;
+    map.AppendArea(area);
+    const int cf = std::min(c1, c2), cl = std::max(c1, c2), rf = std::min(r1, r2), rl = std::max(r1, r2);
+    NodeFrame f(cols, rows);
+    NodeFrame flags(cols, rows);
+    for (int c = 0; c < cols; ++c) {
+      for (int r = 0; r < rows; ++r) {
+        f(c, r) = 900 + next(200);
+        flags(c, r) = next(6) == 0 ? NodeFlag::MASK : NodeFlag::TOUCH;
+        map.SetNodeFlags(c, r, c, r, flags(c, r), 0, FlagOp::Set);
+        map.SetNodePercent(c, r, next(3) * 500.0);
+      }
+    }
+    map.Evaluate(f);
+    for (int c = 0; c < cols; ++c) {
+      for (int r = 0; r < rows; ++r) {
+        if (flags(c, r) != NodeFlag::TOUCH) continue;
+        const double p = map.GetNodePercent(c, r);
+        const double high = std::trunc(f(c, r) * (p / 10000.0 + 1.0));
+        const double low = std::trunc((1.0 - p / 10000.0) * f(c, r));
+        const unsigned set = ReferenceNeighbours(c, r, cf, cl, rf, rl);
+        const int dc[4] = {-1, 0, 1, 0}, dr[4] = {0, -1, 0, 1};
+        bool expectHigh = false, expectLow = false;
+        for (int k = 0; k < 4; ++k) {
+          const int nc = c + dc[k], nr = r + dr[k];
+          if (!(set & (1u << k)) || nc < 0 || nc >= cols || nr < 0 || nr >= rows) continue;
+          if (flags(nc, nr) != NodeFlag::TOUCH) continue;
+          expectHigh = expectHigh || f(nc, nr) > high;
+          expectLow = expectLow || f(nc, nr) < low;
+        }
+        ASSERT_EQ(Has(c, r, NodeFlag::HIGH), expectHigh) << "round " << round << " node " << c << "," << r;
+        ASSERT_EQ(Has(c, r, NodeFlag::LOW), expectLow) << "round " << round << " node " << c << "," << r;
+      }
+    }
+  }
 }
 
 // ---- Statistics checks ---------------------------------------------------------------------

@@ -1,0 +1,85 @@
+// Evaluate on the default 52 x 32 map with all three test modes and the
+// statistics on, including its recolouring; the frames vary from call to call.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "judging/node_map.h"
+
+namespace varnex2::judging {
+namespace {
+
+void SetUpStation(NodeMap& map) {
+  map.SetGridSize(kDefaultColumns, kDefaultRows);
+  map.SetTestModeFlags(TestMode::THRESHOLD | TestMode::LIMITS | TestMode::ADJACENT);
+  map.SetCheckEnables(CheckEnable::ALL);
+  map.AddArea(0, 0, kDefaultRows, kDefaultColumns, 0);
+  map.MutableArea(0)->bEnabled = true;
+  map.StampAreaGroup(0, 0);
+  map.SetAllPercent(1500.0);
+  map.SetTouchThresholds(19000, 28000);
+  map.SetUpperLimits(NodeFrame(kDefaultColumns, kDefaultRows, 27000));
+  map.SetLowerLimits(NodeFrame(kDefaultColumns, kDefaultRows, 20000));
+  StatisticsSettings s;
+  s.ScreenThresholdEnable = true;
+  s.RawdataMax = 26000;
+  s.RawdataMaxEnable = true;
+  s.RawdataMin = 21000;
+  s.RawdataMinEnable = true;
+  s.RawdataRange = 3000;
+  s.RawdataRangeEnable = true;
+  s.RawdataVariance = 500;
+  s.RawdataVarianceEnable = true;
+  s.RawdataRangeDiscardVariance = 100;
+  s.RawdataRangeDiscardVarianceEnable = true;
+  s.ViewMode = 7;
+  map.SetStatisticsSettings(s);
+}
+
+std::vector<NodeFrame> Frames() {
+  std::vector<NodeFrame> frames;
+  unsigned seed = 12345;
+  for (int k = 0; k < 16; ++k) {
+    NodeFrame f(kDefaultColumns, kDefaultRows);
+    for (int c = 0; c < kDefaultColumns; ++c) {
+      for (int r = 0; r < kDefaultRows; ++r) {
+        seed = seed * 1103515245u + 12345u;
+        f(c, r) = 23000 + c * 20 + r * 10 + static_cast<int>((seed >> 16) % (k % 4 == 3 ? 4000 : 400));
+      }
+    }
+    frames.push_back(std::move(f));
+  }
+  return frames;
+}
+
+void BM_Evaluate(benchmark::State& state) {
+  NodeMap map;
+  SetUpStation(map);
+  const std::vector<NodeFrame> frames = Frames();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    map.Evaluate(frames[i++ % frames.size()]);
+    benchmark::DoNotOptimize(map.ResultFlags());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Evaluate);
+
+// One whole judging step of a cycle: Evaluate, pin-fault marks, verdict.
+void BM_EvaluateCycle(benchmark::State& state) {
+  NodeMap map;
+  SetUpStation(map);
+  const std::vector<NodeFrame> frames = Frames();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    map.Evaluate(frames[i++ % frames.size()]);
+    map.SetAllNodeFlags(NodeFlag::SHORT_ANY, FlagOp::Clear);
+    map.MarkPinFault(0, 0, 0, 0);
+    benchmark::DoNotOptimize(map.FixVerdict().size());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_EvaluateCycle);
+
+}  // namespace
+}  // namespace varnex2::judging

@@ -1,0 +1,43 @@
+// ParseFrames on arbitrary bytes: never crashes, stays within its bounds, and
+// what it accepts survives a write and a second read.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "judging/frame_capture.h"
+
+using varnex2::judging::BuildCaptureText;
+using varnex2::judging::kMaxFrameLines;
+using varnex2::judging::kMaxFrameNodes;
+using varnex2::judging::NodeFlag::TOUCH;
+using varnex2::judging::NodeFrame;
+using varnex2::judging::ParseFrames;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  std::vector<NodeFrame> frames;
+  std::string error;
+  const bool ok = ParseFrames(text, frames, error);
+  if (!ok) {
+    if (error.empty() || !frames.empty()) std::abort();
+    return 0;
+  }
+  if (!error.empty()) std::abort();
+  for (const NodeFrame& f : frames) {
+    if (f.Empty() || f.Columns() > kMaxFrameLines || f.Rows() > kMaxFrameLines ||
+        f.Columns() * f.Rows() > kMaxFrameNodes)
+      std::abort();
+    // A frame without zeros writes every field, so reading it back must give it again.
+    bool zeros = false;
+    for (std::int32_t v : f.Data()) zeros = zeros || v == 0;
+    if (zeros) continue;
+    std::vector<NodeFrame> again;
+    if (!ParseFrames(BuildCaptureText(f, NodeFrame(f.Columns(), f.Rows(), TOUCH), f.Columns(), f.Rows()), again,
+                     error) ||
+        again.size() != 1 || !(again[0] == f))
+      std::abort();
+  }
+  return 0;
+}
