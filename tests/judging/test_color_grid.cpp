@@ -419,6 +419,61 @@ TEST_F(ColorGridPixelTest, HoveredNodeIsRaisedOnlyWhileTheLeftButtonAloneIsHeld)
   EXPECT_EQ(grid->RenderToImage(grid->size()).pixel(probe), qRgb(204, 232, 207));
 }
 
+// Pixels that differ between two renders outside the hovered node and its headers.
+int DiffOutsideHover(const QImage& a, const QImage& b, const NodeMap& m, NodePos hovered) {
+  const Rect n = m.Cell(hovered.col, hovered.row).rcNode;
+  const Rect ch = m.ColumnLines()[static_cast<std::size_t>(hovered.col)].rcHeader;
+  const Rect rh = m.RowLines()[static_cast<std::size_t>(hovered.row)].rcHeader;
+  int diff = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      if (n.Contains(x, y) || ch.Contains(x, y) || rh.Contains(x, y)) continue;
+      diff += a.pixel(x, y) != b.pixel(x, y);
+    }
+  }
+  return diff;
+}
+
+TEST_F(ColorGridPixelTest, HoverReadoutOnlyOnMapsLargerThanSixBySix) {
+  NodeMap& m = grid->Model();
+  m.SetResultFlags(0);
+  grid->resize(420, 260);
+  for (int n : {6, 7}) {
+    m.SetGridSize(n, n);
+    m.SetDisplayStyle(kStyleMono);
+    const QPoint at = NodeCentre(2, 2, grid->size());
+    Move(at, Qt::LeftButton);
+    const QImage lit = grid->RenderToImage(grid->size());
+    Move(at, Qt::LeftButton, Qt::ControlModifier);
+    const QImage plain = grid->RenderToImage(grid->size());
+    m.Layout(grid->width(), grid->height());
+    const int diff = DiffOutsideHover(lit, plain, m, NodePos{2, 2});
+    if (n == 6) {
+      EXPECT_EQ(diff, 0);
+    } else {
+      EXPECT_GT(diff, 200);
+    }
+  }
+}
+
+TEST_F(ColorGridTest, MouseMovesRepaintOnlyWhileTheTestCycleIsStopped) {
+  NodeMap& m = grid->Model();
+  grid->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(grid.get()));
+  QCoreApplication::processEvents();
+  const int start = m.GetColorGridCounterPass();
+  grid->SetTestRunning(true);
+  Move(Centre(3, 3));
+  Move(Centre(4, 3));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(m.GetColorGridCounterPass(), start);
+  grid->SetTestRunning(false);
+  Move(Centre(5, 3));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(m.GetColorGridCounterPass(), start + 1);
+  grid->hide();
+}
+
 TEST_F(ColorGridPixelTest, FrozenMapShowsOnlyBackgroundAndLabels) {
   NodeMap& m = grid->Model();
   SmallMonoMap();
