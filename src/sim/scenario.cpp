@@ -1,6 +1,8 @@
 #include "sim/scenario.h"
 
 #include <charconv>
+#include <fstream>
+#include <iterator>
 #include <limits>
 
 namespace varnex2::sim {
@@ -341,6 +343,31 @@ bool BuiltinScenario(std::string_view name, Scenario& out) {
   if (text.empty()) return false;
   ScenarioError error;
   return ParseScenario(text, out, error);
+}
+
+bool LoadScenario(const std::string& nameOrPath, Scenario& out, ScenarioError& error) {
+  out = Scenario{};
+  error = ScenarioError{};
+  if (BuiltinScenario(nameOrPath, out)) return true;
+  std::ifstream in(nameOrPath, std::ios::binary);
+  if (!in) {
+    error.message = "no built-in scenario and no readable file named '" + nameOrPath + "'";
+    return false;
+  }
+  std::string text;
+  text.resize(kMaxScenarioBytes + 1);
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (in.bad()) {
+    error.message = "cannot read '" + nameOrPath + "'";
+    return false;
+  }
+  if (!ParseScenario(text, out, error)) {
+    error.message = nameOrPath + ": " + error.message;
+    return false;
+  }
+  if (out.name.empty()) out.name = nameOrPath;
+  return true;
 }
 
 std::vector<std::string> BuiltinScenarioNames() {

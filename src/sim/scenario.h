@@ -74,4 +74,9 @@ std::vector<std::string> BuiltinScenarioNames();
 // The text of a built-in scenario (empty when unknown).
 std::string_view BuiltinScenarioText(std::string_view name);
 
+// A built-in scenario by name, otherwise the scenario file at that path (at most
+// kMaxScenarioBytes). On failure `error` says why (with the file's line number when the text
+// is at fault).
+bool LoadScenario(const std::string& nameOrPath, Scenario& out, ScenarioError& error);
+
 }  // namespace varnex2::sim

@@ -775,7 +775,7 @@ struct SimBox::Impl {
   ControllerMemory memory;
   PanelModel panel;
   NvImage nv;
-  std::uint64_t resetCount = 0;
+  std::atomic<std::uint64_t> resetCount{0};
   std::uint64_t backupCount = 0;
   std::uint64_t storeErrors = 0;
 
@@ -992,10 +992,7 @@ std::uint8_t SimBox::ReportIdOf(std::uint8_t type, int instance) const {
 
 std::uint16_t SimBox::CommandAddress() const { return CommandAddressFor(impl_->options.variant); }
 
-std::uint64_t SimBox::ResetCount() const {
-  std::lock_guard pl(impl_->presenceMutex);
-  return impl_->resetCount;
-}
+std::uint64_t SimBox::ResetCount() const { return impl_->resetCount.load(); }
 
 std::uint64_t SimBox::BackupCount() const {
   std::lock_guard lk(impl_->mutex);

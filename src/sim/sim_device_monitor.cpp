@@ -25,7 +25,11 @@ class SimDeviceMonitor final : public platform::DeviceMonitor {
 
   int Start(platform::DeviceEventCallback callback) override {
     std::lock_guard sl(startMutex_);
-    if (thread_.joinable() || !callback) return -1;
+    if (!callback) return -1;
+    if (thread_.joinable()) {
+      if (!thread_.get_stop_token().stop_requested() || thread_.get_id() == std::this_thread::get_id()) return -1;
+      thread_.join();  // stopped from its own callback earlier
+    }
     {
       std::lock_guard lk(mutex_);
       events_.clear();
@@ -35,12 +39,16 @@ class SimDeviceMonitor final : public platform::DeviceMonitor {
     return 0;
   }
 
+  // May be called from the callback (the thread then ends after it returns); the monitor must
+  // not be destroyed from there.
   void Stop() override {
     std::lock_guard sl(startMutex_);
     if (!thread_.joinable()) return;
-    box_->RemovePresenceObserver(observerId_);
+    if (observerId_ != 0) box_->RemovePresenceObserver(observerId_);
+    observerId_ = 0;
     thread_.request_stop();
     cv_.notify_all();
+    if (thread_.get_id() == std::this_thread::get_id()) return;
     thread_.join();
     thread_ = std::jthread();
   }

@@ -877,10 +877,11 @@ struct UmockdevBox::Impl {
   std::vector<std::unique_ptr<HidrawDevice>> oldHid;
   std::map<std::string, std::unique_ptr<HidrawDevice>> silent;
 
-  bool PlugController(std::string* error) {
+  // `session` comes from the presence notice: the box may hold its own locks while it notifies.
+  bool PlugController(std::uint64_t session, std::string* error) {
     std::lock_guard lock(mutex);
     if (controller != nullptr) return true;
-    auto dev = std::make_unique<UsbfsDevice>(testbed, box, nextDevnum++, box->Session(BoxFunction::Controller));
+    auto dev = std::make_unique<UsbfsDevice>(testbed, box, nextDevnum++, session);
     if (!dev->Add(error)) {
       oldControllers.push_back(std::move(dev));
       return false;
@@ -894,11 +895,11 @@ struct UmockdevBox::Impl {
     controller->Unplug();
     oldControllers.push_back(std::move(controller));
   }
-  bool PlugBridge(std::string* error) {
+  bool PlugBridge(std::uint64_t session, std::string* error) {
     std::lock_guard lock(mutex);
     if (bridge != nullptr) return true;
     HidSpec spec{kBridgeVendorId, kBridgeProductId, std::string(kBridgeManufacturer), std::string(kBridgeProduct)};
-    auto dev = std::make_unique<HidrawDevice>(testbed, box, spec, 2, nextHidIndex++, box->Session(BoxFunction::Bridge));
+    auto dev = std::make_unique<HidrawDevice>(testbed, box, spec, 2, nextHidIndex++, session);
     if (!dev->Add(error)) {
       oldHid.push_back(std::move(dev));
       return false;
@@ -913,17 +914,17 @@ struct UmockdevBox::Impl {
     oldHid.push_back(std::move(bridge));
   }
 
-  void OnPresence(BoxFunction function, bool present) {
+  void OnPresence(BoxFunction function, bool present, std::uint64_t session) {
     std::string error;
     if (function == BoxFunction::Controller) {
       if (present) {
-        if (!PlugController(&error)) std::fprintf(stderr, "umockdev box: controller: %s\n", error.c_str());
+        if (!PlugController(session, &error)) std::fprintf(stderr, "umockdev box: controller: %s\n", error.c_str());
       } else {
         UnplugController();
       }
     } else {
       if (present) {
-        if (!PlugBridge(&error)) std::fprintf(stderr, "umockdev box: bridge: %s\n", error.c_str());
+        if (!PlugBridge(session, &error)) std::fprintf(stderr, "umockdev box: bridge: %s\n", error.c_str());
       } else {
         UnplugBridge();
       }
@@ -965,17 +966,18 @@ std::unique_ptr<UmockdevBox> UmockdevBox::Create(std::shared_ptr<SimBox> box, st
   g_free(sys);
 
   std::string why;
-  if (impl->box->IsPresent(BoxFunction::Controller) && !impl->PlugController(&why)) {
+  if (impl->box->IsPresent(BoxFunction::Controller) &&
+      !impl->PlugController(impl->box->Session(BoxFunction::Controller), &why)) {
     if (error != nullptr) *error = "controller: " + why;
     return nullptr;
   }
-  if (impl->box->IsPresent(BoxFunction::Bridge) && !impl->PlugBridge(&why)) {
+  if (impl->box->IsPresent(BoxFunction::Bridge) && !impl->PlugBridge(impl->box->Session(BoxFunction::Bridge), &why)) {
     if (error != nullptr) *error = "bridge: " + why;
     return nullptr;
   }
   Impl* raw = impl.get();
   impl->observerId = impl->box->AddPresenceObserver(
-      [raw](BoxFunction function, bool present, std::uint64_t) { raw->OnPresence(function, present); });
+      [raw](BoxFunction function, bool present, std::uint64_t session) { raw->OnPresence(function, present, session); });
   return std::unique_ptr<UmockdevBox>(new UmockdevBox(std::move(impl)));
 }
 

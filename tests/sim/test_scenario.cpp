@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 #include <mutex>
 #include <thread>
 
@@ -114,6 +117,32 @@ TEST(SimScenario, MalformedInputGivesLineNumberAndReason) {
     EXPECT_NE(e.message.find("line " + std::to_string(c.line)), std::string::npos) << e.message;
     EXPECT_TRUE(s.steps.empty());
   }
+}
+
+TEST(SimScenario, LoadsBuiltinsByNameAndOtherwiseFiles) {
+  Scenario s;
+  ScenarioError e;
+  ASSERT_TRUE(LoadScenario("unplug", s, e));
+  EXPECT_EQ(s.name, "unplug");
+
+  const auto path = (std::filesystem::temp_directory_path() / ("varnex2_scn_" + std::to_string(::getpid()) + ".txt")).string();
+  {
+    std::ofstream f(path);
+    f << "0s place\n1s remove\n";
+  }
+  ASSERT_TRUE(LoadScenario(path, s, e)) << e.message;
+  EXPECT_EQ(s.name, path);
+  EXPECT_EQ(s.steps.size(), 2u);
+  {
+    std::ofstream f(path);
+    f << "0s place\n1s explode\n";
+  }
+  EXPECT_FALSE(LoadScenario(path, s, e));
+  EXPECT_EQ(e.line, 2);
+  EXPECT_NE(e.message.find(path + ": line 2: unknown command 'explode'"), std::string::npos) << e.message;
+  std::filesystem::remove(path);
+  EXPECT_FALSE(LoadScenario(path, s, e));
+  EXPECT_NE(e.message.find("no built-in scenario"), std::string::npos);
 }
 
 TEST(SimScenario, RejectsOversizedInput) {

@@ -300,5 +300,25 @@ TEST(SimDeviceMonitor, ReportsInterfacesWithWindowsStylePaths) {
   EXPECT_EQ(log.Events().size(), 4u);  // nothing after Stop
 }
 
+TEST(SimDeviceMonitor, StopFromTheCallbackEndsDeliveryAndAllowsARestart) {
+  auto box = std::make_shared<SimBox>();
+  auto monitor = CreateSimDeviceMonitor(box);
+  EventLog log;
+  ASSERT_EQ(monitor->Start([&](const platform::DeviceEvent& e) {
+    log.Add(e);
+    monitor->Stop();
+  }), 0);
+  box->Unplug(BoxFunction::Controller);
+  ASSERT_TRUE(log.WaitFor(1));
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(log.Events().size(), 1u);
+  EventLog second;
+  ASSERT_EQ(monitor->Start([&](const platform::DeviceEvent& e) { second.Add(e); }), 0);
+  box->Plug(BoxFunction::Controller);
+  ASSERT_TRUE(second.WaitFor(2));
+  EXPECT_EQ(second.Events()[0].kind, platform::DeviceEventKind::Arrival);
+  monitor->Stop();
+}
+
 }  // namespace
 }  // namespace varnex2::sim

@@ -26,7 +26,7 @@ struct InReport {
 class UmockdevUsb : public ::testing::Test {
  protected:
   void SetUp() override {
-    box_ = std::make_shared<SimBox>();
+    box_ = std::make_shared<SimBox>(options_);
     testbed_ = testing::MakeTestbed(box_);
     ASSERT_NE(testbed_, nullptr);
     port_ = platform::CreateLibusbPort();
@@ -96,6 +96,7 @@ class UmockdevUsb : public ::testing::Test {
     return {TransferStatus::TimedOut, {}};
   }
 
+  SimBoxOptions options_;
   std::shared_ptr<SimBox> box_;
   std::unique_ptr<UmockdevBox> testbed_;
   std::unique_ptr<platform::UsbPort> port_;
@@ -209,6 +210,39 @@ TEST_F(UmockdevUsb, ReopensAfterReplug) {
   const InReport answer = NextReport();
   ASSERT_EQ(answer.status, TransferStatus::Completed);
   EXPECT_EQ(answer.data[3], 0xA2);
+}
+
+class UmockdevUsbReset : public UmockdevUsb {
+ protected:
+  UmockdevUsbReset() { options_.resetDowntime = std::chrono::milliseconds(200); }
+};
+
+// A T6 reset drops the controller off the bus from inside the request that asked for it.
+TEST_F(UmockdevUsbReset, ResetCommandDropsTheDeviceAndItComesBack) {
+  OpenAndClaim();
+  StartReception();
+  const std::uint16_t t6 = box_->ObjectAddress(6);
+  ASSERT_NE(t6, 0);
+  ASSERT_EQ(Send({0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(t6 & 0xFF), static_cast<std::uint8_t>(t6 >> 8), 0x01}),
+            0);
+  InReport r;
+  do {
+    r = NextReport();
+  } while (r.status == TransferStatus::Completed);
+  EXPECT_EQ(r.status, TransferStatus::NoDevice);
+  EXPECT_EQ(box_->ResetCount(), 1u);
+  StopEvents();
+  port_->Close();
+
+  for (int i = 0; i < 50 && !box_->IsPresent(BoxFunction::Controller); ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(box_->IsPresent(BoxFunction::Controller));
+  std::this_thread::sleep_for(100ms);  // libusb's hotplug thread adds the device
+  OpenAndClaim();
+  StartReception();
+  ASSERT_EQ(Send({0x01, 0x51, 0x02, 7, 0x00, 0x00}), 0);
+  r = NextReport();
+  ASSERT_EQ(r.status, TransferStatus::Completed);
+  EXPECT_EQ(r.data[3], 0xA2);
 }
 
 TEST(UmockdevHotplug, MonitorReportsControllerAndBridgeArrivalAndRemoval) {
