@@ -59,7 +59,8 @@ ParameterFileStatus SaveParameterFile(const std::filesystem::path& path, const P
 // Reads and checks a whole file into a copy of `current`. Only on kOk is `out` assigned (with the
 // touch area enabled, fields masked to their widths, marks whose index does not match kept from
 // `current`); otherwise `out` is untouched and `message` holds the version text, the validation
-// text or a description of what is wrong with the file and where. Never throws.
+// text or a description of what is wrong with the file and where. `out` may be `current` itself.
+// Never throws.
 ParameterFileStatus LoadParameterFile(const std::filesystem::path& path, const PanelConfig& current,
                                       const ControllerFacts& controller, const ProgramVersion& program,
                                       PanelConfig& out, std::string& message);

@@ -192,6 +192,13 @@ TEST(ParameterFileRead, RoundTripIsIdentityAndRewriteIsByteIdentical)
         const std::string newer = WriteParameterFile(r.config, ProgramVersion{1, 4, 2, 3});
         EXPECT_EQ(newer.substr(newer.find("</VERSION>")), text.substr(text.find("</VERSION>")));
     }
+    // Loading over the current configuration itself.
+    PanelConfig config;
+    std::string message;
+    ASSERT_EQ(LoadParameterText(WriteParameterFile(FullConfig(), kVersion), config, kController, kVersion, config,
+                                message),
+              ParameterFileStatus::kOk);
+    EXPECT_EQ(config, FullConfig());
 }
 
 TEST(ParameterFileRead, ReadsFilesBoostWroteWithItsNewerHeader)
@@ -499,6 +506,32 @@ TEST_F(ParameterFileOnDisk, FailuresAreReportedAndLeaveThingsAlone)
     EXPECT_NE(LoadParameterFile(dir_, PanelConfig{}, kController, kVersion, out, message),
               ParameterFileStatus::kOk);
     EXPECT_EQ(out, Sentinel());
+}
+
+}  // namespace
+}  // namespace varnex2::config
+
+namespace varnex2::config {
+namespace {
+
+// The fuzz seeds, including inputs that once broke the reader, load without harm.
+TEST(ParameterFileRead, FuzzSeedsLoadWithoutHarm)
+{
+    const std::filesystem::path dir = VARNEX2_SOURCE_DIR "/fuzz/corpus/fuzz_parameter_file";
+    int nSeeds = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        PanelConfig out;
+        std::string message;
+        const ParameterFileStatus status =
+            LoadParameterFile(entry.path(), PanelConfig{}, testing::kController, testing::kVersion, out, message);
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("regression_", 0) != 0) {
+            EXPECT_EQ(status, ParameterFileStatus::kOk) << name << ": " << message;
+        }
+        EXPECT_FALSE(message.empty()) << name;
+        ++nSeeds;
+    }
+    EXPECT_GE(nSeeds, 2);
 }
 
 }  // namespace
