@@ -20,16 +20,22 @@ function(varnex2_library name)
   varnex2_defaults(${name})
 endfunction()
 
-# varnex2_test(NAME SOURCES ... LINKS ...) : one GoogleTest executable registered with CTest.
+# varnex2_test(NAME SOURCES ... LINKS ... [ENV ...] [LABELS ...]) : one GoogleTest executable
+# registered with CTest. Tests that use threads carry the label "threaded".
 function(varnex2_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LINKS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINKS;ENV;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE VARNEX2_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   varnex2_defaults(${name})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENV}" TIMEOUT 300)
+  set(env "QT_QPA_PLATFORM=offscreen" ${ARG_ENV})
+  string(REPLACE ";" "\\;" env "${env}")
+  set(props ENVIRONMENT "${env}" TIMEOUT 300)
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
 # varnex2_benchmark(NAME SOURCES ... LINKS ...)
