@@ -462,6 +462,7 @@ void NodeMap::UpdateColoursLocked() {
   }
 
   // 3. Overrides by test mode, in the order 0x1, 0x2, 0x10.
+  const std::int32_t ownMin0 = gmin[0];
   const std::size_t areaGroups = std::min<std::size_t>(areas_.size(), kGroupCount - 1);
   auto areaRanges = [&] {
     for (std::size_t k = 1; k <= areaGroups; ++k) {
@@ -484,7 +485,8 @@ void NodeMap::UpdateColoursLocked() {
   }
   if (nTestModeFlags & TestMode::DIFFERENCE) {
     areaRanges();
-    gmax[0] = 1024;  // group 0 keeps its own minimum
+    gmin[0] = ownMin0;  // the minimum of its own values, whatever came before
+    gmax[0] = 1024;
   }
 
   // 4. Scale factor per group.

@@ -368,6 +368,16 @@ TEST(NodeMapColours, AreaGroupsAndLegacySampleRange) {
   EXPECT_EQ(map.Cell(1, 0).crColor, map.Palette()[0]);  // zero span
 }
 
+TEST(NodeMapColours, DifferenceDisplayScalesFromOwnMinimumEvenWithThresholdMode) {
+  NodeMap map;
+  map.SetGridSize(2, 1);
+  map.SetTouchThresholds(19000, 28000);
+  map.SetTestModeFlags(TestMode::THRESHOLD | TestMode::DIFFERENCE);
+  map.Evaluate(Frame(2, 1, {24, 536}));  // range [24, 1024]: factor 1023 / 1000
+  EXPECT_EQ(map.Cell(0, 0).crColor, map.Palette()[0]);
+  EXPECT_EQ(map.Cell(1, 0).crColor, map.Palette()[523]);  // 512 * 1.023 = 523.8
+}
+
 TEST(NodeMapColours, EqualValuesGetFirstPaletteEntry) {
   NodeMap map;
   map.SetTestModeFlags(0);
