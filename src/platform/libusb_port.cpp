@@ -32,12 +32,13 @@ class LibusbPort final : public UsbPort {
   }
 
   void Exit() override {
-    if (initCount_ == 0) return;
+    if (initCount_.load() == 0) return;
     --initCount_;
     libusb_exit(nullptr);
   }
 
   int Open(std::uint16_t vendorId, std::uint16_t productId) override {
+    if (initCount_.load() == 0) return kUsbErrorNotFound;  // no context: nothing to find
     if (handle_.load() != nullptr) return kUsbErrorBusy;
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(nullptr, &list);
@@ -175,6 +176,7 @@ class LibusbPort final : public UsbPort {
   }
 
   int HandleEvents(std::chrono::milliseconds timeout) override {
+    if (initCount_.load() == 0) return kUsbErrorNotFound;
     timeval tv{};
     const auto ms = timeout.count() < 0 ? 0 : timeout.count();
     tv.tv_sec = static_cast<time_t>(ms / 1000);
@@ -218,7 +220,7 @@ class LibusbPort final : public UsbPort {
   }
 
   std::atomic<libusb_device_handle*> handle_{nullptr};
-  int initCount_ = 0;
+  std::atomic<int> initCount_{0};
   libusb_transfer* in_ = nullptr;
   std::vector<std::uint8_t> inBuffer_;
   InTransferCallback inCallback_;
