@@ -584,6 +584,19 @@ TEST_F(ColorGridTest, RendersARealisticMap) {
     m.SetTestModeFlags(TestMode::THRESHOLD);
     Move(Centre(12, 14));
     grid->RenderToImage(QSize(900, 560)).save(QString::fromLocal8Bit(dir) + "/color_grid_background.png");
+
+    // Redrawing the key area with a Ctrl selection shown, at the window's size.
+    m.SetDisplayStyle(kStyleColour);
+    grid->BeginAreaDefine(1);
+    Move(Centre(40, 20), Qt::NoButton, Qt::ControlModifier);
+    Press(Centre(40, 20), Qt::ControlModifier);
+    Move(Centre(47, 26), Qt::LeftButton, Qt::ControlModifier);
+    grid->RenderToImage(grid->size()).save(QString::fromLocal8Bit(dir) + "/color_grid_drawing.png");
+    Release(Centre(47, 26));
+
+    m.SetNoticeLabel("请等待 15 秒程序拔出设备", true, MakeRgb(255, 0, 0), MakeRgb(255, 255, 255));
+    m.SetFrozen(true);
+    grid->RenderToImage(grid->size()).save(QString::fromLocal8Bit(dir) + "/color_grid_frozen.png");
   }
 }
 
