@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "judging/color_grid.h"
 
@@ -215,14 +216,23 @@ TEST_F(ColorGridTest, CtrlAndRegionSelectionsFollowTheMouse) {
   EXPECT_FALSE(grid->RegionSelect());
   EXPECT_TRUE(grid->SelectionShown());
 
-  // A right press hides the selection; the release asks for the menu.
+  // A right press hides the selection; the release asks for the menu. The
+  // station receives the notifications queued ("posted").
   QSignalSpy menu(grid.get(), &CColorGrid::gridMenu);
+  QObject receiver;
+  std::vector<Pair> posted;
+  QObject::connect(
+      grid.get(), &CColorGrid::gridMenu, &receiver, [&](qintptr w, qintptr l) { posted.emplace_back(w, l); },
+      Qt::QueuedConnection);
   Send(QEvent::MouseButtonPress, Centre(2, 2), Qt::RightButton, Qt::RightButton);
   EXPECT_FALSE(grid->SelectionShown());
   EXPECT_TRUE(menu.isEmpty());
   Send(QEvent::MouseButtonRelease, Centre(2, 2), Qt::RightButton, Qt::NoButton);
   ASSERT_EQ(menu.count(), 1);
   EXPECT_EQ(Args(menu), Pair(0, 0));
+  EXPECT_TRUE(posted.empty());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(posted, std::vector<Pair>{Pair(0, 0)});
   EXPECT_FALSE(grid->EditState().hovered.Valid());
 }
 
