@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace varnex2::judging {
 
@@ -76,8 +75,11 @@ VisibleLines Visible(const NodeMap& m) {
 // GDI sizes a font by its cell height (ascent + descent) and average character
 // width; Qt sizes it by the em. The pixel size is therefore the cell height
 // divided by the family's (ascent + descent) per em, and the requested average
-// width is reached with a horizontal stretch relative to the family's own
-// average width. Both ratios are measured once per family.
+// width is reached with a horizontal stretch. Qt applies a stretch relative to
+// the matched face's own width class (a condensed face asked for at 100 comes
+// out widened), so the reference average width is measured at stretch 100 and
+// the width then scales linearly with the stretch. Both ratios are measured
+// once per family.
 const GridPainter::FontMetricsRatio& GridPainter::Ratio(const QString& family) {
   auto it = ratios_.find(family);
   if (it != ratios_.end()) return it->second;
