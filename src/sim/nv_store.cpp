@@ -83,6 +83,9 @@ bool LoadNvStore(const std::string& path, NvImage& out) {
 bool SaveNvStore(const std::string& path, const NvImage& image) {
   if (path.empty()) return false;
   const std::string temp = path + ".tmp";
+  std::error_code dirError;
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent, dirError);
   {
     std::ofstream f(temp, std::ios::binary | std::ios::trunc);
     if (!f) return false;

@@ -30,7 +30,7 @@ class TempStore {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
-  std::string Path() const { return (dir_ / "box.nv").string(); }
+  std::string Path() const { return (dir_ / "state" / "box.nv").string(); }  // folder made on save
 
  private:
   static inline int counter_ = 0;
@@ -132,6 +132,7 @@ TEST(SimBoxLifecycle, BackupPersistsConfigurationAcrossBoxes) {
   }
   SimBox again(o);
   Host host(again);
+  EXPECT_TRUE(std::filesystem::exists(o.storePath));
   std::vector<std::uint8_t> b;
   ASSERT_TRUE(host.Read(again.ObjectAddress(9), window.size(), b));
   EXPECT_EQ(b, window);
@@ -141,8 +142,10 @@ TEST(SimBoxLifecycle, BackupPersistsConfigurationAcrossBoxes) {
 
 TEST(SimBoxLifecycle, DamagedStoreFallsBackToFactoryConfiguration) {
   TempStore store;
+  std::filesystem::create_directories(std::filesystem::path(store.Path()).parent_path());
   {
     std::ofstream f(store.Path());
+    ASSERT_TRUE(f);
     f << "varnex2-sim-nv 1\nT 9 0 zz\nT 9 0 0102\nP 249 12\ngarbage\n";
   }
   SimBoxOptions o;
