@@ -40,6 +40,10 @@ class SimHidPort final : public platform::HidPort {
     if (session == 0 || path != SimBox::InterfacePath(BoxFunction::Bridge, 0)) return -1;
     session_ = session;
     stop_ = std::stop_source();
+    // Like a freshly opened hidraw node, a new handle sees only reports that arrive from now on.
+    BridgeReport stale{};
+    while (box_->BridgeRead(session, stale, std::chrono::microseconds(0)) == InResult::Report) {
+    }
     return 0;
   }
 

@@ -231,6 +231,22 @@ TEST(SimHidPort, EnumerateOpenReadWriteFollowPresence) {
   EXPECT_FALSE(hid->IsOpen());
 }
 
+TEST(SimHidPort, ReopenDiscardsReportsNobodyRead) {
+  auto box = std::make_shared<SimBox>();
+  auto hid = CreateSimHidPort(box);
+  const std::string path = SimBox::InterfacePath(BoxFunction::Bridge, 0);
+  ASSERT_EQ(hid->Open(path), 0);
+  std::array<std::uint8_t, 65> report{};
+  report[1] = 0xAA;
+  report[2] = 0x55;
+  report[3] = 0x24;
+  ASSERT_EQ(hid->Write(report), 65);  // an answer is now queued, never read
+  hid->Close();
+  ASSERT_EQ(hid->Open(path), 0);
+  std::array<std::uint8_t, 65> in{};
+  EXPECT_EQ(hid->Read(in, 5ms), 0);
+}
+
 TEST(SimHidPort, CloseWakesABlockedRead) {
   auto box = std::make_shared<SimBox>();
   auto hid = CreateSimHidPort(box);
