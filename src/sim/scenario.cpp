@@ -20,7 +20,7 @@ struct Builtin {
 
 constexpr Builtin kBuiltins[] = {
     {"production",
-     "# Panels laid on the fixture and taken off every few seconds; every third one is faulty.\n"
+     "# Panels laid on the fixture and taken off every few seconds; the second and fourth are faulty.\n"
      "name production\n"
      "seed 7\n"
      "0s    remove\n"
