@@ -205,7 +205,9 @@ void CColorGrid::mouseMoveEvent(QMouseEvent* event) {
           last->nSecondRow = node.row;
         }
       }
-      if (edit_.bRedefineArea && edit_.bRedefineDragging) {
+      // Only with the button down: a drag released beside the map leaves
+      // bRedefineDragging set until the next press.
+      if (edit_.bRedefineArea && edit_.bRedefineDragging && (edit_.nLastKeyFlags & MouseKey::LEFT)) {
         GridArea* area = model_.MutableArea(edit_.nRedefineIndex);
         if (area != nullptr && area->bEnabled) {
           area->nSecondCol = node.col;

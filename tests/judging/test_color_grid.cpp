@@ -182,7 +182,21 @@ TEST_F(ColorGridTest, RedefiningAnAreaResetsItsGroupsAndRestampsThem) {
   EXPECT_EQ(m.GetNodeGroup(22, 17), 0);
   EXPECT_FALSE(m.Areas()[0].bEnabled);
 
+  // A redrawing drag released beside the map keeps its last corner, and
+  // moving on without the button does not drag it further.
+  grid->BeginAreaDefine(0);
+  Move(Centre(3, 3));
+  Press(Centre(3, 3));
+  Move(Centre(6, 6), Qt::LeftButton);
+  Release(QPoint(3, 3));
+  EXPECT_EQ(Args(done, 1), Pair(0, -1));
+  Move(Centre(9, 9));
+  EXPECT_EQ(m.Areas()[0].nSecondCol, 6);
+  EXPECT_EQ(m.Areas()[0].nSecondRow, 6);
+  EXPECT_TRUE(grid->EditState().bRedefineArea);
+
   // An index naming no area (also the one just past the end) changes nothing.
+  Drag(Centre(3, 3), Centre(4, 4), Centre(5, 5));  // finishes the redrawing
   grid->BeginAreaDefine(1);
   EXPECT_EQ(grid->EditState().nRedefineIndex, -1);
   EXPECT_FALSE(grid->EditState().bRedefineArea);
