@@ -55,10 +55,13 @@ bool LoadScenario(const std::string& spec, varnex2::sim::Scenario& out, std::str
   return true;
 }
 
-// The child's environment: ours (UMOCKDEV_DIR now included) with the preload in front.
+// The child's environment: ours (UMOCKDEV_DIR now included) with the preload in front. A child
+// built with AddressSanitizer would refuse to start with another library preloaded ahead of its
+// runtime; it is told that this order is intended.
 std::vector<std::string> ChildEnvironment() {
   std::vector<std::string> env;
   std::string preload = "libumockdev-preload.so.0";
+  std::string asanOptions = "verify_asan_link_order=0";
   for (char** e = environ; *e != nullptr; ++e) {
     std::string entry = *e;
     if (entry.rfind("LD_PRELOAD=", 0) == 0) {
@@ -66,9 +69,15 @@ std::vector<std::string> ChildEnvironment() {
       if (!rest.empty()) preload += ":" + rest;
       continue;
     }
+    if (entry.rfind("ASAN_OPTIONS=", 0) == 0) {
+      const std::string rest = entry.substr(sizeof("ASAN_OPTIONS=") - 1);
+      if (!rest.empty()) asanOptions = rest + ":" + asanOptions;
+      continue;
+    }
     env.push_back(std::move(entry));
   }
   env.push_back("LD_PRELOAD=" + preload);
+  env.push_back("ASAN_OPTIONS=" + asanOptions);
   return env;
 }
 
