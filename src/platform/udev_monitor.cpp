@@ -104,6 +104,7 @@ class UdevMonitor final : public DeviceMonitor {
       Release();
       return -1;
     }
+    RememberPresentDevices();
     callback_ = std::move(callback);
     stop_.store(false);
     thread_ = std::thread([this] { Run(); });
@@ -132,6 +133,47 @@ class UdevMonitor final : public DeviceMonitor {
     known_.clear();
   }
 
+  // Devices present before the start are removed later with no attributes left to read: note
+  // what they are now, so that their removal is reported like any other.
+  void RememberPresentDevices() {
+    udev_enumerate* e = udev_enumerate_new(udev_);
+    if (e == nullptr) return;
+    udev_enumerate_add_match_subsystem(e, "usb");
+    udev_enumerate_add_match_subsystem(e, "hidraw");
+    if (udev_enumerate_scan_devices(e) == 0) {
+      udev_list_entry* entry = nullptr;
+      udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
+        udev_device* dev = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
+        if (dev == nullptr) continue;
+        UdevEventFacts facts;
+        if (Describe(dev, facts)) {
+          ReadUsbFacts(dev, facts);
+          if (auto event = MakeDeviceEvent(facts, DeviceEventKind::Arrival)) known_[facts.syspath] = *event;
+        }
+        udev_device_unref(dev);
+      }
+    }
+    udev_enumerate_unref(e);
+  }
+
+  // Kind and syspath of the nodes this monitor reports; false for any other device.
+  static bool Describe(udev_device* dev, UdevEventFacts& facts) {
+    const char* subsystem = udev_device_get_subsystem(dev);
+    const char* syspath = udev_device_get_syspath(dev);
+    if (subsystem == nullptr || syspath == nullptr) return false;
+    const std::string sub = subsystem;
+    const char* devtype = udev_device_get_devtype(dev);
+    if (sub == "hidraw") {
+      facts.kind = UdevNodeKind::Hidraw;
+    } else if (sub == "usb" && devtype != nullptr && std::string(devtype) == "usb_device") {
+      facts.kind = UdevNodeKind::UsbDevice;
+    } else {
+      return false;
+    }
+    facts.syspath = syspath;
+    return true;
+  }
+
   void Run() {
     const int monitorFd = udev_monitor_get_fd(monitor_);
     while (!stop_.load()) {
@@ -148,23 +190,11 @@ class UdevMonitor final : public DeviceMonitor {
 
   void Handle(udev_device* dev) {
     const char* action = udev_device_get_action(dev);
-    const char* subsystem = udev_device_get_subsystem(dev);
-    const char* syspath = udev_device_get_syspath(dev);
-    if (action == nullptr || subsystem == nullptr || syspath == nullptr) return;
+    if (action == nullptr) return;
     const std::string act = action;
     if (act != "add" && act != "remove") return;  // bind/unbind/change are no arrivals
-
     UdevEventFacts facts;
-    facts.syspath = syspath;
-    const std::string sub = subsystem;
-    const char* devtype = udev_device_get_devtype(dev);
-    if (sub == "hidraw") {
-      facts.kind = UdevNodeKind::Hidraw;
-    } else if (sub == "usb" && devtype != nullptr && std::string(devtype) == "usb_device") {
-      facts.kind = UdevNodeKind::UsbDevice;
-    } else {
-      return;
-    }
+    if (!Describe(dev, facts)) return;
 
     std::optional<DeviceEvent> event;
     if (act == "add") {

@@ -199,6 +199,19 @@ TEST_F(UmockdevUsb, UnplugEndsThePendingTransferWithNoDevice) {
   EXPECT_EQ(port_->InterruptWrite(kControllerOutEndpoint, request, transferred, 200ms), platform::kUsbErrorNoDevice);
 }
 
+TEST_F(UmockdevUsb, CancelEndsThePendingTransferWithCancelled) {
+  OpenAndClaim();
+  StartReception();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(port_->CancelInTransfer(), 0);
+  EXPECT_EQ(NextReport().status, TransferStatus::Cancelled);
+  // Not resubmitted after the cancel: a second cancel finds nothing in flight.
+  EXPECT_NE(port_->CancelInTransfer(), 0);
+  EXPECT_EQ(port_->SubmitInTransfer(), 0);  // and it can be submitted again
+  ASSERT_EQ(Send({0x01, 0x51, 0x02, 7, 0x00, 0x00}), 0);
+  EXPECT_EQ(NextReport().status, TransferStatus::Completed);
+}
+
 TEST_F(UmockdevUsb, ReopensAfterReplug) {
   box_->Unplug(BoxFunction::Controller);
   EXPECT_EQ(port_->Open(kControllerVendorId, kControllerProductId), platform::kUsbErrorNotFound);
