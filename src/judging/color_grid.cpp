@@ -124,7 +124,14 @@ void CColorGrid::PaintInto(QPainter& painter, QSize size) {
 }
 
 void CColorGrid::paintEvent(QPaintEvent*) {
-  if (backBuffer_.size() != size()) backBuffer_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+  // On a high-density screen the buffer has the screen's pixels; the painter
+  // then scales and the fast pixel path gives way to ordinary painting.
+  const qreal dpr = devicePixelRatioF();
+  const QSize pixels = (QSizeF(size()) * dpr).toSize();
+  if (backBuffer_.size() != pixels || backBuffer_.devicePixelRatio() != dpr) {
+    backBuffer_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+    backBuffer_.setDevicePixelRatio(dpr);
+  }
   if (backBuffer_.isNull()) return;
   {
     QPainter painter(&backBuffer_);

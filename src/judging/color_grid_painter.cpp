@@ -294,11 +294,12 @@ std::string GridPainter::Paint(QPainter& p, NodeMap& model, const GridEditState&
   // resizes must not let the set grow without bound.
   if (fonts_.size() > 256) fonts_.clear();
   raster_ = Raster{};
-  if (p.device() != nullptr && p.device()->devType() == QInternal::Image && p.transform().isIdentity() &&
+  if (p.device() != nullptr && p.device()->devType() == QInternal::Image && p.deviceTransform().isIdentity() &&
       !p.hasClipping()) {
     auto* image = static_cast<QImage*>(p.device());
     const QImage::Format format = image->format();
-    if (format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_RGB32) {
+    if ((format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_RGB32) &&
+        image->devicePixelRatio() == 1.0) {
       raster_.bits = image->bits();
       raster_.bytesPerLine = image->bytesPerLine();
       raster_.width = image->width();
@@ -749,10 +750,14 @@ void GridPainter::Legend(QPainter& p, const NodeMap& m) {
   const QString lines[3] = {QString::asprintf("最大 %05d", m.LegendMax()),
                             QString::asprintf("平均 %05d", m.LegendMid()),
                             QString::asprintf("最小 %05d", m.LegendMin())};
+  // Kept inside its box, like text drawn into a rectangle with clipping.
+  p.save();
+  p.setClipRect(ToQRect(box));
   for (int i = 0; i < 3; ++i) {
     const QRectF r(box.left, box.top + i * box.Height() / 3.0, box.Width(), box.Height() / 3.0);
     CentredText(p, f, r, lines[i]);
   }
+  p.restore();
 }
 
 // ---- Layers: notice and statistics labels ----------------------------------------------------

@@ -498,6 +498,33 @@ TEST_F(ColorGridTest, MouseMovesRepaintOnlyWhileTheTestCycleIsStopped) {
   grid->hide();
 }
 
+// Images of other formats (and scaled painters) go through ordinary painting
+// instead of the direct pixel path; both must give the same map.
+TEST_F(ColorGridPixelTest, DirectAndOrdinaryPaintingAgree) {
+  NodeMap& m = grid->Model();
+  NodeFrame frame(52, 32);
+  for (int c = 0; c < 52; ++c)
+    for (int r = 0; r < 32; ++r) frame(c, r) = 1000 + c * 40 + r * 25;
+  m.Evaluate(frame);
+  m.SetNodeFlags(7, 7, 7, 7, NodeFlag::MASK, 0, FlagOp::Set);
+  const QSize size(1060, 660);
+  const QImage direct = grid->RenderToImage(size);
+  QImage ordinary(size, QImage::Format_ARGB32);
+  grid->RenderInto(ordinary);
+  if (const char* dir = std::getenv("VARNEX2_GRID_PNG_DIR")) ordinary.save(QString::fromLocal8Bit(dir) + "/color_grid_ordinary.png");
+  m.Layout(size.width(), size.height());
+  for (int c = 0; c < 52; ++c) {
+    for (int r = 0; r < 32; ++r) {
+      const Rect n = m.Cell(c, r).rcNode;
+      for (const QPoint pt : {QPoint(n.left + 2, n.top + 2), QPoint(n.left, n.top + 3), QPoint(n.left + 3, n.top)})
+        ASSERT_EQ(direct.pixel(pt), ordinary.pixel(pt)) << c << "," << r;
+    }
+  }
+  const Rect h = m.ColumnLines()[5].rcHeader;
+  EXPECT_EQ(direct.pixel(h.left + 1, h.top + 1), ordinary.pixel(h.left + 1, h.top + 1));
+  EXPECT_EQ(direct.pixel(h.right, h.top + 2), ordinary.pixel(h.right, h.top + 2));
+}
+
 TEST_F(ColorGridPixelTest, FrozenMapShowsOnlyBackgroundAndLabels) {
   NodeMap& m = grid->Model();
   SmallMonoMap();
@@ -617,6 +644,15 @@ TEST_F(ColorGridTest, RendersARealisticMap) {
     Move(Centre(47, 26), Qt::LeftButton, Qt::ControlModifier);
     grid->RenderToImage(grid->size()).save(QString::fromLocal8Bit(dir) + "/color_grid_drawing.png");
     Release(Centre(47, 26));
+
+    // Difference display in text style, with negative differences.
+    m.SetDisplayStyle(kStyleText);
+    m.SetTestModeFlags(TestMode::THRESHOLD | TestMode::DIFFERENCE);
+    NodeFrame diff(52, 32);
+    for (int c = 0; c < 52; ++c)
+      for (int r = 0; r < 32; ++r) diff(c, r) = ((c * 37 + r * 11) % 900) - 450;
+    m.Evaluate(diff);
+    grid->RenderToImage(QSize(1024, 700)).save(QString::fromLocal8Bit(dir) + "/color_grid_difference.png");
 
     m.SetNoticeLabel("请等待 15 秒程序拔出设备", true, MakeRgb(255, 0, 0), MakeRgb(255, 255, 255));
     m.SetFrozen(true);
