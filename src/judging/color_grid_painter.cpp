@@ -242,17 +242,21 @@ const GlyphMask& GridPainter::Mask(CellFont& f, int index, int phase) {
   return m;
 }
 
-// x / 255 rounded, for 0 <= x <= 255 * 255.
-inline int Div255(int x) {
-  x += 128;
-  return (x + (x >> 8)) >> 8;
+// x * a / 255 + y * b / 255 per 8-bit channel, two channels at a time, with
+// a + b = 255 (rounded like the raster engine's own blending).
+inline quint32 Interpolate255(quint32 x, quint32 a, quint32 y, quint32 b) {
+  quint32 t = (x & 0xff00ffu) * a + (y & 0xff00ffu) * b;
+  t = (t + ((t >> 8) & 0xff00ffu) + 0x800080u) >> 8;
+  t &= 0xff00ffu;
+  x = ((x >> 8) & 0xff00ffu) * a + ((y >> 8) & 0xff00ffu) * b;
+  x = x + ((x >> 8) & 0xff00ffu) + 0x800080u;
+  x &= 0xff00ff00u;
+  return x | t;
 }
 
 // Blends the glyph masks of a short ASCII text in one opaque colour.
 void GridPainter::BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char* ascii, int len, QRgb colour) {
-  const int tr = qRed(colour);
-  const int tg = qGreen(colour);
-  const int tb = qBlue(colour);
+  const quint32 text = 0xFF000000u | (colour & 0xFFFFFFu);
   const int by = static_cast<int>(baseline);
   qreal pen = left;
   for (int i = 0; i < len; ++i) {
@@ -273,15 +277,9 @@ void GridPainter::BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char
       const std::uint8_t* a = m.alpha.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m.w);
       auto* dst = reinterpret_cast<quint32*>(raster_.bits + (oy + y) * raster_.bytesPerLine) + ox;
       for (int x = x0; x < x1; ++x) {
-        const int cov = a[x];
+        const quint32 cov = a[x];
         if (cov == 0) continue;
-        const quint32 d = dst[x];
-        const int inv = 255 - cov;
-        const int r = Div255(tr * cov + static_cast<int>((d >> 16) & 0xFF) * inv);
-        const int g = Div255(tg * cov + static_cast<int>((d >> 8) & 0xFF) * inv);
-        const int b = Div255(tb * cov + static_cast<int>(d & 0xFF) * inv);
-        dst[x] = 0xFF000000u | (static_cast<quint32>(r) << 16) | (static_cast<quint32>(g) << 8) |
-                 static_cast<quint32>(b);
+        dst[x] = cov == 255 ? text : Interpolate255(text, cov, dst[x], 255 - cov);
       }
     }
   }
