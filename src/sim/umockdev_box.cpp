@@ -190,10 +190,16 @@ class UsbfsDevice {
   }
 
  private:
+  // umockdev writes an ioctl's data back to the client after the handler has completed it, on its
+  // own thread. A URB's memory is therefore only touched inside the handler of the ioctl that
+  // carries it back: its outcome waits here until the REAP.
   struct Urb {
     UMockdevIoctlClient* client = nullptr;  // referenced
     UMockdevIoctlData* urb = nullptr;       // referenced: the client's usbdevfs_urb
     UMockdevIoctlData* buffer = nullptr;    // referenced: its data buffer
+    int status = 0;
+    int actualLength = 0;
+    std::vector<std::uint8_t> payload;  // IN data to copy into the buffer at the REAP
   };
 
   static std::string ProductProperty() {
@@ -213,8 +219,8 @@ class UsbfsDevice {
 
   // Caller holds mutex_.
   void Finish(Urb& u, int status, int actualLength) {
-    Fields(u)->status = status;
-    Fields(u)->actual_length = actualLength;
+    u.status = status;
+    u.actualLength = actualLength;
     reapable_.push_back(u);
     DrainFifo();
   }
@@ -279,9 +285,10 @@ class UsbfsDevice {
       }
       Urb u = pendingIn_.front();
       pendingIn_.pop_front();
-      const auto n = static_cast<int>(std::min<std::size_t>(report.size(), static_cast<std::size_t>(u.buffer->data_len)));
-      std::memcpy(u.buffer->data, report.data(), static_cast<std::size_t>(n));
-      Finish(u, 0, n);
+      const std::size_t room = u.buffer != nullptr ? static_cast<std::size_t>(u.buffer->data_len) : 0;
+      const std::size_t n = std::min(report.size(), room);
+      u.payload.assign(report.begin(), report.begin() + static_cast<std::ptrdiff_t>(n));
+      Finish(u, 0, static_cast<int>(n));
     }
   }
 
@@ -508,6 +515,9 @@ class UsbfsDevice {
     if (slot == nullptr) return Fail(client, EFAULT);
     Urb u = *it;
     reapable_.erase(it);
+    Fields(u)->status = u.status;
+    Fields(u)->actual_length = u.actualLength;
+    if (!u.payload.empty()) std::memcpy(u.buffer->data, u.payload.data(), u.payload.size());
     umockdev_ioctl_data_set_ptr(slot, 0, u.urb);
     g_object_unref(slot);
     if (reapable_.empty() && !gone_) FillFifo();

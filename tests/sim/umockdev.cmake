@@ -2,6 +2,9 @@
 # preload must be active in the test process: it is linked in (no-as-needed, as nothing refers to
 # it by symbol).
 if(TARGET varnex2_sim_umockdev)
+  # Under ThreadSanitizer the uninstrumented glib/umockdev internals need suppressions.
+  set(_umockdev_test_env
+    "TSAN_OPTIONS=halt_on_error=1:suppressions=${CMAKE_CURRENT_LIST_DIR}/test_umockdev_tsan.supp")
   function(varnex2_umockdev_test name)
     add_executable(${name} ${ARGN})
     target_link_libraries(${name} PRIVATE varnex2_sim_umockdev varnex2_platform
@@ -10,7 +13,7 @@ if(TARGET varnex2_sim_umockdev)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_FUNCTION_LIST_DIR})
     varnex2_defaults(${name})
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS threaded TIMEOUT 120)
+      PROPERTIES LABELS threaded TIMEOUT 120 ENVIRONMENT "${_umockdev_test_env}")
   endfunction()
   varnex2_umockdev_test(test_umockdev_usb ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_usb.cpp)
   varnex2_umockdev_test(test_umockdev_hid ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_hid.cpp)
@@ -32,6 +35,7 @@ if(TARGET varnex2_sim_umockdev)
     add_test(NAME simbox.child_sees_the_emulated_tree
       COMMAND varnex2-simbox --scenario idle -- sh -c "test -n \"$UMOCKDEV_DIR\" && test -e /sys/bus/usb/devices/1-1")
     set_tests_properties(simbox.runs_a_program_against_the_box simbox.forwards_the_exit_status
-      simbox.child_sees_the_emulated_tree PROPERTIES LABELS "threaded;umockdev" TIMEOUT 120)
+      simbox.child_sees_the_emulated_tree PROPERTIES LABELS "threaded;umockdev" TIMEOUT 120
+      ENVIRONMENT "${_umockdev_test_env}")
   endif()
 endif()
