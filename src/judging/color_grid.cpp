@@ -69,6 +69,7 @@ void CColorGrid::BeginAreaDefine(int index) {
   edit_.bShowSelection = false;
   model_.MutableArea(index)->bEnabled = false;
   edit_.bRedefineArea = true;
+  edit_.bRedefineDragging = false;  // the drag starts with the next press
   model_.StampAreaGroup(index, 0);
   model_.UpdateColours();
 }
@@ -151,7 +152,7 @@ void CColorGrid::RenderInto(QImage& image) {
   if (image.isNull()) return;
   {
     QPainter painter(&image);
-    PaintInto(painter, image.size());
+    PaintInto(painter, (QSizeF(image.size()) / image.devicePixelRatio()).toSize());
   }
   // Later hit-tests and repaints follow the window's own size again.
   Lock lock(model_.Mutex());

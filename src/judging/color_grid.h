@@ -60,8 +60,9 @@ class CColorGrid : public QWidget {
   // repaint of the window (the verdict is fixed and counted as well). Used for
   // tests, benchmarks and the offline judge's picture output.
   QImage RenderToImage(QSize size);
-  // The same into an existing 32-bit image (premultiplied ARGB or RGB32), at
-  // the image's size; the window's own repaint works this way.
+  // The same into an existing image at its (device-independent) size; the
+  // window's own repaint works this way. Premultiplied ARGB32 or RGB32 images
+  // at pixel ratio 1 take the fast path.
   void RenderInto(QImage& image);
 
  signals:
