@@ -1,0 +1,27 @@
+#!/bin/sh
+# varnex2-simbox end to end: scenario files, exit status, the tree the child sees.
+set -u
+simbox=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+printf 'name t\n0s remove\n50ms place\n' > "$dir/ok.txt"
+"$simbox" --scenario "$dir/ok.txt" -- true || fail "valid scenario file refused"
+printf 'name t\nbogus line\n' > "$dir/bad.txt"
+"$simbox" --scenario "$dir/bad.txt" -- true 2>/dev/null
+[ $? -eq 2 ] || fail "malformed scenario file accepted"
+"$simbox" --scenario no-such-scenario -- true 2>/dev/null
+[ $? -eq 2 ] || fail "unknown scenario accepted"
+
+"$simbox" -- sh -c 'exit 3'
+[ $? -eq 3 ] || fail "exit status not forwarded"
+"$simbox" -- sh -c 'kill -TERM $$'
+[ $? -eq 143 ] || fail "death by signal not reported as 128+signal"
+"$simbox" -- "$dir/no-such-program" 2>/dev/null
+[ $? -eq 127 ] || fail "missing program not reported as 127"
+
+"$simbox" --scenario idle -- sh -c \
+  'test -n "$UMOCKDEV_DIR" && test -e /sys/bus/usb/devices/1-1 && test -e /dev/hidraw0' ||
+  fail "the emulated tree is not visible to the child"
+echo ok
