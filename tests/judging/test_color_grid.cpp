@@ -645,6 +645,11 @@ TEST_F(ColorGridTest, RendersARealisticMap) {
     grid->RenderToImage(grid->size()).save(QString::fromLocal8Bit(dir) + "/color_grid_drawing.png");
     Release(Centre(47, 26));
 
+    QImage hiDpi(QSize(1024, 700) * 2, QImage::Format_ARGB32_Premultiplied);
+    hiDpi.setDevicePixelRatio(2.0);
+    grid->RenderInto(hiDpi);
+    hiDpi.save(QString::fromLocal8Bit(dir) + "/color_grid_dpr2.png");
+
     // Difference display in text style, with negative differences.
     m.SetDisplayStyle(kStyleText);
     m.SetTestModeFlags(TestMode::THRESHOLD | TestMode::DIFFERENCE);
