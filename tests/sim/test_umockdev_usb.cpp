@@ -24,7 +24,7 @@ struct InReport {
 };
 
 class UmockdevUsb : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     box_ = std::make_shared<SimBox>(options_);
     testbed_ = testing::MakeTestbed(box_);
@@ -145,47 +145,18 @@ TEST_F(UmockdevUsb, RegisterReadOfTheInformationBlock) {
   EXPECT_EQ(answer.data[0 + 3], 0xA2);  // family id of the default controller
 }
 
-TEST_F(UmockdevUsb, FullFrameWithTheEndRequestSentFromTheCallback) {
-  OpenAndClaim();
-  // The end request goes out from the completion callback, as the controller link does it.
-  StartReception([this](const InReport& r) {
-    if (r.status == TransferStatus::Completed && r.data.size() == 64 && r.data[0] == 0x02 && r.data[1] == 1 &&
-        r.data[2] == 0x38) {
-      std::array<std::uint8_t, 64> end{0x01, 0xE2};
-      EXPECT_EQ(port_->InterruptWriteAsync(kControllerOutEndpoint, end), 0);
-    }
-  });
-  const std::uint16_t address = box_->CommandAddress();
-  ASSERT_NE(address, 0);
-  ASSERT_EQ(Send({0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(address & 0xFF),
-                  static_cast<std::uint8_t>(address >> 8), 0x20}),
-            0);
-  InReport r = NextReport();
-  ASSERT_EQ(r.status, TransferStatus::Completed);
-  EXPECT_EQ(r.data[1], 4);  // write status: success
-  ASSERT_EQ(Send({0x01, 0xE1}), 0);
+// One frame as the controller link acquires it: mode byte, start request, 56 pages, and the end
+// request sent from the completion callback after page 1.
+void RunFullFrame(UmockdevUsb& t);
 
-  r = NextReport();
-  ASSERT_EQ(r.status, TransferStatus::Completed);
-  EXPECT_EQ(r.data[0], 0x01);
-  EXPECT_EQ(r.data[1], 0xE1);
-  std::vector<int> pages;
-  bool ended = false;
-  while (!ended) {
-    r = NextReport();
-    ASSERT_EQ(r.status, TransferStatus::Completed) << "after " << pages.size() << " pages";
-    if (r.data[0] == 0x02 && r.data[2] == 0x38) {
-      pages.push_back(r.data[1]);
-    } else if (r.data[0] == 0x01 && r.data[1] == 0xE2) {
-      ended = true;
-    } else {
-      ADD_FAILURE() << "unexpected report " << int(r.data[0]) << " " << int(r.data[1]);
-      break;
-    }
-  }
-  ASSERT_EQ(pages.size(), 56u);
-  for (int p = 1; p <= 56; ++p) EXPECT_EQ(pages[static_cast<std::size_t>(p - 1)], p);
-}
+TEST_F(UmockdevUsb, FullFrameWithTheEndRequestSentFromTheCallback) { RunFullFrame(*this); }
+
+class UmockdevUsbPaced : public UmockdevUsb {
+ protected:
+  UmockdevUsbPaced() { options_.paced = true; }  // one report per millisecond each way
+};
+
+TEST_F(UmockdevUsbPaced, FullFrameAtEndpointPace) { RunFullFrame(*this); }
 
 TEST_F(UmockdevUsb, UnplugEndsThePendingTransferWithNoDevice) {
   OpenAndClaim();
@@ -256,6 +227,48 @@ TEST_F(UmockdevUsbReset, ResetCommandDropsTheDeviceAndItComesBack) {
   r = NextReport();
   ASSERT_EQ(r.status, TransferStatus::Completed);
   EXPECT_EQ(r.data[3], 0xA2);
+}
+
+void RunFullFrame(UmockdevUsb& t) {
+  t.OpenAndClaim();
+  // The end request goes out from the completion callback, as the controller link does it.
+  t.StartReception([&t](const InReport& r) {
+    if (r.status == TransferStatus::Completed && r.data.size() == 64 && r.data[0] == 0x02 && r.data[1] == 1 &&
+        r.data[2] == 0x38) {
+      std::array<std::uint8_t, 64> end{0x01, 0xE2};
+      EXPECT_EQ(t.port_->InterruptWriteAsync(kControllerOutEndpoint, end), 0);
+    }
+  });
+  const std::uint16_t address = t.box_->CommandAddress();
+  ASSERT_NE(address, 0);
+  ASSERT_EQ(t.Send({0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(address & 0xFF),
+                  static_cast<std::uint8_t>(address >> 8), 0x20}),
+            0);
+  InReport r = t.NextReport();
+  ASSERT_EQ(r.status, TransferStatus::Completed);
+  EXPECT_EQ(r.data[1], 4);  // write status: success
+  ASSERT_EQ(t.Send({0x01, 0xE1}), 0);
+
+  r = t.NextReport();
+  ASSERT_EQ(r.status, TransferStatus::Completed);
+  EXPECT_EQ(r.data[0], 0x01);
+  EXPECT_EQ(r.data[1], 0xE1);
+  std::vector<int> pages;
+  bool ended = false;
+  while (!ended) {
+    r = t.NextReport();
+    ASSERT_EQ(r.status, TransferStatus::Completed) << "after " << pages.size() << " pages";
+    if (r.data[0] == 0x02 && r.data[2] == 0x38) {
+      pages.push_back(r.data[1]);
+    } else if (r.data[0] == 0x01 && r.data[1] == 0xE2) {
+      ended = true;
+    } else {
+      ADD_FAILURE() << "unexpected report " << int(r.data[0]) << " " << int(r.data[1]);
+      break;
+    }
+  }
+  ASSERT_EQ(pages.size(), 56u);
+  for (int p = 1; p <= 56; ++p) EXPECT_EQ(pages[static_cast<std::size_t>(p - 1)], p);
 }
 
 TEST(UmockdevHotplug, MonitorReportsControllerAndBridgeArrivalAndRemoval) {
