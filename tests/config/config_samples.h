@@ -121,14 +121,20 @@ inline PanelConfig FullConfig()
 inline PanelConfig ExamplePanelConfig()
 {
     PanelConfig c;
-    c.touchArea = AreaParams{0, 0, 32, 52, 96, 1, 28000, 19000};
+    c.touchArea = AreaParams{0, 0, 32, 52, 96, 1, 31000, 29000};
     c.keyArea = DefaultKeyArea();
     c.nTestModeFlags = kTestModeThreshold | kTestModeAdjacent;
+    c.screen.ViewMode = 7;
     c.screen.ScreenThresholdEnable = 1;
+    c.screen.RawdataMax = 31000;
+    c.screen.RawdataMin = 29000;
+    c.screen.RawdataRange = 1500;
+    c.screen.RawdataRangeDiscardVariance = 300;
     c.adjacentPercent = Int32Array2D(52, 32, 1500);
     return c;
 }
 
-inline constexpr ProgramVersion kExampleVersion{0, 1, 0, 0};
+// The release whose files the station reads back; newer files are refused.
+inline constexpr ProgramVersion kExampleVersion{1, 3, 0, 26};
 
 }  // namespace varnex2::config::testing
