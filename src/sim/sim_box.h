@@ -93,7 +93,8 @@ struct BridgeState {
 };
 
 // Observer of bus presence: (function, present, session). Called on the thread that changed
-// the presence, after the change, without any lock of the box held.
+// the presence, after the change, in order. It may read the box's state and move reports, but
+// must not plug, unplug, reset the controller, run or stop scenarios, or remove observers.
 using PresenceObserver = std::function<void(BoxFunction function, bool present, std::uint64_t session)>;
 // Observer of scanned codes from a scenario ("scan" steps).
 using ScanObserver = std::function<void(const std::string& code)>;
