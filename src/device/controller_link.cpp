@@ -210,7 +210,7 @@ void ControllerLink::OnControllerReport(TransferStatus status, std::span<const s
   }
 
   ControllerReport report{};  // a short transfer reads as zero-padded
-  std::memcpy(report.data(), data.data(), std::min(data.size(), report.size()));
+  if (!data.empty()) std::memcpy(report.data(), data.data(), std::min(data.size(), report.size()));
   if (!AllZero(report)) {
     bool frameEnded = false;
     if (report[0] == 0x01 && report[1] == kCmdFrameStart && !bStreaming_) {
@@ -281,7 +281,7 @@ int ControllerLink::ExchangeReport(std::span<const std::uint8_t> request, Contro
     bResponseSignalled_ = false;
   }
   ControllerReport out{};
-  std::memcpy(out.data(), request.data(), std::min(request.size(), out.size()));
+  if (!request.empty()) std::memcpy(out.data(), request.data(), std::min(request.size(), out.size()));
   int transferred = 0;
   r = port_.InterruptWrite(kControllerOutEndpoint, out, transferred, kAnswerTimeout);
   if (r != 0) return r;

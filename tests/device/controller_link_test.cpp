@@ -168,7 +168,7 @@ TEST_F(LinkTest, ExchangeFailures) {
   EXPECT_EQ(link.ReadRegisters(0x1000, b), kErrNoAnswer);
   const auto waited = std::chrono::steady_clock::now() - t0;
   EXPECT_GE(waited, 200ms);
-  EXPECT_LT(waited, 2s);
+  EXPECT_LT(waited, 5s);
   box.answerRegisters = true;
   EXPECT_EQ(link.ReadRegisters(0x1000, b), 0) << "a time-out does not poison the next exchange";
 
@@ -311,7 +311,7 @@ class LinkLostTest : public LinkTest, public ::testing::WithParamInterface<Trans
 TEST_P(LinkLostTest, FailedTransferReportsALostDevice) {
   Open();
   port.QueueStatus(GetParam());
-  for (int i = 0; i < 200 && link.EventThreadRunning(); ++i) std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 1000 && link.EventThreadRunning(); ++i) std::this_thread::sleep_for(5ms);
   EXPECT_FALSE(link.EventThreadRunning());
   EXPECT_EQ(lostCount, 1);
   EXPECT_EQ(lostStatus, static_cast<int>(GetParam()));
@@ -333,7 +333,7 @@ TEST_F(LinkTest, FailedResubmissionIsALoss) {
   Open();
   port.resubmitResult = platform::kUsbErrorNoDevice;
   port.QueueIn(Report{});
-  for (int i = 0; i < 200 && link.EventThreadRunning(); ++i) std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 1000 && link.EventThreadRunning(); ++i) std::this_thread::sleep_for(5ms);
   EXPECT_FALSE(link.EventThreadRunning());
   EXPECT_EQ(lostCount, 1);
   EXPECT_EQ(lostStatus, static_cast<int>(TransferStatus::NoDevice));
@@ -342,7 +342,7 @@ TEST_F(LinkTest, FailedResubmissionIsALoss) {
 TEST_F(LinkTest, BrokenEventHandlingIsALoss) {
   port.handleEventsResult = platform::kUsbErrorIo;
   ASSERT_EQ(link.OpenController(), 0);
-  for (int i = 0; i < 200 && link.EventThreadRunning(); ++i) std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 1000 && link.EventThreadRunning(); ++i) std::this_thread::sleep_for(5ms);
   EXPECT_FALSE(link.EventThreadRunning());
   EXPECT_EQ(lostCount, 1);
   link.CloseController();

@@ -71,7 +71,7 @@ class FakeUsbPort : public platform::UsbPort {
     return submitted_;
   }
   // Waits (bounded) until the queue is empty and the IN transfer is submitted again.
-  bool WaitIdle(std::chrono::milliseconds wait = std::chrono::milliseconds(1000)) {
+  bool WaitIdle(std::chrono::milliseconds wait = std::chrono::milliseconds(5000)) {
     std::unique_lock lock(mutex_);
     return cv_.wait_for(lock, wait, [this] { return queue_.empty() && !delivering_; });
   }

@@ -187,7 +187,7 @@ TEST_F(SimLinkTest, UnplugIsALostDevice) {
   Start();
   Open();
   box->Unplug(BoxFunction::Controller);
-  for (int i = 0; i < 300 && lost == 0; ++i) std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 1000 && lost == 0; ++i) std::this_thread::sleep_for(5ms);
   EXPECT_EQ(lost, 1);
   EXPECT_EQ(lostStatus, static_cast<int>(platform::TransferStatus::NoDevice));
   std::vector<std::uint8_t> b(1);
@@ -275,7 +275,7 @@ TEST(SimBridge, ChannelAgainstTheSimulatedBridge) {
   EXPECT_EQ(channel.OpenBridge(), 1);
   const auto t0 = std::chrono::steady_clock::now();
   channel.SetOutputLevel(1);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
   box->Plug(BoxFunction::Bridge);
   EXPECT_EQ(channel.OpenBridge(), 0);
 }

@@ -55,12 +55,12 @@ TEST_F(UmockdevLinkTest, FramesAndRegistersOverLibusb) {
     EXPECT_EQ(RunPinFaultTest(link, *link.Record(), 0x12), 0);
 
     box->Unplug(sim::BoxFunction::Controller);
-    for (int i = 0; i < 400 && lost == 0; ++i) std::this_thread::sleep_for(5ms);
+    for (int i = 0; i < 1000 && lost == 0; ++i) std::this_thread::sleep_for(5ms);
     EXPECT_EQ(lost, 1);
     link.CloseController();
     box->Plug(sim::BoxFunction::Controller);
     bool reopened = false;
-    for (int i = 0; i < 40 && !reopened; ++i) {
+    for (int i = 0; i < 100 && !reopened; ++i) {
       reopened = link.OpenController() == 0;
       if (!reopened) std::this_thread::sleep_for(50ms);
     }

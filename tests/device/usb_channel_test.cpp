@@ -159,7 +159,7 @@ TEST(Channel, WithoutABridgeNothingBlocks) {
   EXPECT_EQ(channel.GetConfigByte(), 0) << "filled from the untouched input buffer";
   const auto t0 = std::chrono::steady_clock::now();
   channel.SetOutputLevel(1);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 150ms);  // only the two 10 ms waits
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);  // only the two 10 ms waits, no reads
   EXPECT_EQ(port.reads, 0);
   EXPECT_TRUE(port.written.empty());
 }
