@@ -610,6 +610,8 @@ class HidrawDevice {
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&HidrawDevice::OnIoctl), this);
     g_signal_connect(handler_, "handle-read", G_CALLBACK(&HidrawDevice::OnRead), this);
     g_signal_connect(handler_, "handle-write", G_CALLBACK(&HidrawDevice::OnWrite), this);
+    g_signal_connect(handler_, "client-connected", G_CALLBACK(&HidrawDevice::OnConnected), this);
+    g_signal_connect(handler_, "client-vanished", G_CALLBACK(&HidrawDevice::OnVanished), this);
     if (!testbed_.Attach(devnode_, handler_, error)) return false;
     attached_ = true;
 
@@ -741,11 +743,31 @@ class HidrawDevice {
       if (r != InResult::Report) continue;
       std::lock_guard lock(mutex_);
       if (gone_) return;
+      // As hidraw: reports reach only open files, and a full buffer drops new ones.
+      if (clients_ == 0 || reports_.size() >= kReportBufferSize) continue;
       reports_.push_back(report);
       const int master = testbed_.DevFd(devnode_);
       const char byte = 'r';
       if (master >= 0) [[maybe_unused]] auto n = write(master, &byte, 1);
     }
+  }
+
+  static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer data) {
+    auto* self = static_cast<HidrawDevice*>(data);
+    std::lock_guard lock(self->mutex_);
+    ++self->clients_;
+    // An open starts with an empty buffer, as a fresh hidraw file does. (The buffer is shared:
+    // with two files open at once, the second open empties the first one's buffer too.)
+    self->reports_.clear();
+    char bytes[64];
+    while (read(self->slaveFd_, bytes, sizeof bytes) > 0) {
+    }
+  }
+
+  static void OnVanished(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer data) {
+    auto* self = static_cast<HidrawDevice*>(data);
+    std::lock_guard lock(self->mutex_);
+    if (self->clients_ > 0) --self->clients_;
   }
 
   static gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
@@ -864,6 +886,8 @@ class HidrawDevice {
 
   std::mutex mutex_;
   bool gone_ = false;
+  static constexpr std::size_t kReportBufferSize = 64;  // the kernel's hidraw buffer
+  int clients_ = 0;
   std::deque<BridgeReport> reports_;
   std::jthread pump_;
 };
@@ -975,6 +999,11 @@ std::unique_ptr<UmockdevBox> UmockdevBox::Create(std::shared_ptr<SimBox> box, st
   g_free(root);
   g_free(sys);
 
+  // Observe first, then add what is present: a change in between is not lost (plugging twice is
+  // harmless).
+  Impl* raw = impl.get();
+  impl->observerId = impl->box->AddPresenceObserver(
+      [raw](BoxFunction function, bool present, std::uint64_t session) { raw->OnPresence(function, present, session); });
   std::string why;
   if (impl->box->IsPresent(BoxFunction::Controller) &&
       !impl->PlugController(impl->box->Session(BoxFunction::Controller), &why)) {
@@ -985,9 +1014,6 @@ std::unique_ptr<UmockdevBox> UmockdevBox::Create(std::shared_ptr<SimBox> box, st
     if (error != nullptr) *error = "bridge: " + why;
     return nullptr;
   }
-  Impl* raw = impl.get();
-  impl->observerId = impl->box->AddPresenceObserver(
-      [raw](BoxFunction function, bool present, std::uint64_t session) { raw->OnPresence(function, present, session); });
   return std::unique_ptr<UmockdevBox>(new UmockdevBox(std::move(impl)));
 }
 

@@ -87,6 +87,20 @@ TEST_F(UmockdevHid, ReadPageRoundTripInTheSixtyFiveByteShape) {
   EXPECT_EQ(port_->Read(in, 50ms), 0);
 }
 
+TEST_F(UmockdevHid, AnswersLeftUnreadDoNotReachTheNextOpen) {
+  const std::string path = BridgePath();
+  ASSERT_EQ(port_->Open(path), 0);
+  ASSERT_EQ(port_->Write(Report({0x00, 0xAA, 0x55, 0x24})), 65);  // answered, never read
+  std::this_thread::sleep_for(100ms);
+  port_->Close();
+  ASSERT_EQ(port_->Open(path), 0);
+  std::array<std::uint8_t, platform::kHidReportSize> in{};
+  EXPECT_EQ(port_->Read(in, 100ms), 0);
+  // The device still answers the new file.
+  ASSERT_EQ(port_->Write(Report({0x00, 0xAA, 0x55, 0x24})), 65);
+  EXPECT_EQ(port_->Read(in, 1000ms), 65);
+}
+
 TEST_F(UmockdevHid, OutputBlockWriteReachesTheBox) {
   ASSERT_EQ(port_->Open(BridgePath()), 0);
   ASSERT_EQ(port_->Write(Report({0x00, 0xAA, 0x55, 0x24})), 65);
