@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/pty_scanner.h"
 #include "sim/scenario.h"
 #include "sim/sim_box.h"
 #include "sim/umockdev_box.h"
@@ -58,8 +59,9 @@ bool LoadScenario(const std::string& spec, varnex2::sim::Scenario& out, std::str
 // The child's environment: ours (UMOCKDEV_DIR now included) with the preload in front. A child
 // built with AddressSanitizer would refuse to start with another library preloaded ahead of its
 // runtime; it is told that this order is intended.
-std::vector<std::string> ChildEnvironment() {
+std::vector<std::string> ChildEnvironment(const std::string& scannerPort) {
   std::vector<std::string> env;
+  if (!scannerPort.empty()) env.push_back("VARNEX2_SIM_SCANNER_PORT=" + scannerPort);
   std::string preload = "libumockdev-preload.so.0";
   std::string asanOptions = "verify_asan_link_order=0";
   for (char** e = environ; *e != nullptr; ++e) {
@@ -69,6 +71,7 @@ std::vector<std::string> ChildEnvironment() {
       if (!rest.empty()) preload += ":" + rest;
       continue;
     }
+    if (entry.rfind("VARNEX2_SIM_SCANNER_PORT=", 0) == 0) continue;
     if (entry.rfind("ASAN_OPTIONS=", 0) == 0) {
       const std::string rest = entry.substr(sizeof("ASAN_OPTIONS=") - 1);
       if (!rest.empty()) asanOptions = rest + ":" + asanOptions;
@@ -81,11 +84,11 @@ std::vector<std::string> ChildEnvironment() {
   return env;
 }
 
-int RunChild(const std::vector<std::string>& command) {
+int RunChild(const std::vector<std::string>& command, const std::string& scannerPort) {
   std::vector<char*> argv;
   for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  const std::vector<std::string> env = ChildEnvironment();
+  const std::vector<std::string> env = ChildEnvironment(scannerPort);
   std::vector<char*> envp;
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
@@ -143,6 +146,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "varnex2-simbox: cannot build the umockdev testbed: %s\n", error.c_str());
     return 1;
   }
+  // Scenario "scan" steps come out of a serial scanner on a pseudo-terminal; the child finds its
+  // port in VARNEX2_SIM_SCANNER_PORT.
+  sim::PtyScanner scanner;
+  if (scanner.Open() == 0) {
+    box->SetScanObserver([&scanner](const std::string& code) { scanner.Send(code); });
+  }
   if (!options.scenario.empty()) box->RunScenario(scenario);
 
   struct sigaction sa {};
@@ -150,9 +159,11 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 
-  const int status = RunChild(options.command);
+  const int status = RunChild(options.command, scanner.SlavePath());
 
   box->StopScenario();
+  box->SetScanObserver(nullptr);
+  scanner.Close();
   testbed.reset();
   box.reset();
   return status;

@@ -5,6 +5,7 @@ namespace varnex2::simbox {
 const char* SimboxUsage() {
   return "usage: varnex2-simbox [--scenario FILE|NAME] [--paced] -- COMMAND [ARG...]\n"
          "Runs COMMAND against the simulated test box, emulated as USB devices (umockdev).\n"
+         "Scenario scan steps arrive on a serial port whose path is in VARNEX2_SIM_SCANNER_PORT.\n"
          "The exit status is the command's.\n";
 }
 

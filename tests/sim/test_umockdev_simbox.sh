@@ -24,4 +24,7 @@ printf 'name t\nbogus line\n' > "$dir/bad.txt"
 "$simbox" --scenario idle -- sh -c \
   'test -n "$UMOCKDEV_DIR" && test -e /sys/bus/usb/devices/1-1 && test -e /dev/hidraw0' ||
   fail "the emulated tree is not visible to the child"
+printf 'name s\n0s scan ABC123\n' > "$dir/scan.txt"
+code=$("$simbox" --scenario "$dir/scan.txt" -- sh -c 'timeout 5 head -c 6 "$VARNEX2_SIM_SCANNER_PORT"')
+[ "$code" = "ABC123" ] || fail "scanned code not delivered on the scanner port (got '$code')"
 echo ok
