@@ -90,6 +90,9 @@ class LibusbPort final : public UsbPort {
   int ClaimInterface(int interfaceNumber) override {
     libusb_device_handle* handle = handle_.load();
     if (handle == nullptr) return kUsbErrorNoDevice;
+    // On Linux the kernel's HID driver may hold the interface: let libusb detach it for
+    // the claim and re-attach it at release. Unsupported platforms simply keep the driver.
+    libusb_set_auto_detach_kernel_driver(handle, 1);
     return libusb_claim_interface(handle, interfaceNumber);
   }
 

@@ -345,7 +345,9 @@ class UsbfsDevice {
         unsigned int number = 0;
         std::memcpy(&number, in->data, sizeof number);
         g_object_unref(in);
-        return Claim(client, static_cast<int>(number), request != USBDEVFS_RELEASEINTERFACE);
+        // The kernel refuses an unknown interface with ENOENT, or EINVAL for DISCONNECT_CLAIM.
+        return Claim(client, static_cast<int>(number), request != USBDEVFS_RELEASEINTERFACE,
+                     request == USBDEVFS_DISCONNECT_CLAIM ? EINVAL : ENOENT);
       }
       case USBDEVFS_GETDRIVER:
       case USBDEVFS_IOCTL:
@@ -379,7 +381,7 @@ class UsbfsDevice {
     return true;
   }
 
-  bool Claim(UMockdevIoctlClient* client, int number, bool claim) {
+  bool Claim(UMockdevIoctlClient* client, int number, bool claim, int unknownError) {
     bool exists = false;
     const auto config = SimBox::ConfigurationDescriptor(BoxFunction::Controller);
     for (std::size_t pos = 0; pos + 4 <= config.size() && config[pos] >= 2; pos += config[pos]) {
@@ -387,7 +389,7 @@ class UsbfsDevice {
     }
     std::lock_guard lock(mutex_);
     if (gone_) return Fail(client, ENODEV);
-    if (!exists) return Fail(client, ENOENT);
+    if (!exists) return Fail(client, unknownError);
     if (!claim) {
       auto it = claims_.find(client);
       if (it == claims_.end() || it->second.erase(number) == 0) return Fail(client, EINVAL);
