@@ -1,5 +1,7 @@
 #include "judging/color_grid.h"
 
+#include "judging/panel_layout.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -74,12 +76,7 @@ void CColorGrid::BeginAreaDefine(int index) {
   model_.UpdateColours();
 }
 
-void CColorGrid::CommitArea(int index, bool enabled) {
-  Lock lock(model_.Mutex());
-  if (!model_.StampAreaGroup(index, index)) return;
-  model_.UpdateColours();
-  model_.MutableArea(index)->bEnabled = enabled;
-}
+void CColorGrid::CommitArea(int index, bool enabled) { judging::CommitArea(model_, index, enabled); }
 
 void CColorGrid::RepaintIfIdle() {
   if (!TestRunning()) update();
