@@ -12,7 +12,7 @@ top=$PWD
 jobs=$(nproc)
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git python3
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libboost-serialization-dev libboost-regex-dev
   libusb-1.0-0-dev libhidapi-dev libudev-dev umockdev libumockdev-dev
@@ -59,11 +59,32 @@ case "$cmd" in
     ;;
   asan)
     configure_build build-asan -DVARNEX2_SANITIZE=address,undefined -DVARNEX2_BUILD_BENCHMARKS=OFF
-    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
+    ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$top/tests/lsan.supp" \
+      UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
     ;;
   tsan)
-    configure_build build-tsan -DVARNEX2_SANITIZE=thread -DVARNEX2_BUILD_BENCHMARKS=OFF
-    TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+    # Only the executables of the tests labelled "threaded" are needed; a previous plain build
+    # tells which they are (otherwise everything is built).
+    targets=()
+    if [ -f build/CTestTestfile.cmake ]; then
+      mapfile -t targets < <(ctest --test-dir build -L threaded --show-only=json-v1 2>/dev/null |
+        python3 -c 'import json, os, sys
+build = os.path.realpath("build")
+names = set()
+for t in json.load(sys.stdin).get("tests", []):
+    for a in t.get("command", []):
+        if os.path.realpath(a).startswith(build + os.sep) and os.access(a, os.X_OK):
+            names.add(os.path.basename(a))
+print("\n".join(sorted(names)))')
+    fi
+    cmake -S "$top" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX2_SANITIZE=thread \
+      -DVARNEX2_BUILD_BENCHMARKS=OFF >/dev/null
+    if [ ${#targets[@]} -gt 0 ]; then
+      cmake --build build-tsan -j "$jobs" --target "${targets[@]}"
+    else
+      cmake --build build-tsan -j "$jobs"
+    fi
+    TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
     ;;
   fuzz)
     secs=${2:-60}
