@@ -68,6 +68,64 @@ std::int64_t IntegerRootOfMean(Uint128 sumSquares, std::int64_t n) {
 
 }  // namespace
 
+// Count, sum, max and min of one column's selected values (rowMask -1) that
+// lack MASK, added to the running figures.
+__attribute__((noinline)) void GatherColumn(const std::int32_t* __restrict values, const std::int32_t* __restrict flags,
+                  const std::int32_t* __restrict rowMask, std::size_t rows, std::int32_t& hi, std::int32_t& lo,
+                  std::int64_t& sum, std::int64_t& count) {
+  std::int32_t n = 0;
+  std::int64_t s = 0;
+  std::int32_t columnHi = hi;
+  std::int32_t columnLo = lo;
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::int32_t v = values[r];
+    const std::int32_t in = rowMask[r] & (((flags[r] & NodeFlag::MASK) != 0) - 1);
+    const std::int32_t forHi = (v & in) | (std::numeric_limits<std::int32_t>::min() & ~in);
+    const std::int32_t forLo = (v & in) | (std::numeric_limits<std::int32_t>::max() & ~in);
+    columnHi = columnHi > forHi ? columnHi : forHi;
+    columnLo = columnLo < forLo ? columnLo : forLo;
+    s += v & in;
+    n -= in;
+  }
+  hi = columnHi;
+  lo = columnLo;
+  sum += s;
+  count += n;
+}
+
+// Adjacent-point hits of one column in int32: scaledHigh/scaledLow hold the
+// node's truncated scaled values on entry and the hit masks (-1 = hit) on
+// return. "Largest neighbour above scaledHigh" is "some neighbour above it":
+// neighbour columns read INT32_MIN (max side) or INT32_MAX (min side) where no
+// neighbour is compared, which never compare above or below an int32, and the
+// up/down comparisons are masked per row.
+__attribute__((noinline)) void CompareNeighbours(std::size_t rows, const std::int32_t* __restrict leftMax,
+                                                 const std::int32_t* __restrict rightMax,
+                                                 const std::int32_t* __restrict leftMin,
+                                                 const std::int32_t* __restrict rightMin,
+                                                 const std::int32_t* __restrict columnMax,
+                                                 const std::int32_t* __restrict columnMin,
+                                                 const std::int32_t* __restrict upMask,
+                                                 const std::int32_t* __restrict downMask,
+                                                 std::int32_t* __restrict scaledHigh, std::int32_t* __restrict scaledLow) {
+  const std::int32_t* __restrict upMax = columnMax - 1;
+  const std::int32_t* __restrict downMax = columnMax + 1;
+  const std::int32_t* __restrict upMin = columnMin - 1;
+  const std::int32_t* __restrict downMin = columnMin + 1;
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::int32_t h = scaledHigh[r];
+    const std::int32_t l = scaledLow[r];
+    const std::int32_t um = upMask[r];
+    const std::int32_t dm = downMask[r];
+    const std::int32_t high = (leftMax[r] > h ? -1 : 0) | (rightMax[r] > h ? -1 : 0) |
+                              ((upMax[r] > h ? -1 : 0) & um) | ((downMax[r] > h ? -1 : 0) & dm);
+    const std::int32_t low = (leftMin[r] < l ? -1 : 0) | (rightMin[r] < l ? -1 : 0) |
+                             ((upMin[r] < l ? -1 : 0) & um) | ((downMin[r] < l ? -1 : 0) & dm);
+    scaledHigh[r] = high;
+    scaledLow[r] = low;
+  }
+}
+
 // ---- NodeFrame ---------------------------------------------------------------
 
 NodeFrame::NodeFrame(int columns, int rows, std::int32_t fill) { Resize(columns, rows, fill); }
@@ -116,12 +174,24 @@ void NodeMap::SetGridSize(int columns, int rows) {
   cells_.swap(cells);
   columns_ = columns;
   rows_ = rows;
-  aboveValue_.assign(cells_.size(), 0);
-  belowValue_.assign(cells_.size(), 0);
-  neutralAbove_.assign(static_cast<std::size_t>(rows), -std::numeric_limits<double>::infinity());
-  neutralBelow_.assign(static_cast<std::size_t>(rows), std::numeric_limits<double>::infinity());
-  neutralUpper_.assign(static_cast<std::size_t>(rows), std::numeric_limits<std::int32_t>::max());
-  neutralLower_.assign(static_cast<std::size_t>(rows), std::numeric_limits<std::int32_t>::min());
+  const std::size_t nodes = cells_.size();
+  const std::size_t rowCount = static_cast<std::size_t>(rows);
+  value_.assign(nodes, 0);
+  flags_.assign(nodes, NodeFlag::TOUCH);
+  group_.assign(nodes, 0);
+  groupsPresent_ = nodes > 0 ? 1u : 0u;
+  neighbourMax_.assign(nodes + 2, std::numeric_limits<std::int32_t>::min());
+  neighbourMin_.assign(nodes + 2, std::numeric_limits<std::int32_t>::max());
+  neutralMax_.assign(rowCount, std::numeric_limits<std::int32_t>::min());
+  neutralMin_.assign(rowCount, std::numeric_limits<std::int32_t>::max());
+  neutralUpper_.assign(rowCount, std::numeric_limits<std::int32_t>::max());
+  neutralLower_.assign(rowCount, std::numeric_limits<std::int32_t>::min());
+  zeroColumn_.assign(rowCount, 0);
+  upMask_.assign(rowCount, 0);
+  downMask_.assign(rowCount, 0);
+  adjacentHigh_.assign(rowCount, 0);
+  adjacentLow_.assign(rowCount, 0);
+  paletteIndex_.assign(nodes, 0);
   highFactor_.assign(cells_.size(), 1.0);
   lowFactor_.assign(cells_.size(), 1.0);
   RefreshPercentFactors();
@@ -155,6 +225,7 @@ void NodeMap::FillValues(std::int32_t value) {
     cell.nValue = value;
     cell.nRaw = value;
   }
+  std::fill(value_.begin(), value_.end(), value);
   nResultFlags &= ~(ResultFlag::TOUCH_NG | ResultFlag::KEY_NG);
   UpdateColoursLocked();
 }
@@ -292,6 +363,8 @@ void NodeMap::ClearAreas() {
   Lock lock(mutex_);
   areas_.clear();
   for (auto& cell : cells_) cell.nGroup = 0;
+  std::fill(group_.begin(), group_.end(), 0);
+  groupsPresent_ = cells_.empty() ? 0u : 1u;
 }
 
 void NodeMap::AddArea(int xStart, int yStart, int xCount, int yCount, int index) {
@@ -376,14 +449,20 @@ void NodeMap::SetNodeFlags(int col1, int row1, int col2, int row2, std::int32_t 
   for (int c = c0; c <= c1; ++c) {
     for (int r = r0; r <= r1; ++r) {
       GridCell& cell = CellAt(c, r);
-      if ((cell.nFlags & skipMask) == 0) ApplyFlagOp(cell.nFlags, value, op);
+      if ((cell.nFlags & skipMask) == 0) {
+        ApplyFlagOp(cell.nFlags, value, op);
+        flags_[CellIndex(c, r)] = cell.nFlags;
+      }
     }
   }
 }
 
 void NodeMap::SetAllNodeFlags(std::int32_t value, FlagOp op) {
   Lock lock(mutex_);
-  for (auto& cell : cells_) ApplyFlagOp(cell.nFlags, value, op);
+  for (std::size_t i = 0; i < cells_.size(); ++i) {
+    ApplyFlagOp(cells_[i].nFlags, value, op);
+    flags_[i] = cells_[i].nFlags;
+  }
 }
 
 std::int32_t NodeMap::GetNodeFlags(int col, int row) const {
@@ -397,8 +476,19 @@ void NodeMap::SetNodeGroup(int col1, int row1, int col2, int row2, int group) {
   if (!InMap(col1, row1) || !InMap(col2, row2)) return;
   const auto [c0, c1] = std::minmax(col1, col2);
   const auto [r0, r1] = std::minmax(row1, row2);
-  for (int c = c0; c <= c1; ++c)
-    for (int r = r0; r <= r1; ++r) CellAt(c, r).nGroup = static_cast<std::uint8_t>(group);
+  for (int c = c0; c <= c1; ++c) {
+    for (int r = r0; r <= r1; ++r) {
+      CellAt(c, r).nGroup = static_cast<std::uint8_t>(group);
+      group_[CellIndex(c, r)] = static_cast<std::uint8_t>(group);
+    }
+  }
+  RefreshGroupsPresent();
+}
+
+void NodeMap::RefreshGroupsPresent() {
+  std::uint32_t present = 0;
+  for (const std::int32_t g : group_) present |= g < kGroupCount ? (1u << g) : (1u << 31);
+  groupsPresent_ = present;
 }
 
 bool NodeMap::StampAreaGroup(int index, int group) {
@@ -412,8 +502,10 @@ bool NodeMap::StampAreaGroup(int index, int group) {
       const GridLine& rl = rowLines_[static_cast<std::size_t>(r)];
       if (!rl.bVisible || rl.nNumber < rowFirst || rl.nNumber > rowLast) continue;
       CellAt(c, r).nGroup = static_cast<std::uint8_t>(group);
+      group_[CellIndex(c, r)] = static_cast<std::uint8_t>(group);
     }
   }
+  RefreshGroupsPresent();
   return true;
 }
 
@@ -438,19 +530,36 @@ void NodeMap::UpdateColours() {
   UpdateColoursLocked();
 }
 
-void NodeMap::UpdateColoursLocked() {
-  // 1-2. Range of every group; nodes that are exactly MASK take no part.
+void NodeMap::UpdateColoursLocked(bool flagsPending) {
+  // 1-2. Range of every group; nodes that are exactly MASK take no part. One
+  // branch-free pass over the flat arrays per group that has nodes.
+  constexpr std::int32_t kTop = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int32_t kBottom = std::numeric_limits<std::int32_t>::min();
   std::array<std::int32_t, kGroupCount> gmin;
   std::array<std::int32_t, kGroupCount> gmax;
-  gmin.fill(std::numeric_limits<std::int32_t>::max());
-  gmax.fill(std::numeric_limits<std::int32_t>::min());
+  gmin.fill(kTop);
+  gmax.fill(kBottom);
   std::array<bool, kGroupCount> filled{};
-  for (const auto& cell : cells_) {
-    const std::size_t g = cell.nGroup;
-    if (g >= static_cast<std::size_t>(kGroupCount) || cell.nFlags == NodeFlag::MASK) continue;
-    filled[g] = true;
-    gmin[g] = std::min(gmin[g], cell.nValue);
-    gmax[g] = std::max(gmax[g], cell.nValue);
+  const std::size_t nodes = cells_.size();
+  const std::int32_t* __restrict values = value_.data();
+  const std::int32_t* __restrict flags = flags_.data();
+  const std::int32_t* __restrict groups = group_.data();
+  for (int g = 0; g < kGroupCount; ++g) {
+    if ((groupsPresent_ & (1u << g)) == 0) continue;
+    std::int32_t lo = kTop;
+    std::int32_t hi = kBottom;
+    std::int32_t any = 0;
+    for (std::size_t i = 0; i < nodes; ++i) {
+      const std::int32_t v = values[i];
+      const std::int32_t in = -static_cast<std::int32_t>((groups[i] == g) & (flags[i] != NodeFlag::MASK));
+      lo = std::min(lo, (v & in) | (kTop & ~in));
+      hi = std::max(hi, (v & in) | (kBottom & ~in));
+      any |= in;
+    }
+    const std::size_t k = static_cast<std::size_t>(g);
+    filled[k] = any != 0;
+    gmin[k] = lo;
+    gmax[k] = hi;
   }
   for (std::size_t g = 0; g < static_cast<std::size_t>(kGroupCount); ++g) {
     if (!filled[g]) gmin[g] = gmax[g] = 0;
@@ -503,6 +612,10 @@ void NodeMap::UpdateColoursLocked() {
   const int style = nDisplayStyle;
   GridCell* const first = cells_.data();
   GridCell* const last = first + cells_.size();
+  if (flagsPending && style != kStyleColour) {
+    for (std::size_t i = 0; i < nodes; ++i) cells_[i].nFlags = flags_[i];
+    flagsPending = false;
+  }
   switch (style) {
     case kStyleMono:
       for (GridCell* cell = first; cell != last; ++cell) cell->crColor = MakeRgb(204, 232, 207);
@@ -537,15 +650,42 @@ void NodeMap::UpdateColoursLocked() {
       }
       break;
     default: {
-      const Rgb* const palette = palette_.data();
-      for (GridCell* cell = first; cell != last; ++cell) {
-        int w = 0;
-        const std::size_t g = cell->nGroup;
-        if (g < static_cast<std::size_t>(kGroupCount)) {
-          const float scaled = static_cast<float>(static_cast<std::int64_t>(cell->nValue) - gmin[g]) * factor[g];
-          w = scaled <= 0.0f ? 0 : (scaled >= static_cast<float>(kScaleTop) ? kScaleTop : static_cast<int>(scaled));
+      // w = trunc((value - group minimum) * factor) clamped to 0..kScaleTop. The
+      // difference is exact in double and rounds to the same float as the int64
+      // difference would; nodes of groups beyond the ranges take entry 0.
+      std::int32_t* __restrict index = paletteIndex_.data();
+      const bool single = (groupsPresent_ & ~(groupsPresent_ - 1)) == groupsPresent_;
+      if (!single || (groupsPresent_ & (1u << 31))) std::fill(paletteIndex_.begin(), paletteIndex_.end(), 0);
+      for (int g = 0; g < kGroupCount; ++g) {
+        if ((groupsPresent_ & (1u << g)) == 0) continue;
+        const double low = gmin[static_cast<std::size_t>(g)];
+        const float f = factor[static_cast<std::size_t>(g)];
+        constexpr float kTopF = static_cast<float>(kScaleTop);
+        if (single) {
+          for (std::size_t i = 0; i < nodes; ++i) {
+            float scaled = static_cast<float>(static_cast<double>(values[i]) - low) * f;
+            scaled = scaled > 0.0f ? scaled : 0.0f;
+            scaled = scaled < kTopF ? scaled : kTopF;
+            index[i] = static_cast<std::int32_t>(scaled);
+          }
+        } else {
+          for (std::size_t i = 0; i < nodes; ++i) {
+            float scaled = static_cast<float>(static_cast<double>(values[i]) - low) * f;
+            scaled = scaled > 0.0f ? scaled : 0.0f;
+            scaled = scaled < kTopF ? scaled : kTopF;
+            const std::int32_t w = static_cast<std::int32_t>(scaled);
+            index[i] = groups[i] == g ? w : index[i];
+          }
         }
-        cell->crColor = palette[w];
+      }
+      const Rgb* const palette = palette_.data();
+      if (flagsPending) {
+        for (std::size_t i = 0; i < nodes; ++i) {
+          cells_[i].nFlags = flags[i];
+          cells_[i].crColor = palette[index[i]];
+        }
+      } else {
+        for (std::size_t i = 0; i < nodes; ++i) cells_[i].crColor = palette[index[i]];
       }
       break;
     }
@@ -763,31 +903,24 @@ bool NodeMap::GatherStatistics(int area, std::int32_t& max, std::int32_t& min, s
     const GridLine& cl = columnLines_[static_cast<std::size_t>(c)];
     return cl.bVisible && cl.nNumber >= colFirst && cl.nNumber <= colLast;
   };
-  std::array<bool, kMaxLines> rowIn{};
+  // Per row: -1 when the row is selected, else 0.
+  std::array<std::int32_t, kMaxLines> rowIn{};
   for (int r = 0; r < rows_; ++r) {
     const GridLine& rl = rowLines_[static_cast<std::size_t>(r)];
-    rowIn[static_cast<std::size_t>(r)] = rl.bVisible && rl.nNumber >= rowFirst && rl.nNumber <= rowLast;
+    rowIn[static_cast<std::size_t>(r)] = (rl.bVisible && rl.nNumber >= rowFirst && rl.nNumber <= rowLast) ? -1 : 0;
   }
-  auto rowSelected = [&](int r) { return rowIn[static_cast<std::size_t>(r)]; };
-  // One pass: count, sum, sum of squares (exact in 128 bits), max, min.
+  const std::size_t rowCount = static_cast<std::size_t>(rows_);
+  const std::int32_t* __restrict rowMask = rowIn.data();
+  // First pass: count, sum, max, min (branch-free over each selected column).
   std::int64_t count = 0;
   std::int64_t sum = 0;
-  Uint128 sumSquares = 0;
   std::int32_t hi = std::numeric_limits<std::int32_t>::min();
   std::int32_t lo = std::numeric_limits<std::int32_t>::max();
   for (int c = 0; c < columns_; ++c) {
     if (!columnSelected(c)) continue;
-    const GridCell* column = &cells_[CellIndex(c, 0)];
-    for (int r = 0; r < rows_; ++r) {
-      const GridCell& cell = column[r];
-      if ((cell.nFlags & NodeFlag::MASK) || !rowSelected(r)) continue;
-      const std::int64_t v = cell.nValue;
-      hi = std::max(hi, cell.nValue);
-      lo = std::min(lo, cell.nValue);
-      sum += v;
-      sumSquares += static_cast<std::uint64_t>(v * v);
-      ++count;
-    }
+    const std::int32_t* __restrict values = value_.data() + CellIndex(c, 0);
+    const std::int32_t* __restrict flags = flags_.data() + CellIndex(c, 0);
+    GatherColumn(values, flags, rowMask, rowCount, hi, lo, sum, count);
   }
   if (count == 0) {
     max = min = average = -1;
@@ -799,11 +932,40 @@ bool NodeMap::GatherStatistics(int area, std::int32_t& max, std::int32_t& min, s
   min = lo;
   average = static_cast<std::int32_t>(avg);
   if (spread) {
-    // Sum of (v - avg)^2 = sum v^2 - 2 avg sum v + n avg^2, exact in 128 bits.
-    __extension__ typedef __int128 Int128;
-    const Int128 deviations = static_cast<Int128>(sumSquares) - 2 * static_cast<Int128>(avg) * sum +
-                              static_cast<Int128>(count) * avg * avg;
-    *spread = ClampToInt32(IntegerRootOfMean(static_cast<Uint128>(deviations < 0 ? 0 : deviations), count));
+    // Second pass: sum of (v - avg)^2. avg lies within [lo, hi], so every
+    // deviation is at most hi - lo; while that keeps the sum below 2^64 it is
+    // summed in 64 bits from 32-bit deviations, otherwise exactly in 128 bits.
+    const std::uint64_t range = static_cast<std::uint64_t>(static_cast<std::int64_t>(hi) - lo);
+    Uint128 deviations = 0;
+    const bool narrow = range < (std::uint64_t{1} << 31) &&
+                        range * range <= std::numeric_limits<std::uint64_t>::max() / static_cast<std::uint64_t>(count);
+    for (int c = 0; c < columns_; ++c) {
+      if (!columnSelected(c)) continue;
+      const std::int32_t* __restrict values = value_.data() + CellIndex(c, 0);
+      const std::int32_t* __restrict flags = flags_.data() + CellIndex(c, 0);
+      if (narrow) {
+        const std::uint32_t mean = static_cast<std::uint32_t>(avg);
+        std::uint64_t d2 = 0;
+        for (std::size_t r = 0; r < rowCount; ++r) {
+          const std::uint32_t in =
+              static_cast<std::uint32_t>(rowMask[r] & (((flags[r] & NodeFlag::MASK) != 0) - 1));
+          const std::uint32_t d = static_cast<std::uint32_t>(values[r]) - mean;
+          const std::uint32_t sign = static_cast<std::uint32_t>(static_cast<std::int32_t>(d) >> 31);
+          const std::uint32_t a = ((d ^ sign) - sign) & in;
+          d2 += static_cast<std::uint64_t>(a) * a;
+        }
+        deviations += d2;
+      } else {
+        for (std::size_t r = 0; r < rowCount; ++r) {
+          if (rowMask[r] == 0 || (flags[r] & NodeFlag::MASK)) continue;
+          // |d| <= hi - lo < 2^32, so its square fits in 64 unsigned bits.
+          const std::int64_t d = values[r] - avg;
+          const std::uint64_t a = static_cast<std::uint64_t>(d < 0 ? -d : d);
+          deviations += a * a;
+        }
+      }
+    }
+    *spread = ClampToInt32(IntegerRootOfMean(deviations, count));
   }
   return true;
 }
@@ -828,10 +990,6 @@ std::string NodeMap::StatisticsText() const {
 
 namespace {
 
-// Neighbour extremes when no neighbour takes part: no comparison with them holds.
-constexpr double kNoneAbove = -std::numeric_limits<double>::infinity();
-constexpr double kNoneBelow = std::numeric_limits<double>::infinity();
-
 // std::trunc without the library call: below 2^52 the integer conversion is
 // exact; larger magnitudes, infinities and NaN are already "integral".
 inline double TruncTowardZero(double x) {
@@ -841,11 +999,70 @@ inline double TruncTowardZero(double x) {
 }  // namespace
 
 void NodeMap::RefreshPercentFactors() {
+  double bound = 0.0;
+  bool finite = true;
   for (std::size_t i = 0; i < cells_.size(); ++i) {
     // Percentage in units of 0.01 %, truncated to an integer.
     const double p = std::trunc(cells_[i].dPercent);
     highFactor_[i] = p / 10000.0 + 1.0;
     lowFactor_[i] = 1.0 - p / 10000.0;
+    finite = finite && std::isfinite(highFactor_[i]) && std::isfinite(lowFactor_[i]);
+    bound = std::max({bound, std::fabs(highFactor_[i]), std::fabs(lowFactor_[i])});
+  }
+  factorBound_ = finite ? bound : std::numeric_limits<double>::infinity();
+}
+
+// Adjacent-point hits of the judged rows of one column into adjacentHigh_ and
+// adjacentLow_ (-1 = hit), for every node; Evaluate keeps them for touch nodes.
+// exactInt32: every scaled value lies strictly inside the int32 range, so it
+// truncates exactly to int32 and an int32 neighbour extreme with INT32_MIN /
+// INT32_MAX for "no neighbour" compares with it exactly as the doubles would.
+// Otherwise every node takes the general double path.
+void NodeMap::AdjacentColumn(int col, int rows, bool leftOk, bool rightOk, bool exactInt32) {
+  const std::size_t stride = static_cast<std::size_t>(rows_);
+  const std::size_t base = CellIndex(col, 0);
+  const std::int32_t* __restrict values = value_.data() + base;
+  const double* __restrict high = highFactor_.data() + base;
+  const double* __restrict low = lowFactor_.data() + base;
+  const std::int32_t* __restrict upMask = upMask_.data();
+  const std::int32_t* __restrict downMask = downMask_.data();
+  std::int32_t* __restrict hitHigh = adjacentHigh_.data();
+  std::int32_t* __restrict hitLow = adjacentLow_.data();
+  const std::size_t count = static_cast<std::size_t>(rows);
+  if (exactInt32) {
+    // neighbourMax_/neighbourMin_ carry one spare entry in front.
+    const std::int32_t* __restrict nMaxCol = neighbourMax_.data() + 1 + base;
+    const std::int32_t* __restrict nMinCol = neighbourMin_.data() + 1 + base;
+    const std::int32_t* __restrict leftMax = leftOk ? nMaxCol - stride : neutralMax_.data();
+    const std::int32_t* __restrict leftMin = leftOk ? nMinCol - stride : neutralMin_.data();
+    const std::int32_t* __restrict rightMax = rightOk ? nMaxCol + stride : neutralMax_.data();
+    const std::int32_t* __restrict rightMin = rightOk ? nMinCol + stride : neutralMin_.data();
+    // Scaled values first (a loop of its own vectorises), then the comparisons.
+    for (std::size_t r = 0; r < count; ++r) {
+      hitHigh[r] = static_cast<std::int32_t>(static_cast<double>(values[r]) * high[r]);
+      hitLow[r] = static_cast<std::int32_t>(low[r] * static_cast<double>(values[r]));
+    }
+    CompareNeighbours(count, leftMax, rightMax, leftMin, rightMin, nMaxCol, nMinCol, upMask, downMask, hitHigh, hitLow);
+    return;
+  }
+  const std::int32_t* __restrict flags = flags_.data() + base;
+  for (std::size_t r = 0; r < count; ++r) {
+    // Largest and smallest value among the compared TOUCH neighbours.
+    double nMax = -std::numeric_limits<double>::infinity();
+    double nMin = std::numeric_limits<double>::infinity();
+    auto take = [&](std::ptrdiff_t offset) {
+      const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(r) + offset;
+      if ((flags[j] & NodeFlag::TOUCH) == 0) return;
+      nMax = std::max(nMax, static_cast<double>(values[j]));
+      nMin = std::min(nMin, static_cast<double>(values[j]));
+    };
+    if (leftOk) take(-static_cast<std::ptrdiff_t>(stride));
+    if (rightOk) take(static_cast<std::ptrdiff_t>(stride));
+    if (upMask[r]) take(-1);
+    if (downMask[r]) take(1);
+    const std::int32_t v = values[r];
+    hitHigh[r] = nMax > TruncTowardZero(v * high[r]) ? -1 : 0;
+    hitLow[r] = nMin < TruncTowardZero(low[r] * v) ? -1 : 0;
   }
 }
 
@@ -868,27 +1085,25 @@ void NodeMap::Evaluate(const NodeFrame& frame) {
     nResultFlags &= ~(ResultFlag::TOUCH_NG | ResultFlag::KEY_NG);
     const int cols = std::min(frame.Columns(), columns_);
     const int rows = std::min(frame.Rows(), rows_);
+    const std::size_t nodes = cells_.size();
 
     // Store the whole frame first, so that the adjacent-point rule compares every
     // node with this frame's neighbours (a neighbour outside the frame keeps its
     // stored value) and the verdict never depends on the previous frame.
-    // aboveValue_/belowValue_ hold each TOUCH node's value for the neighbour
-    // maximum and minimum, and a neutral value for the other nodes.
-    for (int c = 0; c < columns_; ++c) {
+    const std::int32_t* const frameData = frame.Data().data();
+    const std::size_t frameRows = static_cast<std::size_t>(frame.Rows());
+    for (int c = 0; c < cols; ++c) {
       const std::size_t base = CellIndex(c, 0);
-      const int stored = c < cols ? rows : 0;
-      for (int r = 0; r < rows_; ++r) {
-        GridCell& cell = cells_[base + static_cast<std::size_t>(r)];
-        if (r < stored) {
-          const std::int32_t v = frame(c, r);
-          cell.nRaw = v;
-          cell.nValue =
-              static_cast<std::int32_t>(static_cast<std::uint32_t>(cell.nOffset) + static_cast<std::uint32_t>(v));
-        }
-        const bool touch = (cell.nFlags & NodeFlag::TOUCH) != 0;
-        const double v = cell.nValue;
-        aboveValue_[base + static_cast<std::size_t>(r)] = touch ? v : kNoneAbove;
-        belowValue_[base + static_cast<std::size_t>(r)] = touch ? v : kNoneBelow;
+      const std::int32_t* __restrict in = frameData + static_cast<std::size_t>(c) * frameRows;
+      GridCell* __restrict column = cells_.data() + base;
+      std::int32_t* __restrict values = value_.data() + base;
+      for (std::size_t r = 0; r < static_cast<std::size_t>(rows); ++r) {
+        const std::int32_t v = in[r];
+        const std::int32_t value =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(column[r].nOffset) + static_cast<std::uint32_t>(v));
+        column[r].nRaw = v;
+        column[r].nValue = value;
+        values[r] = value;
       }
     }
 
@@ -903,78 +1118,91 @@ void NodeMap::Evaluate(const NodeFrame& frame) {
     const bool checkHigh = (nCheckEnables & CheckEnable::HIGH) != 0;
     const bool checkLow = (nCheckEnables & CheckEnable::LOW) != 0;
     const bool compare = adjacent && (checkHigh || checkLow);
-    // A mode that is off becomes a bound no int32 value can pass, so every node
-    // needs one comparison per direction: value against the tighter bound.
     constexpr std::int32_t kTop = std::numeric_limits<std::int32_t>::max();
     constexpr std::int32_t kBottom = std::numeric_limits<std::int32_t>::min();
+
+    bool exactInt32 = false;
+    if (compare) {
+      // Every node's value for the neighbour extremes, neutral for non-TOUCH
+      // nodes, and the value range that decides whether the scaled values fit
+      // in int32.
+      const std::int32_t* __restrict values = value_.data();
+      const std::int32_t* __restrict flags = flags_.data();
+      std::int32_t* __restrict nMax = neighbourMax_.data() + 1;
+      std::int32_t* __restrict nMin = neighbourMin_.data() + 1;
+      std::int32_t lo = kTop;
+      std::int32_t hi = kBottom;
+      for (std::size_t i = 0; i < nodes; ++i) {
+        const std::int32_t v = values[i];
+        const bool touch = (flags[i] & NodeFlag::TOUCH) != 0;
+        nMax[i] = touch ? v : kBottom;
+        nMin[i] = touch ? v : kTop;
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+      }
+      const double largest = std::max(std::fabs(static_cast<double>(lo)), std::fabs(static_cast<double>(hi)));
+      // |value * factor| rounds to at most largest * factorBound_ rounded.
+      exactInt32 = nodes > 0 && largest * factorBound_ < 2147483648.0;
+      for (int r = 0; r < rows_; ++r) {
+        const std::size_t k = static_cast<std::size_t>(r);
+        upMask_[k] = (r != rowFirst && r > 0) ? -1 : 0;
+        downMask_[k] = ((r != rowLast || r == rowFirst) && r + 1 < rows_) ? -1 : 0;
+      }
+    }
+
+    // A mode that is off becomes a bound no int32 value can pass, so every node
+    // needs one comparison per direction: value against the tighter bound.
     const std::int32_t touchHigh = threshold ? nTouchHigh : kTop;
     const std::int32_t touchLow = threshold ? nTouchLow : kBottom;
     const std::int32_t keyHigh = threshold ? nKeyHigh : kTop;
     const std::int32_t keyLow = threshold ? nKeyLow : kBottom;
-    const int mapRows = rows_;
-    const double* above = aboveValue_.data();
-    const double* below = belowValue_.data();
-    std::int32_t result = 0;
+    // Disabled checks leave their bits and results alone.
+    const std::int32_t zeroBit = checkZero ? NodeFlag::ZERO : 0;
+    const std::int32_t highOn = checkHigh ? -1 : 0;
+    const std::int32_t lowOn = checkLow ? -1 : 0;
+    std::int32_t touchNg = 0;
+    std::int32_t keyNg = 0;
 
     for (int c = 0; c < cols; ++c) {
       const std::size_t base = CellIndex(c, 0);
-      const bool leftOk = c != colFirst && c > 0;
-      const bool rightOk = (c != colLast || c == colFirst) && c + 1 < columns_;
-      const std::size_t stride = static_cast<std::size_t>(mapRows);
-      const double* leftAbove = leftOk ? above + base - stride : neutralAbove_.data();
-      const double* leftBelow = leftOk ? below + base - stride : neutralBelow_.data();
-      const double* rightAbove = rightOk ? above + base + stride : neutralAbove_.data();
-      const double* rightBelow = rightOk ? below + base + stride : neutralBelow_.data();
-      const std::int32_t* upper = limits ? UpperLimits_.Data().data() + base : neutralUpper_.data();
-      const std::int32_t* lower = limits ? LowerLimits_.Data().data() + base : neutralLower_.data();
-      GridCell* column = cells_.data() + base;
-      for (int r = 0; r < rows; ++r) {
-        const std::size_t i = base + static_cast<std::size_t>(r);
-        GridCell& cell = column[r];
-        const std::int32_t value = cell.nValue;
-        std::int32_t flags = cell.nFlags;
-        if (checkZero) flags = (flags & ~NodeFlag::ZERO) | (value == 0 ? NodeFlag::ZERO : 0);
-        const bool zero = (flags & NodeFlag::ZERO) != 0;
-        const bool touch = ((flags & NodeFlag::TOUCH) != 0) & !zero;
-        const bool key = ((flags & NodeFlag::KEY) != 0) & !zero;
-
-        bool adjacentHigh = false;
-        bool adjacentLow = false;
-        if (compare && touch) {
-          // Largest and smallest value among the compared TOUCH neighbours; a
-          // left or right neighbour that is not compared reads the neutral column.
-          double nMax = std::max(leftAbove[r], rightAbove[r]);
-          double nMin = std::min(leftBelow[r], rightBelow[r]);
-          if (r != rowFirst && r > 0) {
-            nMax = std::max(nMax, above[i - 1]);
-            nMin = std::min(nMin, below[i - 1]);
-          }
-          if ((r != rowLast || r == rowFirst) && r + 1 < mapRows) {
-            nMax = std::max(nMax, above[i + 1]);
-            nMin = std::min(nMin, below[i + 1]);
-          }
-          adjacentHigh = nMax > TruncTowardZero(value * highFactor_[i]);
-          adjacentLow = nMin < TruncTowardZero(lowFactor_[i] * value);
-        }
-
-        // Bitwise rather than short-circuit: every operand is cheap, and the
-        // loop stays free of data-dependent branches.
-        if (checkHigh) {
-          const bool touchHit = touch & ((value > std::min(touchHigh, upper[r])) | adjacentHigh);
-          const bool keyHit = key & (value > std::min(keyHigh, upper[r]));
-          flags = (flags & ~NodeFlag::HIGH) | ((touchHit | keyHit) ? NodeFlag::HIGH : 0);
-          result |= (touchHit ? ResultFlag::TOUCH_NG : 0) | (keyHit ? ResultFlag::KEY_NG : 0);
-        }
-        if (checkLow) {
-          const bool touchHit = touch & ((value < std::max(touchLow, lower[r])) | adjacentLow);
-          const bool keyHit = key & (value < std::max(keyLow, lower[r]));
-          flags = (flags & ~NodeFlag::LOW) | ((touchHit | keyHit) ? NodeFlag::LOW : 0);
-          result |= (touchHit ? ResultFlag::TOUCH_NG : 0) | (keyHit ? ResultFlag::KEY_NG : 0);
-        }
-        cell.nFlags = flags;
+      const std::int32_t* __restrict hitHigh = zeroColumn_.data();
+      const std::int32_t* __restrict hitLow = zeroColumn_.data();
+      if (compare) {
+        const bool leftOk = c != colFirst && c > 0;
+        const bool rightOk = (c != colLast || c == colFirst) && c + 1 < columns_;
+        AdjacentColumn(c, rows, leftOk, rightOk, exactInt32);
+        hitHigh = adjacentHigh_.data();
+        hitLow = adjacentLow_.data();
+      }
+      const std::int32_t* __restrict upper = limits ? UpperLimits_.Data().data() + base : neutralUpper_.data();
+      const std::int32_t* __restrict lower = limits ? LowerLimits_.Data().data() + base : neutralLower_.data();
+      const std::int32_t* __restrict values = value_.data() + base;
+      std::int32_t* __restrict flags = flags_.data() + base;
+      // Branch-free: every condition is a 0 / -1 mask.
+      for (std::size_t r = 0; r < static_cast<std::size_t>(rows); ++r) {
+        const std::int32_t value = values[r];
+        std::int32_t f = flags[r];
+        f = (f & ~zeroBit) | (value == 0 ? zeroBit : 0);
+        const std::int32_t live = (f & NodeFlag::ZERO) ? 0 : -1;
+        const std::int32_t touch = ((f & NodeFlag::TOUCH) ? -1 : 0) & live;
+        const std::int32_t key = ((f & NodeFlag::KEY) ? -1 : 0) & live;
+        // value > min(threshold, limit) is value > threshold or value > limit.
+        const std::int32_t aboveLimit = value > upper[r] ? -1 : 0;
+        const std::int32_t belowLimit = value < lower[r] ? -1 : 0;
+        const std::int32_t touchHit =
+            touch & highOn & ((value > touchHigh ? -1 : 0) | aboveLimit | hitHigh[r]);
+        const std::int32_t keyHit = key & highOn & ((value > keyHigh ? -1 : 0) | aboveLimit);
+        const std::int32_t touchLowHit =
+            touch & lowOn & ((value < touchLow ? -1 : 0) | belowLimit | hitLow[r]);
+        const std::int32_t keyLowHit = key & lowOn & ((value < keyLow ? -1 : 0) | belowLimit);
+        f = (f & ~(NodeFlag::HIGH & highOn)) | ((touchHit | keyHit) & NodeFlag::HIGH);
+        f = (f & ~(NodeFlag::LOW & lowOn)) | ((touchLowHit | keyLowHit) & NodeFlag::LOW);
+        flags[r] = f;
+        touchNg |= touchHit | touchLowHit;
+        keyNg |= keyHit | keyLowHit;
       }
     }
-    nResultFlags |= result;
+    nResultFlags |= (touchNg ? ResultFlag::TOUCH_NG : 0) | (keyNg ? ResultFlag::KEY_NG : 0);
 
     if (stats_.ScreenThresholdEnable) {
       StatisticsChecks(titleParam, statusParam);
@@ -984,7 +1212,8 @@ void NodeMap::Evaluate(const NodeFrame& frame) {
       titleParam = 0;
       statusParam = -1;
     }
-    UpdateColoursLocked();
+    // Copies the new flags to the nodes along with their colours.
+    UpdateColoursLocked(true);
     listener = listener_;
   }
   // Posted, never waited for: notify after the lock is released.
@@ -1052,7 +1281,10 @@ void NodeMap::StatisticsChecks(int& titleParam, int& statusParam) {
 
 void NodeMap::MarkPinFault(int result, int type, int rowLine, int colLine) {
   Lock lock(mutex_);
-  for (auto& cell : cells_) cell.nFlags &= ~NodeFlag::SHORT_ANY;
+  for (std::size_t i = 0; i < cells_.size(); ++i) {
+    cells_[i].nFlags &= ~NodeFlag::SHORT_ANY;
+    flags_[i] = cells_[i].nFlags;
+  }
   if (result == 0) {
     nResultFlags &= ~(ResultFlag::SHORT_FOUND | ResultFlag::SHORT_LINE_NOT_FOUND);
     return;
@@ -1067,7 +1299,10 @@ void NodeMap::MarkPinFault(int result, int type, int rowLine, int colLine) {
     for (int r = 0; r < rows_; ++r) {
       if (rowLines_[static_cast<std::size_t>(r)].nNumber != rowLine - 1) continue;
       found = true;
-      for (int c = 0; c < columns_; ++c) CellAt(c, r).nFlags |= flag;
+      for (int c = 0; c < columns_; ++c) {
+        CellAt(c, r).nFlags |= flag;
+        flags_[CellIndex(c, r)] = CellAt(c, r).nFlags;
+      }
     }
     nResultFlags |= found ? ResultFlag::SHORT_FOUND : ResultFlag::SHORT_LINE_NOT_FOUND;
   }
@@ -1076,7 +1311,10 @@ void NodeMap::MarkPinFault(int result, int type, int rowLine, int colLine) {
     for (int c = 0; c < columns_; ++c) {
       if (columnLines_[static_cast<std::size_t>(c)].nNumber != colLine - 1) continue;
       found = true;
-      for (int r = 0; r < rows_; ++r) CellAt(c, r).nFlags |= flag;
+      for (int r = 0; r < rows_; ++r) {
+        CellAt(c, r).nFlags |= flag;
+        flags_[CellIndex(c, r)] = CellAt(c, r).nFlags;
+      }
     }
     nResultFlags |= found ? ResultFlag::SHORT_FOUND : ResultFlag::SHORT_LINE_NOT_FOUND;
   }

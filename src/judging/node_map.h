@@ -402,7 +402,11 @@ class NodeMap {
   bool InMap(int col, int row) const { return col >= 0 && col < columns_ && row >= 0 && row < rows_; }
   void RebuildLines();
   void LayoutLocked();
-  void UpdateColoursLocked();
+  // flagsPending: flags_ holds flags not yet copied to cells_; they are copied
+  // in the same pass that stores the colours.
+  void UpdateColoursLocked(bool flagsPending = false);
+  void RefreshGroupsPresent();
+  void AdjacentColumn(int col, int rows, bool leftOk, bool rightOk, bool exactInt32);
   bool GatherStatistics(int area, std::int32_t& max, std::int32_t& min, std::int32_t& average,
                         std::int32_t* spread) const;
   void StatisticsChecks(int& titleParam, int& statusParam);
@@ -419,17 +423,35 @@ class NodeMap {
   std::vector<GridLine> columnLines_;
   std::vector<GridLine> rowLines_;
   std::vector<GridArea> areas_;
+  // Flat copies of every node's nValue, nFlags and nGroup, index for index with
+  // cells_, kept in step by every operation that writes those fields. The
+  // judging, statistics and colour passes run over these contiguous arrays.
+  std::vector<std::int32_t> value_;
+  std::vector<std::int32_t> flags_;
+  std::vector<std::int32_t> group_;
+  // Bit g (g < kGroupCount) set when some node is in group g; bit 31 when some
+  // node is in a group beyond the colour ranges. Refreshed by the group edits.
+  std::uint32_t groupsPresent_ = 0;
   // Evaluate's scratch, sized with the map: every node's value for the
-  // neighbour maximum and minimum (neutral for non-TOUCH nodes), and the
-  // adjacent-point factors derived from every node's percentage.
-  std::vector<double> aboveValue_;
-  std::vector<double> belowValue_;
-  std::vector<double> neutralAbove_;  // one column of "no neighbour"
-  std::vector<double> neutralBelow_;
+  // neighbour maximum and minimum (INT32_MIN / INT32_MAX for non-TOUCH nodes),
+  // with one spare entry at each end so the up/down reads stay in bounds.
+  std::vector<std::int32_t> neighbourMax_;
+  std::vector<std::int32_t> neighbourMin_;
+  std::vector<std::int32_t> neutralMax_;    // one column of "no neighbour"
+  std::vector<std::int32_t> neutralMin_;
   std::vector<std::int32_t> neutralUpper_;  // one column of limits no value exceeds
   std::vector<std::int32_t> neutralLower_;
+  std::vector<std::int32_t> zeroColumn_;    // one column of "no adjacent-point hit"
+  std::vector<std::int32_t> upMask_;        // per row: -1 when the up neighbour is compared
+  std::vector<std::int32_t> downMask_;
+  std::vector<std::int32_t> adjacentHigh_;  // per row of one column: -1 on an adjacent-point hit
+  std::vector<std::int32_t> adjacentLow_;
+  std::vector<std::int32_t> paletteIndex_;  // per node, for the colour style
+  // Adjacent-point factors derived from every node's percentage, and the
+  // largest magnitude among them (infinity when one is not finite).
   std::vector<double> highFactor_;
   std::vector<double> lowFactor_;
+  double factorBound_ = 1.0;
 
   int nDisplayStyle = kStyleColour;
   std::array<Rgb, kPaletteSize> palette_{};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "judging/node_map.h"
@@ -336,6 +337,44 @@ TEST_F(AdjacentTest, NeighbourOutsideAShortFrameKeepsItsStoredValue) {
 }
 
 // The neighbour table written out case by case, as a reference for the judged flags.
+// Values and percentages whose scaled values leave the int32 range still
+// compare as the double-precision rule says.
+TEST_F(AdjacentTest, ScaledValuesBeyondInt32CompareExactly) {
+  TouchArea(0, 0, 4, 4);
+  constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  // 1.0001 * INT32_MIN is below INT32_MIN, so an INT32_MIN neighbour is above
+  // it; 0.9999 * INT32_MIN is above, so the same neighbour is below it.
+  map.SetNodePercent(2, 2, 1);
+  map.Evaluate(NodeFrame(5, 5, kMin));
+  EXPECT_TRUE(Has(2, 2, NodeFlag::HIGH));
+  EXPECT_TRUE(Has(2, 2, NodeFlag::LOW));
+  EXPECT_FALSE(Has(2, 1, NodeFlag::HIGH) || Has(2, 1, NodeFlag::LOW));
+  // With -0.01 % the factors swap sides and INT32_MAX neighbours hit both.
+  map.SetNodePercent(2, 2, -1);
+  map.Evaluate(NodeFrame(5, 5, kMax));
+  EXPECT_TRUE(Has(2, 2, NodeFlag::HIGH));
+  EXPECT_TRUE(Has(2, 2, NodeFlag::LOW));
+  EXPECT_FALSE(Has(1, 2, NodeFlag::HIGH) || Has(1, 2, NodeFlag::LOW));
+}
+
+TEST_F(AdjacentTest, NonFinitePercentageComparesNothingAndSparesTheOthers) {
+  TouchArea(0, 0, 4, 4);
+  map.SetNodePercent(0, 0, std::nan(""));
+  map.SetNodePercent(4, 4, std::numeric_limits<double>::infinity());
+  map.SetNodePercent(2, 2, 1000);
+  NodeFrame f(5, 5, 1000);
+  f(1, 0) = 5000;  // next to (0, 0)
+  f(4, 3) = 1;     // next to (4, 4)
+  f(3, 2) = 1101;  // next to (2, 2)
+  map.Evaluate(f);
+  EXPECT_FALSE(Has(0, 0, NodeFlag::HIGH) || Has(0, 0, NodeFlag::LOW));
+  EXPECT_TRUE(Has(2, 2, NodeFlag::HIGH));
+  EXPECT_FALSE(Has(2, 2, NodeFlag::LOW));
+  // An infinite percentage: scaled high is +inf, scaled low is -inf.
+  EXPECT_FALSE(Has(4, 4, NodeFlag::HIGH) || Has(4, 4, NodeFlag::LOW));
+}
+
 unsigned ReferenceNeighbours(int col, int row, int cf, int cl, int rf, int rl) {
   enum : unsigned { L = 1, U = 2, R = 4, D = 8 };
   if (col == cf && row == rf) return R | D;
@@ -516,6 +555,18 @@ TEST_F(StatisticsTest, EmptySetComparesMinusOne) {
   Run();
   EXPECT_EQ(map.StatisticsText(), "最小值=-1(NG) ");
   EXPECT_EQ(Verdict(), "FAIL");
+}
+
+// A range beyond 2^31 sums the squared deviations in 128 bits.
+TEST_F(StatisticsTest, SpreadOfTheWidestRange) {
+  NodeFrame f(4, 1, std::numeric_limits<std::int32_t>::min());
+  f(2, 0) = f(3, 0) = std::numeric_limits<std::int32_t>::max();
+  map.Evaluate(f);
+  std::int32_t max = 0, min = 0, avg = 0, spread = 0;
+  ASSERT_TRUE(map.GetStatistics(0, max, min, avg, spread));
+  EXPECT_EQ(avg, 0);  // -2 / 4 truncated
+  // sqrt((2 * 2^62 + 2 * (2^31 - 1)^2) / 4) = 2^31 - 0.5, truncated.
+  EXPECT_EQ(spread, std::numeric_limits<std::int32_t>::max());
 }
 
 TEST_F(StatisticsTest, OnlyStatisticsCanFailInDifferenceMode) {
