@@ -65,6 +65,28 @@ void BM_Evaluate(benchmark::State& state) {
 }
 BENCHMARK(BM_Evaluate);
 
+// The same with a key area of its own colour group (MASK nodes) and a few key
+// marks: three colour groups and the key checks take part.
+void BM_EvaluateKeyArea(benchmark::State& state) {
+  NodeMap map;
+  SetUpStation(map);
+  map.AddArea(24, 40, 8, 12, 1);
+  map.MutableArea(1)->bEnabled = true;
+  map.SetNodeFlags(40, 24, 51, 31, NodeFlag::MASK, 0, FlagOp::Set);
+  map.StampAreaGroup(1, 2);
+  map.SetNodeFlags(0, 0, 3, 3, NodeFlag::KEY, 0, FlagOp::Set);
+  map.SetNodeGroup(0, 0, 3, 3, 1);
+  map.SetKeyThresholds(15000, 30000);
+  const std::vector<NodeFrame> frames = Frames();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    map.Evaluate(frames[i++ % frames.size()]);
+    benchmark::DoNotOptimize(map.ResultFlags());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_EvaluateKeyArea);
+
 // One whole judging step of a cycle: Evaluate, pin-fault marks, verdict.
 void BM_EvaluateCycle(benchmark::State& state) {
   NodeMap map;

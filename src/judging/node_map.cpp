@@ -126,6 +126,81 @@ __attribute__((noinline)) void CompareNeighbours(std::size_t rows, const std::in
   }
 }
 
+// Loop-invariant inputs of JudgeColumn.
+struct JudgeBounds {
+  std::int32_t touchHigh;
+  std::int32_t touchLow;
+  std::int32_t keyHigh;
+  std::int32_t keyLow;
+  std::int32_t zeroBit;  // NodeFlag::ZERO while the ZERO check is on, else 0
+  std::int32_t highOn;   // -1 while the HIGH check is on, else 0
+  std::int32_t lowOn;
+};
+
+// The node pass over the judged rows of one column: ZERO, HIGH and LOW bits
+// and the touch/key hit masks, branch-free (every condition a 0 / -1 mask).
+__attribute__((noinline)) void JudgeColumn(std::size_t rows, const std::int32_t* __restrict values,
+                                           const std::int32_t* __restrict upper,
+                                           const std::int32_t* __restrict lower,
+                                           const std::int32_t* __restrict hitHigh,
+                                           const std::int32_t* __restrict hitLow, const JudgeBounds& bounds,
+                                           std::int32_t* __restrict flags, std::int32_t& touchNg,
+                                           std::int32_t& keyNg) {
+  const std::int32_t touchHigh = bounds.touchHigh;
+  const std::int32_t touchLow = bounds.touchLow;
+  const std::int32_t keyHigh = bounds.keyHigh;
+  const std::int32_t keyLow = bounds.keyLow;
+  const std::int32_t zeroBit = bounds.zeroBit;
+  const std::int32_t highOn = bounds.highOn;
+  const std::int32_t lowOn = bounds.lowOn;
+  std::int32_t touchAny = 0;
+  std::int32_t keyAny = 0;
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::int32_t value = values[r];
+    std::int32_t f = flags[r];
+    f = (f & ~zeroBit) | (value == 0 ? zeroBit : 0);
+    const std::int32_t live = (f & NodeFlag::ZERO) ? 0 : -1;
+    const std::int32_t touch = ((f & NodeFlag::TOUCH) ? -1 : 0) & live;
+    const std::int32_t key = ((f & NodeFlag::KEY) ? -1 : 0) & live;
+    // value > min(threshold, limit) is value > threshold or value > limit.
+    const std::int32_t aboveLimit = value > upper[r] ? -1 : 0;
+    const std::int32_t belowLimit = value < lower[r] ? -1 : 0;
+    const std::int32_t touchHit = touch & highOn & ((value > touchHigh ? -1 : 0) | aboveLimit | hitHigh[r]);
+    const std::int32_t keyHit = key & highOn & ((value > keyHigh ? -1 : 0) | aboveLimit);
+    const std::int32_t touchLowHit = touch & lowOn & ((value < touchLow ? -1 : 0) | belowLimit | hitLow[r]);
+    const std::int32_t keyLowHit = key & lowOn & ((value < keyLow ? -1 : 0) | belowLimit);
+    f = (f & ~(NodeFlag::HIGH & highOn)) | ((touchHit | keyHit) & NodeFlag::HIGH);
+    f = (f & ~(NodeFlag::LOW & lowOn)) | ((touchLowHit | keyLowHit) & NodeFlag::LOW);
+    flags[r] = f;
+    touchAny |= touchHit | touchLowHit;
+    keyAny |= keyHit | keyLowHit;
+  }
+  touchNg |= touchAny;
+  keyNg |= keyAny;
+}
+
+// Every node's value for the neighbour maximum and minimum (INT32_MIN /
+// INT32_MAX for nodes without TOUCH), and the range of all values.
+__attribute__((noinline)) void NeighbourValues(std::size_t nodes, const std::int32_t* __restrict values,
+                                               const std::int32_t* __restrict flags,
+                                               std::int32_t* __restrict forMax, std::int32_t* __restrict forMin,
+                                               std::int32_t& lo, std::int32_t& hi) {
+  constexpr std::int32_t kTop = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int32_t kBottom = std::numeric_limits<std::int32_t>::min();
+  std::int32_t low = lo;
+  std::int32_t high = hi;
+  for (std::size_t i = 0; i < nodes; ++i) {
+    const std::int32_t v = values[i];
+    const std::int32_t touch = (flags[i] & NodeFlag::TOUCH) ? -1 : 0;
+    forMax[i] = (v & touch) | (kBottom & ~touch);
+    forMin[i] = (v & touch) | (kTop & ~touch);
+    low = low < v ? low : v;
+    high = high > v ? high : v;
+  }
+  lo = low;
+  hi = high;
+}
+
 // ---- NodeFrame ---------------------------------------------------------------
 
 NodeFrame::NodeFrame(int columns, int rows, std::int32_t fill) { Resize(columns, rows, fill); }
@@ -1126,20 +1201,9 @@ void NodeMap::Evaluate(const NodeFrame& frame) {
       // Every node's value for the neighbour extremes, neutral for non-TOUCH
       // nodes, and the value range that decides whether the scaled values fit
       // in int32.
-      const std::int32_t* __restrict values = value_.data();
-      const std::int32_t* __restrict flags = flags_.data();
-      std::int32_t* __restrict nMax = neighbourMax_.data() + 1;
-      std::int32_t* __restrict nMin = neighbourMin_.data() + 1;
       std::int32_t lo = kTop;
       std::int32_t hi = kBottom;
-      for (std::size_t i = 0; i < nodes; ++i) {
-        const std::int32_t v = values[i];
-        const bool touch = (flags[i] & NodeFlag::TOUCH) != 0;
-        nMax[i] = touch ? v : kBottom;
-        nMin[i] = touch ? v : kTop;
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-      }
+      NeighbourValues(nodes, value_.data(), flags_.data(), neighbourMax_.data() + 1, neighbourMin_.data() + 1, lo, hi);
       const double largest = std::max(std::fabs(static_cast<double>(lo)), std::fabs(static_cast<double>(hi)));
       // |value * factor| rounds to at most largest * factorBound_ rounded.
       exactInt32 = nodes > 0 && largest * factorBound_ < 2147483648.0;
@@ -1160,6 +1224,7 @@ void NodeMap::Evaluate(const NodeFrame& frame) {
     const std::int32_t zeroBit = checkZero ? NodeFlag::ZERO : 0;
     const std::int32_t highOn = checkHigh ? -1 : 0;
     const std::int32_t lowOn = checkLow ? -1 : 0;
+    const JudgeBounds bounds{touchHigh, touchLow, keyHigh, keyLow, zeroBit, highOn, lowOn};
     std::int32_t touchNg = 0;
     std::int32_t keyNg = 0;
 
@@ -1176,31 +1241,8 @@ void NodeMap::Evaluate(const NodeFrame& frame) {
       }
       const std::int32_t* __restrict upper = limits ? UpperLimits_.Data().data() + base : neutralUpper_.data();
       const std::int32_t* __restrict lower = limits ? LowerLimits_.Data().data() + base : neutralLower_.data();
-      const std::int32_t* __restrict values = value_.data() + base;
-      std::int32_t* __restrict flags = flags_.data() + base;
-      // Branch-free: every condition is a 0 / -1 mask.
-      for (std::size_t r = 0; r < static_cast<std::size_t>(rows); ++r) {
-        const std::int32_t value = values[r];
-        std::int32_t f = flags[r];
-        f = (f & ~zeroBit) | (value == 0 ? zeroBit : 0);
-        const std::int32_t live = (f & NodeFlag::ZERO) ? 0 : -1;
-        const std::int32_t touch = ((f & NodeFlag::TOUCH) ? -1 : 0) & live;
-        const std::int32_t key = ((f & NodeFlag::KEY) ? -1 : 0) & live;
-        // value > min(threshold, limit) is value > threshold or value > limit.
-        const std::int32_t aboveLimit = value > upper[r] ? -1 : 0;
-        const std::int32_t belowLimit = value < lower[r] ? -1 : 0;
-        const std::int32_t touchHit =
-            touch & highOn & ((value > touchHigh ? -1 : 0) | aboveLimit | hitHigh[r]);
-        const std::int32_t keyHit = key & highOn & ((value > keyHigh ? -1 : 0) | aboveLimit);
-        const std::int32_t touchLowHit =
-            touch & lowOn & ((value < touchLow ? -1 : 0) | belowLimit | hitLow[r]);
-        const std::int32_t keyLowHit = key & lowOn & ((value < keyLow ? -1 : 0) | belowLimit);
-        f = (f & ~(NodeFlag::HIGH & highOn)) | ((touchHit | keyHit) & NodeFlag::HIGH);
-        f = (f & ~(NodeFlag::LOW & lowOn)) | ((touchLowHit | keyLowHit) & NodeFlag::LOW);
-        flags[r] = f;
-        touchNg |= touchHit | touchLowHit;
-        keyNg |= keyHit | keyLowHit;
-      }
+      JudgeColumn(static_cast<std::size_t>(rows), value_.data() + base, upper, lower, hitHigh, hitLow, bounds,
+                  flags_.data() + base, touchNg, keyNg);
     }
     nResultFlags |= (touchNg ? ResultFlag::TOUCH_NG : 0) | (keyNg ? ResultFlag::KEY_NG : 0);
 
