@@ -15,11 +15,27 @@
 #include "device/panel_areas.h"
 #include "device/usb_channel.h"
 #include "device/user_data_record.h"
+#include "sim/box_identity.h"
 #include "sim/sim_box.h"
 #include "sim/sim_ports.h"
 
 namespace varnex2::device {
 namespace {
+
+// The station's and the simulated box's copies of the box identity must agree.
+static_assert(kBridgeVendorId == sim::kBridgeVendorId && kBridgeProductId == sim::kBridgeProductId);
+static_assert(kBridgeManufacturer == sim::kBridgeManufacturer && kBridgeProduct == sim::kBridgeProduct);
+static_assert([] {
+  if (kBridgeSignature.size() != sim::kBridgeConfigSignature.size()) return false;
+  for (std::size_t i = 0; i < kBridgeSignature.size(); ++i)
+    if (kBridgeSignature[i] != static_cast<std::uint8_t>(sim::kBridgeConfigSignature[i])) return false;
+  return true;
+}());
+static_assert(kBridgeConfigPage == sim::kBridgeConfigPage);
+static_assert(kControllerVendorId == sim::kControllerVendorId && kControllerProductId == sim::kControllerProductId);
+static_assert(kControllerManufacturer == sim::kControllerManufacturer && kControllerProduct == sim::kControllerProduct);
+static_assert(kControllerInterface == sim::kControllerInterface && kControllerInEndpoint == sim::kControllerInEndpoint &&
+              kControllerOutEndpoint == sim::kControllerOutEndpoint);
 
 using namespace std::chrono_literals;
 using sim::BoxFunction;
