@@ -158,6 +158,9 @@ class FakeController {
         for (std::size_t i = 0; i < count; ++i) memory[(address + i) & 0xFFFF] = req[6 + i];
         answer[1] = kWriteAnswerOk;
         Effects(address, count);
+        // A reset leaves the bus at once, as the box does: no answer that could reach the
+        // reopened link.
+        if (address <= kT6 && kT6 < address + count && memory[kT6] != 0) return;
       }
     }
     lock.unlock();
