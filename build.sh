@@ -91,7 +91,7 @@ print("\n".join(sorted(names)))')
     CC=clang CXX=clang++ configure_build build-fuzz -DVARNEX2_BUILD_FUZZERS=ON -DVARNEX2_BUILD_TESTS=OFF \
       -DVARNEX2_BUILD_BENCHMARKS=OFF -DVARNEX2_SANITIZE=address,undefined
     for f in build-fuzz/fuzz/*/fuzz_*; do
-      [ -x "$f" ] || continue
+      [ -f "$f" ] && [ -x "$f" ] || continue
       name=$(basename "$f")
       corpus=build-fuzz/corpus/$name
       mkdir -p "$corpus"
@@ -102,7 +102,7 @@ print("\n".join(sorted(names)))')
     ;;
   bench)
     configure_build build-bench -DCMAKE_BUILD_TYPE=Release -DVARNEX2_BUILD_TESTS=OFF
-    for b in build-bench/bench/*/bench_*; do [ -x "$b" ] && "$b"; done
+    for b in build-bench/bench/*/bench_*; do if [ -f "$b" ] && [ -x "$b" ]; then "$b"; fi; done
     ;;
   *) echo "usage: $0 run|test|asan|tsan|fuzz [SECONDS]|bench" >&2; exit 64 ;;
 esac
