@@ -50,7 +50,7 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 case "$cmd" in
   run)
     configure_build build
-    build/apps/varnex2-judge --params examples/panel.xml --frames examples/frames.csv --png build/judge.png
+    build/apps/judge/varnex2-judge --params examples/panel.xml --frames examples/frames.csv --png build/judge.png
     echo "Node map written to build/judge.png"
     ;;
   test)
