@@ -1336,30 +1336,27 @@ void NodeMap::MarkPinFault(int result, int type, int rowLine, int colLine) {
   if (type == 2) flag = NodeFlag::SHORT2;
   if (type == 3) flag = NodeFlag::SHORT3;
 
-  if (rowLine > 0) {
+  // ORs the flag into every node of each line whose number is the reported line - 1; a report
+  // that names no line of the list sets the not-found bit instead.
+  auto markLines = [&](const std::vector<GridLine>& lines, int reported, bool rowsOfLines) {
+    if (reported <= 0) return;
     bool found = false;
-    for (int r = 0; r < rows_; ++r) {
-      if (rowLines_[static_cast<std::size_t>(r)].nNumber != rowLine - 1) continue;
+    const int count = std::min(rowsOfLines ? rows_ : columns_, static_cast<int>(lines.size()));
+    for (int k = 0; k < count; ++k) {
+      if (lines[static_cast<std::size_t>(k)].nNumber != reported - 1) continue;
       found = true;
-      for (int c = 0; c < columns_; ++c) {
+      const int across = rowsOfLines ? columns_ : rows_;
+      for (int j = 0; j < across; ++j) {
+        const int c = rowsOfLines ? j : k;
+        const int r = rowsOfLines ? k : j;
         CellAt(c, r).nFlags |= flag;
         flags_[CellIndex(c, r)] = CellAt(c, r).nFlags;
       }
     }
     nResultFlags |= found ? ResultFlag::SHORT_FOUND : ResultFlag::SHORT_LINE_NOT_FOUND;
-  }
-  if (colLine > 0) {
-    bool found = false;
-    for (int c = 0; c < columns_; ++c) {
-      if (columnLines_[static_cast<std::size_t>(c)].nNumber != colLine - 1) continue;
-      found = true;
-      for (int r = 0; r < rows_; ++r) {
-        CellAt(c, r).nFlags |= flag;
-        flags_[CellIndex(c, r)] = CellAt(c, r).nFlags;
-      }
-    }
-    nResultFlags |= found ? ResultFlag::SHORT_FOUND : ResultFlag::SHORT_LINE_NOT_FOUND;
-  }
+  };
+  markLines(rowLines_, rowLine, true);
+  markLines(columnLines_, colLine, false);
 }
 
 const char* NodeMap::VerdictFor(std::int32_t resultFlags) {
