@@ -1,0 +1,1 @@
+# Station core sources of varnex2_app.

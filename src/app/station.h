@@ -1,0 +1,97 @@
+#pragma once
+// The station core: start-up of the device link, the test thread and its
+// cycle, device presence and reconnection, and the commands that change the
+// set-up. Qt-free; it reaches the window only through StationView.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/station_clock.h"
+#include "app/station_view.h"
+#include "platform/device_monitor.h"
+#include "platform/hid_port.h"
+#include "platform/settings_store.h"
+#include "platform/usb_port.h"
+
+namespace varnex2::judging {
+class NodeMap;
+}
+
+namespace varnex2::app {
+
+// The back-ends chosen at start-up: the real ones or the simulated box's.
+struct StationBackends {
+  std::unique_ptr<platform::UsbPort> usb;                // installed as the controller link's port
+  std::unique_ptr<platform::HidPort> hid;                // the bridge channel's port
+  std::unique_ptr<platform::DeviceMonitor> monitor;      // may be null: no device events
+  std::unique_ptr<platform::SettingsStore> settings;
+  std::unique_ptr<StationClock> clock;
+};
+
+class Station {
+ public:
+  // `grid` is the node map of the window's CColorGrid; it outlives the station.
+  Station(StationView& view, judging::NodeMap& grid, StationBackends backends);
+  ~Station();  // stops every thread (bounded) and closes both links
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // Window initialisation steps 4 to 6: output-trigger settings, registration
+  // for device events, opening the controller link and starting the device
+  // threads. Window thread.
+  void Initialise();
+  // The window closes: stop threads, close the links, stop the monitor (bounded).
+  void Shutdown();
+
+  // ---- Test cycle --------------------------------------------------------------
+  void StartTestThread();
+  int StopTestThread();
+  void ResumeTest();
+  bool TestRunning() const;  // bTestRunning
+
+  // ---- Device presence (window thread; the core posts them to itself) -----------
+  void OnDeviceEvent(const platform::DeviceEvent& event);
+  void OnDevLost(int transferStatus);  // WM_DEV_LOST
+  void OnDevReplug();                  // WM_DEV_REPLUG
+  bool DeviceConnected() const;        // bDeviceConnected
+
+  // ---- Commands (window thread) -----------------------------------------------
+  void ResetPanelConfig();             // 32783
+  void SetDisplayStyle(int style);     // 32790..32793
+  int DisplayStyle() const;
+  void ToggleDiffMode();               // 32863
+  bool DiffMode() const;
+  void ToggleBuzzerEnable();           // 32901
+  void ToggleBuzzerInvert();           // 32902
+  std::uint8_t BuzzerByte() const;     // bConfigByte
+  void ToggleLineNumberBase();         // 32822
+  void ToggleTestModeBit(std::uint32_t bit);  // 32802 (0x2), 32853 (0x4)
+  std::uint32_t TestModeFlags() const;
+  // Parameter file load/save, bracketed by StopTestThread/ResumeTest; they show
+  // their own messages through the view.
+  void LoadParameterFile(const std::filesystem::path& file);
+  void SaveParameterFile(const std::filesystem::path& file);
+  // Appends the current frame to `file`; shows "保存成功！" on success.
+  void CaptureFrame(const std::filesystem::path& file);
+
+  // ---- What the window's handlers read -------------------------------------------
+  std::string StatisticsText() const;  // the copy refreshed by every cycle
+  std::int32_t TriggerLevel() const;   // nTriggerLevel
+  std::int32_t StableFrameCount() const;  // nOutputTriggerStableFrameCnt
+
+  // The record request of the test cycle (WM_LOG_RESULT, wParam 0, lParam 2048)
+  // and of scanner input. Runs on the window thread (sent). The record writer
+  // connects here.
+  using LogResultHandler = std::function<void(const std::string& scanned, int lParam)>;
+  void SetLogResultHandler(LogResultHandler handler);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace varnex2::app

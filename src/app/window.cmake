@@ -1,0 +1,1 @@
+# Station window sources of varnex2_app.
