@@ -287,6 +287,12 @@ int ControllerLink::ExchangeReport(std::span<const std::uint8_t> request, Contro
   if (r != 0) return r;
   if (transferred < static_cast<int>(kControllerReportSize)) return kErrNoHandle;
 
+  if (!noAnswer) {
+    // The answer of a register request usually arrives within microseconds: poll for it
+    // briefly before sleeping, which saves the wake-up of a sleeping thread per exchange.
+    const auto spinUntil = std::chrono::steady_clock::now() + kAnswerSpin;
+    while (!bResponseSignalled_.load() && std::chrono::steady_clock::now() < spinUntil) std::this_thread::yield();
+  }
   std::unique_lock lock(responseMutex_);
   if (noAnswer) {
     responseBuffer_.fill(0);
@@ -294,7 +300,7 @@ int ControllerLink::ExchangeReport(std::span<const std::uint8_t> request, Contro
     responseCv_.notify_all();
     return kOk;
   }
-  if (!responseCv_.wait_for(lock, kAnswerTimeout, [this] { return bResponseSignalled_; })) {
+  if (!responseCv_.wait_for(lock, kAnswerTimeout, [this] { return bResponseSignalled_.load(); })) {
     bResponseSignalled_ = true;
     return kErrNoAnswer;
   }

@@ -29,6 +29,8 @@ inline constexpr std::size_t kFrameStreamBytes = 2 * kMaxNodes;  // 3328
 inline constexpr int kFramePageCount = 56;
 inline constexpr std::chrono::milliseconds kAnswerTimeout{200};
 inline constexpr std::chrono::milliseconds kEventLoopTimeout{1000};
+// How long an exchange polls for its answer before it sleeps on the response event.
+inline constexpr std::chrono::microseconds kAnswerSpin{150};
 
 // Request command bytes (byte 1 of a request report).
 inline constexpr std::uint8_t kCmdRegister = 0x51;
@@ -136,7 +138,8 @@ class ControllerLink {
   // Answer path (hResponseEvent).
   std::mutex responseMutex_;
   std::condition_variable responseCv_;
-  bool bResponseSignalled_ = false;
+  // Written under responseMutex_; atomic so that a waiting exchange can poll it briefly.
+  std::atomic<bool> bResponseSignalled_{false};
   ControllerReport responseBuffer_{};
 
   // Frame path (hFrameDoneEvent). frameStream_ and bStreaming_ belong to the event thread.
