@@ -30,11 +30,10 @@ int hiddata::FindHidDevice(std::uint16_t vendorId, std::uint16_t productId, std:
     if (info.vendorId == vendorId && info.productId == productId) {
       if (!anyStrings) {
         take = true;
-      } else if (info.manufacturer.empty()) {
-        // The back-end reports a string it could not query as empty.
+      } else if (!info.manufacturerKnown) {
         status = kHidStringQueryFailed;
       } else if (NarrowHidString(info.manufacturer) == manufacturer) {
-        if (info.product.empty()) {
+        if (!info.productKnown) {
           status = kHidStringQueryFailed;
         } else {
           take = NarrowHidString(info.product) == product;

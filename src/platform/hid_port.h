@@ -19,6 +19,9 @@ struct HidDeviceInfo {
   std::u16string manufacturer; // as the device reports it (16-bit text)
   std::u16string product;
   int interfaceNumber = -1;
+  // False when the back-end could not query the string (as opposed to an empty string).
+  bool manufacturerKnown = true;
+  bool productKnown = true;
 };
 
 class HidPort {

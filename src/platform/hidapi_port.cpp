@@ -50,6 +50,8 @@ class HidapiPort final : public HidPort {
       info.manufacturer = ToU16(it->manufacturer_string);
       info.product = ToU16(it->product_string);
       info.interfaceNumber = it->interface_number;
+      info.manufacturerKnown = it->manufacturer_string != nullptr;
+      info.productKnown = it->product_string != nullptr;
       result.push_back(std::move(info));
     }
     hid_free_enumeration(list);

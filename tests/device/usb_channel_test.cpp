@@ -38,11 +38,19 @@ TEST(FindHidDevice, StatusWhenNothingMatches) {
   port.AddBridge("a", u"Other");
   EXPECT_EQ(hid.FindHidDevice(kBridgeVendorId, kBridgeProductId, kBridgeManufacturer, kBridgeProduct), kHidNotFound);
   EXPECT_FALSE(port.IsOpen());
-  port.AddBridge("b", u"");  // the last candidate's string query failed
+  port.AddBridge("e", u"");  // an empty manufacturer string is a mismatch, not a failed query
+  EXPECT_EQ(hid.FindHidDevice(kBridgeVendorId, kBridgeProductId, kBridgeManufacturer, kBridgeProduct), kHidNotFound);
+  port.AddBridge("b");
+  port.devices.back().manufacturerKnown = false;  // the last candidate's string query failed
   EXPECT_EQ(hid.FindHidDevice(kBridgeVendorId, kBridgeProductId, kBridgeManufacturer, kBridgeProduct),
             kHidStringQueryFailed);
+  port.devices.back().manufacturerKnown = true;
+  port.devices.back().productKnown = false;
+  EXPECT_EQ(hid.FindHidDevice(kBridgeVendorId, kBridgeProductId, kBridgeManufacturer, kBridgeProduct),
+            kHidStringQueryFailed);
+  port.devices.back().productKnown = true;
   EXPECT_FALSE(hid.HasHandle());
-  port.unopenable = {"a", "b"};
+  port.unopenable = {"a", "b", "e"};
   port.AddBridge("c");
   EXPECT_EQ(hid.FindHidDevice(kBridgeVendorId, kBridgeProductId, kBridgeManufacturer, kBridgeProduct), kHidFound);
   EXPECT_EQ(port.openPath, "c");
