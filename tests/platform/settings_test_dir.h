@@ -1,0 +1,52 @@
+#pragma once
+// A fresh directory per test, removed afterwards.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+namespace varnex2::testing {
+
+class SettingsTestDir {
+ public:
+  SettingsTestDir()
+  {
+    std::string pattern = (std::filesystem::path(::testing::TempDir()) / "settings-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    dir_ = pattern;
+  }
+  ~SettingsTestDir()
+  {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  SettingsTestDir(const SettingsTestDir&) = delete;
+  SettingsTestDir& operator=(const SettingsTestDir&) = delete;
+
+  const std::filesystem::path& Path() const { return dir_; }
+  std::filesystem::path File() const { return dir_ / "settings.reg"; }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+inline std::string ReadText(const std::filesystem::path& file)
+{
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteText(const std::filesystem::path& file, const std::string& text)
+{
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+}  // namespace varnex2::testing
