@@ -32,6 +32,7 @@ class NullPort : public platform::UsbPort {
   int CancelInTransfer() override { return 0; }
   void FreeInTransfer() override {}
   int HandleEvents(std::chrono::milliseconds) override { return 0; }
+  void InterruptEventHandling() override {}
   void Close() override {}
 };
 

@@ -60,6 +60,7 @@ class SyncPort : public platform::UsbPort {
     return 0;
   }
   void FreeInTransfer() override { callback_ = nullptr; }
+  void InterruptEventHandling() override {}
   int HandleEvents(std::chrono::milliseconds timeout) override {
     std::unique_lock lock(mutex_);
     // A short wait keeps a close after an unasked-for cancellation quick.

@@ -168,6 +168,7 @@ void ControllerLink::CloseController() {
   }
   bClosing_ = true;
   nEventStop_ = 2;
+  port_.InterruptEventHandling();
   if (eventThread_.joinable()) {
     if (eventThread_.get_id() == std::this_thread::get_id())
       eventThread_.detach();  // closing from a callback: the loop ends after it returns

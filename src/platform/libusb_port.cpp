@@ -178,6 +178,8 @@ class LibusbPort final : public UsbPort {
     inCallback_ = nullptr;
   }
 
+  void InterruptEventHandling() override { libusb_interrupt_event_handler(nullptr); }
+
   int HandleEvents(std::chrono::milliseconds timeout) override {
     if (initCount_.load() == 0) return kUsbErrorNotFound;
     timeval tv{};

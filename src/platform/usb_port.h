@@ -84,6 +84,9 @@ class UsbPort {
 
   // Runs pending completions; returns after at most `timeout`.
   virtual int HandleEvents(std::chrono::milliseconds timeout) = 0;
+  // Makes a HandleEvents running on another thread return soon, so a closing link need not
+  // wait out its time-out when no transfer is pending.
+  virtual void InterruptEventHandling() = 0;
 
   // Releases nothing by itself: callers release the interface first.
   virtual void Close() = 0;

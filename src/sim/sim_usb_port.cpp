@@ -152,11 +152,25 @@ class SimUsbPort final : public platform::UsbPort {
     cv_.notify_all();
   }
 
+  void InterruptEventHandling() override {
+    {
+      std::lock_guard lk(mutex_);
+      interrupted_ = true;
+      stop_.request_stop();
+      ++wake_;
+    }
+    cv_.notify_all();
+  }
+
   int HandleEvents(std::chrono::milliseconds timeout) override {
     const auto deadline = Clock::now() + std::max(timeout, std::chrono::milliseconds(0));
     bool completedOne = false;
     std::unique_lock lk(mutex_);
     for (;;) {
+      if (interrupted_) {
+        interrupted_ = false;
+        return platform::kUsbSuccess;
+      }
       if (submitted_ && cancelPending_) {
         Complete(lk, TransferStatus::Cancelled, 0);
         completedOne = true;
@@ -255,6 +269,7 @@ class SimUsbPort final : public platform::UsbPort {
   bool allocated_ = false;
   bool submitted_ = false;
   bool cancelPending_ = false;
+  bool interrupted_ = false;  // InterruptEventHandling: the running HandleEvents returns
   std::size_t length_ = kControllerReportSize;
   std::shared_ptr<InTransferCallback> callback_;
   std::stop_source stop_;

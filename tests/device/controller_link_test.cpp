@@ -339,6 +339,17 @@ TEST_F(LinkTest, FailedResubmissionIsALoss) {
   EXPECT_EQ(lostStatus, static_cast<int>(TransferStatus::NoDevice));
 }
 
+TEST_F(LinkTest, CloseWithoutAPendingTransferDoesNotWaitOutTheEventLoop) {
+  port.submitResult = platform::kUsbErrorIo;  // the first IN transfer never goes out
+  link.OpenController();
+  ASSERT_TRUE(link.EventThreadRunning());
+  const auto start = std::chrono::steady_clock::now();
+  link.CloseController();
+  // The event loop waits up to kEventLoopTimeout per call; closing interrupts it.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, device::kEventLoopTimeout / 2);
+  EXPECT_FALSE(link.EventThreadRunning());
+}
+
 TEST_F(LinkTest, BrokenEventHandlingIsALoss) {
   port.handleEventsResult = platform::kUsbErrorIo;
   ASSERT_EQ(link.OpenController(), 0);

@@ -149,7 +149,11 @@ class FakeUsbPort : public platform::UsbPort {
     std::unique_lock lock(mutex_);
     ++counts_["handle"];
     if (handleEventsResult != 0) return handleEventsResult;
-    if (!cv_.wait_for(lock, timeout, [this] { return submitted_ && !queue_.empty(); })) return 0;
+    if (!cv_.wait_for(lock, timeout, [this] { return interrupted_ || (submitted_ && !queue_.empty()); })) return 0;
+    if (interrupted_) {
+      interrupted_ = false;
+      return 0;
+    }
     Item item = queue_.front();
     queue_.pop_front();
     submitted_ = false;
@@ -161,6 +165,11 @@ class FakeUsbPort : public platform::UsbPort {
     delivering_ = false;
     cv_.notify_all();
     return 0;
+  }
+  void InterruptEventHandling() override {
+    std::lock_guard lock(mutex_);
+    interrupted_ = true;
+    cv_.notify_all();
   }
   void Close() override {
     Bump("close");
@@ -181,6 +190,7 @@ class FakeUsbPort : public platform::UsbPort {
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;
+  bool interrupted_ = false;
   std::deque<Item> queue_;
   std::vector<Report> requests_;
   std::map<std::string, int> counts_;

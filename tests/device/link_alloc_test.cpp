@@ -67,6 +67,7 @@ class CountingPort : public platform::UsbPort {
   int CancelInTransfer() override { return inner_.CancelInTransfer(); }
   void FreeInTransfer() override { inner_.FreeInTransfer(); }
   int HandleEvents(std::chrono::milliseconds t) override { return inner_.HandleEvents(t); }
+  void InterruptEventHandling() override { inner_.InterruptEventHandling(); }
   void Close() override { inner_.Close(); }
 
   std::atomic<long> calls{0};
