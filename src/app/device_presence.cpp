@@ -1,0 +1,300 @@
+// Device presence: the device-change handler, connection and device
+// initialisation, the lost-device and reconnect routines.
+
+#include <cstdio>
+
+#include "app/station_core.h"
+#include "app/station_settings.h"
+#include "app/station_texts.h"
+#include "device/controller_ops.h"
+#include "device/panel_areas.h"
+#include "judging/panel_layout.h"
+#include "platform/interface_path.h"
+
+namespace varnex2::app {
+
+namespace {
+
+constexpr std::chrono::milliseconds kSettleWait{500};
+constexpr std::chrono::milliseconds kProcStartWait{200};
+constexpr std::chrono::milliseconds kCountdownStep{1000};
+constexpr std::chrono::milliseconds kWorkerEndWait{5000};
+constexpr int kCountdownFrom = 14;
+
+constexpr judging::Rgb kNoticeRed = judging::MakeRgb(255, 0, 0);
+constexpr judging::Rgb kNoticeWhite = judging::MakeRgb(255, 255, 255);
+
+config::AreaParams ToAreaParams(const device::AreaSettings& a) {
+  config::AreaParams p;
+  p.nXOrigin = a.nXOrigin;
+  p.nYOrigin = a.nYOrigin;
+  p.nXSize = a.nXSize;
+  p.nYSize = a.nYSize;
+  p.nGain = a.nGain;
+  p.bEnable = a.bEnable;
+  p.nThresUpper = a.nThresUpper;
+  p.nThresLower = a.nThresLower;
+  return p;
+}
+
+}  // namespace
+
+// ---- device-change handler (window thread) ------------------------------------------------
+
+void StationCore::OnDeviceEvent(const platform::DeviceEvent& event) {
+  if (ShuttingDown()) return;
+  const platform::InterfacePathClass cls = platform::ClassifyInterfacePath(event.interfacePath);
+  const bool arrival = event.kind == platform::DeviceEventKind::Arrival;
+  if (cls.bridge && channel) {
+    if (arrival) {
+      channel->OpenBridge();
+      channel->LoadConfigPage();
+    } else {
+      channel->CloseBridge();
+    }
+  }
+  if (cls.controllerMain && link) {
+    if (!arrival) {
+      view.SetTitle(texts::kTitleDisconnected);
+      StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
+    } else if (link->HasHandle() && link->DeviceConnected()) {
+      // Already connected (a repeated arrival): reopening would close the link
+      // under the threads that use it. The rest of the sequence still runs and
+      // finds the connect slot filled.
+      view.SetTitle(texts::kTitleConnected);
+      clock.Wait(kSettleWait);
+      StopTestThread();
+      clock.Wait(kSettleWait);
+      StartDeviceThreads();
+    } else if (link->OpenController() != 0) {
+      view.SetTitle(texts::kTitleDisconnected);
+      StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
+    } else {
+      bDeviceConnected = true;
+      view.SetTitle(texts::kTitleConnected);
+      clock.Wait(kSettleWait);
+      StopTestThread();
+      clock.Wait(kSettleWait);
+      StartDeviceThreads();
+    }
+  }
+  if (!arrival) {
+    for (std::size_t i = 0; i < cls.otherMatched.size(); ++i)
+      if (cls.otherMatched[i]) PostToWindow([](StationCore& core) { core.OnDevReplug(); });
+  }
+}
+
+void StationCore::OnDevLost(int /*transferStatus*/) {
+  bDeviceConnected = false;
+  grid.SetFrozen(true);
+  StartWorker(SlotId::DeviceLost, &StationCore::DeviceLostThreadProc);
+  view.SetTitle(texts::kTitleDisconnected);
+}
+
+void StationCore::OnDevReplug() {
+  bDeviceConnected = false;
+  view.SetTitle(texts::kTitleDisconnected);
+  grid.SetNoticeLabel(texts::kCountdownFirst, true, kNoticeRed, kNoticeWhite);
+  view.RepaintGrid();
+}
+
+// ---- opening ----------------------------------------------------------------------------------
+
+void StationCore::OpenAtStart() {
+  if (!link || link->OpenController() != 0) {
+    view.SetTitle(texts::kTitleDisconnected);
+    ShowDisconnected();
+    return;
+  }
+  bDeviceConnected = true;
+  view.SetTitle(texts::kTitleConnected);
+  clock.Wait(kSettleWait);
+  StopTestThread();
+  clock.Wait(kSettleWait);
+  StartDeviceThreads();
+}
+
+void StationCore::StartDeviceThreads() {
+  if (!StartWorker(SlotId::Connect, &StationCore::ConnectThreadProc)) return;
+  if (channel) {
+    channel->OpenBridge();
+    channel->LoadConfigPage();
+  }
+}
+
+void StationCore::ShowDisconnected(std::stop_token stop) {
+  grid.SetFrozen(true);
+  const bool shown = OnWindow(
+      [this] {
+        view.SetStatusPane(0, texts::kPaneDisconnected, kColourWhite, kColourGrey);
+        view.SetStatusPane(2, texts::kPaneSystem, kColourWhite, kColourGrey);
+      },
+      stop);
+  if (link) link->CloseController();
+  bDeviceConnected = false;
+  grid.SetGridSize(0, 0);
+  if (shown) OnWindow([this] { view.RepaintGrid(); }, stop);
+  grid.SetFrozen(false);
+  if (shown) OnWindow([this] { view.EnableTopMenus(false); }, stop);
+}
+
+// ---- device initialisation ----------------------------------------------------------------
+
+namespace {
+// A failure of the link itself (the controller went away), as opposed to an answer.
+bool IsLinkFailure(int rc) { return rc < 0 || rc == device::kErrNotConnected; }
+}  // namespace
+
+StationCore::ReadBack StationCore::ReadBackPanel(std::string& message) {
+  if (!link || !link->Record()) return ReadBack::NoDevice;
+  device::ControllerRecord& record = *link->Record();
+  if (IsLinkFailure(device::ReadInfoBlock(*link, record))) return ReadBack::NoDevice;
+  device::AreaSettings touchRead, keyRead;
+  if (IsLinkFailure(device::ReadPanelAreas(*link, touchRead, keyRead))) return ReadBack::NoDevice;
+  config::AreaParams touch = ToAreaParams(touchRead);
+  config::AreaParams key = ToAreaParams(keyRead);
+  const config::ValidationResult valid =
+      config::ValidatePanelConfig(touch, key, record.MatrixX(), record.MatrixY(), record.Version());
+  if (valid.nCode != config::kValidOk) {
+    message = valid.strMessage;
+    return ReadBack::Invalid;
+  }
+  {
+    std::lock_guard lock(configMutex);
+    panel.touchArea = touch;
+    panel.keyArea = key;
+  }
+  ReadUserDataRecord();
+  config::ScreenLevelSettings screen;
+  LoadScreenLevel(*backends.settings, screen);
+  config::PanelConfig snapshot;
+  {
+    std::lock_guard lock(configMutex);
+    panel.screen = screen;
+    snapshot = panel;
+  }
+  {
+    std::lock_guard lock(grid.Mutex());
+    judging::LayOutAreas(grid, snapshot);
+    judging::DrawUserMarks(grid, snapshot);
+    grid.SetDisplayStyle(snapshot.nUiColorMode);
+    grid.SetStatisticsSettings(judging::ToStatisticsSettings(snapshot.screen));
+  }
+  return ReadBack::Ok;
+}
+
+bool StationCore::InitDevice(std::stop_token stop) {
+  std::string message;
+  const ReadBack readBack = ReadBackPanel(message);
+  // A controller that went away meanwhile is handled by the lost-device path.
+  if (readBack == ReadBack::NoDevice) return false;
+  if (readBack == ReadBack::Invalid) {
+    const std::string text = message + texts::kExitSuffix;
+    OnWindow(
+        [this, text] {
+          view.ShowMessage(text, MessageIcon::Error);
+          view.ExitProgram(0);
+        },
+        stop);
+    return false;
+  }
+  // Scanner settings (the connection type decides the record request).
+  nConnectType = LoadConnectType(*backends.settings);
+  ReadDwordOrDefault(*backends.settings, kDiffModeKey, "Gain", 4);
+
+  bool thresholdEnable = false;
+  {
+    std::lock_guard lock(configMutex);
+    thresholdEnable = panel.screen.ScreenThresholdEnable != 0;
+  }
+  OnWindow(
+      [this, thresholdEnable] {
+        view.SetStatusPane(0, texts::kPaneConnected, kColourWhite, kColourGreen);
+        view.EnableTopMenus(true);
+        view.SetStatusPaneWidth(1, thresholdEnable ? 600 : 400);
+      },
+      stop);
+  grid.SetFrozen(false);
+  OnWindow([this] { view.RepaintGrid(); }, stop);
+  return true;
+}
+
+// ---- worker procedures -----------------------------------------------------------------------
+
+void StationCore::ConnectThreadProc(std::stop_token stop) {
+  if (!LockUnlessStopped(connectMutex, stop)) return;
+  std::lock_guard lock(connectMutex, std::adopt_lock);
+  if (!clock.Wait(kProcStartWait, stop)) return;
+  if (!InitDevice(stop) || stop.stop_requested()) return;
+  StartWorker(SlotId::StartTest, &StationCore::StartTestThreadProc);
+}
+
+void StationCore::StartTestThreadProc(std::stop_token stop) {
+  if (!LockUnlessStopped(startTestMutex, stop)) return;
+  std::lock_guard lock(startTestMutex, std::adopt_lock);
+  grid.SetNoticeLabel(std::string(), false, kNoticeRed, kNoticeWhite);
+  OnWindow([this] { view.RepaintGrid(); }, stop);
+  if (!stop.stop_requested()) StartTestThread();
+}
+
+void StationCore::RequestReconnect(SlotId /*from*/) {
+  RequestStop(SlotId::Test);
+  StartWorker(SlotId::Reconnect, &StationCore::ReconnectThreadProc);
+}
+
+void StationCore::DeviceLostThreadProc(std::stop_token stop) {
+  if (!LockUnlessStopped(deviceLostMutex, stop)) return;
+  std::lock_guard lock(deviceLostMutex, std::adopt_lock);
+  RequestReconnect(SlotId::DeviceLost);
+}
+
+void StationCore::ReconnectLauncherProc(std::stop_token stop) {
+  if (!LockUnlessStopped(launcherMutex, stop)) return;
+  std::lock_guard lock(launcherMutex, std::adopt_lock);
+  RequestReconnect(SlotId::Launcher);
+}
+
+void StationCore::ReconnectThreadProc(std::stop_token stop) {
+  if (!LockUnlessStopped(reconnectMutex, stop)) return;
+  std::lock_guard lock(reconnectMutex, std::adopt_lock);
+  if (!clock.Wait(kProcStartWait, stop)) return;
+
+  // The controller link is closed below: first let the threads that use it end
+  // (each of their waits is bounded).
+  RequestStop(SlotId::Connect);
+  RequestStop(SlotId::StartTest);
+  StopAndWait(SlotId::Connect, kWorkerEndWait);
+  StopAndWait(SlotId::StartTest, kWorkerEndWait);
+  StopAndWait(SlotId::Test, kWorkerEndWait);
+  bTestRunning = false;
+
+  grid.SetNoticeLabel(texts::kCountdownFirst, true, kNoticeRed, kNoticeWhite);
+  OnWindow([this] { view.RepaintGrid(); }, stop);
+  ShowDisconnected(stop);
+  if (link) link->SignalResponseEvent();
+  EmptyAllSlots();
+
+  char text[64];
+  for (int n = kCountdownFrom; n >= 0; --n) {
+    if (!clock.Wait(kCountdownStep, stop)) return;
+    std::snprintf(text, sizeof text, texts::kCountdownFormat, n);
+    grid.SetNoticeLabel(text, true, kNoticeRed, kNoticeWhite);
+    OnWindow([this] { view.RepaintGrid(); }, stop);
+  }
+  if (!clock.Wait(kCountdownStep, stop)) return;
+  grid.SetNoticeLabel(texts::kReplug, true, kNoticeRed, kNoticeWhite);
+  OnWindow([this] { view.RepaintGrid(); }, stop);
+
+  if (!link || link->OpenController() != 0) {
+    OnWindow([this] { view.SetTitle(texts::kTitleDisconnected); }, stop);
+    ShowDisconnected(stop);
+    // The bridge is opened again by its next arrival.
+    if (channel) channel->CloseBridge();
+    return;
+  }
+  bDeviceConnected = true;
+  OnWindow([this] { view.SetTitle(texts::kTitleConnected); }, stop);
+  StartDeviceThreads();
+}
+
+}  // namespace varnex2::app

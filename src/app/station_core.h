@@ -1,0 +1,177 @@
+#pragma once
+// The state behind Station, shared by the station and every worker thread it
+// starts: a worker holds a shared owner of the core, so nothing it touches goes
+// away while it runs, even after its slot has been emptied.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/station.h"
+#include "config/panel_config.h"
+#include "device/controller_link.h"
+#include "device/usb_channel.h"
+#include "judging/node_map.h"
+
+namespace varnex2::app {
+
+// Auto-reset event (hCycleEvent).
+class CycleEvent {
+ public:
+  void Set();
+  void Reset();
+  // True when the event was signalled within `timeout` (and resets it).
+  bool WaitFor(std::chrono::milliseconds timeout);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool signalled_ = false;
+};
+
+// One worker thread. `done` is set (under the core's worker lock) as the last
+// thing the thread does, so a done worker can be joined at once.
+struct Worker {
+  std::jthread thread;
+  bool done = false;
+};
+
+// The six thread slots of the main window.
+enum class SlotId : int { Connect, StartTest, Reconnect, Launcher, DeviceLost, Test };
+inline constexpr int kSlotCount = 6;
+
+class StationCore : public std::enable_shared_from_this<StationCore> {
+ public:
+  StationCore(StationView& view, judging::NodeMap& grid, StationBackends backends);
+  ~StationCore();
+  StationCore(const StationCore&) = delete;
+  StationCore& operator=(const StationCore&) = delete;
+
+  // Wires the callbacks that need a weak owner of the core; called once after construction.
+  void Attach();
+  void Initialise();
+  void Shutdown();
+
+  // ---- workers (station.cpp) ----
+  using Proc = void (StationCore::*)(std::stop_token);
+  // Starts `proc` in the slot unless the slot is filled or the station is shutting down.
+  bool StartWorker(SlotId slot, Proc proc);
+  std::shared_ptr<Worker> SlotWorker(SlotId slot);
+  void EmptySlot(SlotId slot, const std::shared_ptr<Worker>& expected = nullptr);
+  void EmptyAllSlots();
+  void RequestStop(SlotId slot);
+  // Waits (real time, at most `timeout`) until the worker's procedure has returned.
+  bool WaitWorkerDone(const std::shared_ptr<Worker>& worker, std::chrono::milliseconds timeout);
+  // Requests a stop of the slot's thread and waits for it as above; true when none runs.
+  bool StopAndWait(SlotId slot, std::chrono::milliseconds timeout);
+  bool ShuttingDown() const { return shuttingDown_.load(); }
+  // Runs `call` on the window thread (directly when already there). False when it did not run.
+  bool OnWindow(const std::function<void()>& call, std::stop_token stop = {});
+  // Posts a call of a core member to the window thread; dropped when the core is gone.
+  void PostToWindow(std::function<void(StationCore&)> call);
+
+  // ---- test cycle (test_cycle.cpp) ----
+  void StartTestThread();
+  int StopTestThread();
+  void ResumeTest();
+  void TestThreadProc(std::stop_token stop);
+  void RunTestCycle(std::stop_token stop);
+
+  // ---- device presence (device_presence.cpp) ----
+  void OnDeviceEvent(const platform::DeviceEvent& event);
+  void OnDevLost(int transferStatus);
+  void OnDevReplug();
+  void OpenAtStart();
+  void StartDeviceThreads();
+  void ShowDisconnected(std::stop_token stop = {});
+  // Device initialisation's read-back: read, validate and lay out the
+  // controller's panel, its user-data record and the screen-level group.
+  enum class ReadBackResult { Ok, Invalid, NoDevice };
+  using ReadBack = ReadBackResult;
+  ReadBack ReadBackPanel(std::string& message);
+  bool InitDevice(std::stop_token stop);
+  void ConnectThreadProc(std::stop_token stop);
+  void StartTestThreadProc(std::stop_token stop);
+  void DeviceLostThreadProc(std::stop_token stop);
+  void ReconnectLauncherProc(std::stop_token stop);
+  void ReconnectThreadProc(std::stop_token stop);
+  void RequestReconnect(SlotId from);
+
+  // ---- commands (station_commands.cpp) ----
+  void ResetPanelConfig();
+  void SetDisplayStyle(int style);
+  void ToggleDiffMode();
+  void ToggleBuzzer(std::uint8_t bit);
+  void ToggleLineNumberBase();
+  void ToggleTestModeBit(std::uint32_t bit);
+  void ApplyPanelConfig(const config::PanelConfig& panel);
+  void LoadParameterFile(const std::filesystem::path& file);
+  void SaveParameterFile(const std::filesystem::path& file);
+  void CaptureFrame(const std::filesystem::path& file);
+  // Writes marks, display style and legacy test mode to the controller's
+  // user-data record, then backs the controller's settings up.
+  void WriteUserDataRecord();
+  // Reads the user-data record into the panel configuration (defaults when absent).
+  void ReadUserDataRecord();
+
+  // ---- shared state ----
+  StationView& view;
+  judging::NodeMap& grid;
+  StationBackends backends;
+  std::unique_ptr<device::ControllerLink> link;
+  std::unique_ptr<device::CUSBChannel> channel;
+  StationClock& clock;
+
+  // The panel configuration; written only while the test thread is stopped,
+  // read by the test cycle.
+  mutable std::mutex configMutex;
+  config::PanelConfig panel;
+
+  std::atomic<std::int32_t> nTriggerLevel{28000};
+  std::atomic<std::int32_t> nOutputTriggerStableFrameCnt{3};
+  std::atomic<int> nConnectType{0};
+  std::atomic<bool> bDiffMode{false};
+  std::atomic<bool> bTestRunning{false};
+  std::atomic<bool> bDeviceConnected{false};
+
+  mutable std::mutex statsMutex;
+  std::string strStatistics;
+
+  std::mutex logMutex;
+  Station::LogResultHandler logResult;
+
+  CycleEvent hCycleEvent;
+  std::timed_mutex testThreadMutex;
+  std::mutex cycleLock;
+  // Reference frame of difference mode, [Y line][X line] with kMaxLines per Y line.
+  std::vector<std::int32_t> reference;
+  std::vector<std::uint16_t> rawBuffer;
+
+  // One mutex per device procedure, held for its whole run.
+  std::timed_mutex connectMutex, startTestMutex, reconnectMutex, launcherMutex, deviceLostMutex;
+
+ private:
+  void WorkerFinished(const std::shared_ptr<Worker>& worker);
+  void ReapLocked();
+
+  std::mutex workersMutex_;
+  std::condition_variable workerDone_;
+  std::array<std::shared_ptr<Worker>, kSlotCount> slots_;
+  std::vector<std::shared_ptr<Worker>> workers_;  // every started thread until joined
+  std::atomic<bool> shuttingDown_{false};
+  bool monitorStarted_ = false;
+};
+
+// Locks a procedure's mutex, giving up when `stop` is requested first.
+bool LockUnlessStopped(std::timed_mutex& mutex, std::stop_token stop);
+
+}  // namespace varnex2::app

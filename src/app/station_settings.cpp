@@ -1,0 +1,104 @@
+#include "app/station_settings.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <variant>
+
+namespace varnex2::app {
+
+std::int32_t ReadDwordOrDefault(platform::SettingsStore& store, const char* key, const char* name,
+                                std::int32_t fallback) {
+  std::int32_t value = 0;
+  if (store.GetDword(key, name, value) == platform::SettingsStatus::Ok) return value;
+  store.SetDword(key, name, fallback);
+  return fallback;
+}
+
+void LoadOutputTrigger(platform::SettingsStore& store, std::int32_t& trigger, std::int32_t& stableFrameCount) {
+  trigger = ReadDwordOrDefault(store, kOutputSettingKey, "Trigger", 28000);
+  stableFrameCount = ReadDwordOrDefault(store, kOutputSettingKey, "StableFrameCnt", 3);
+}
+
+void LoadScreenLevel(platform::SettingsStore& store, config::ScreenLevelSettings& screen) {
+  const config::ScreenLevelSettings defaults;
+  const auto fallback = defaults.ToArray();
+  std::array<std::int32_t, config::ScreenLevelSettings::kCount> values{};
+  for (int i = 0; i < config::ScreenLevelSettings::kCount; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    values[k] = ReadDwordOrDefault(store, kScreenThresholdKey, config::kScreenLevelValueNames[k], fallback[k]);
+  }
+  screen = config::ScreenLevelSettings::FromArray(values);
+}
+
+void SaveScreenLevel(platform::SettingsStore& store, const config::ScreenLevelSettings& screen) {
+  const auto values = screen.ToArray();
+  for (std::size_t i = 0; i < values.size(); ++i)
+    store.SetDword(kScreenThresholdKey, config::kScreenLevelValueNames[i], values[i]);
+}
+
+int LoadConnectType(platform::SettingsStore& store) {
+  return ReadDwordOrDefault(store, kScannerConnectKey, "Type", 0);
+}
+
+namespace {
+
+class MemoryStore final : public platform::SettingsStore {
+ public:
+  using Value = std::variant<std::int32_t, std::string>;
+
+  platform::SettingsStatus GetDword(std::string_view key, std::string_view name, std::int32_t& value) override {
+    std::lock_guard lock(mutex_);
+    const Value* v = Find(key, name);
+    if (!v) return Missing(key);
+    if (!std::holds_alternative<std::int32_t>(*v)) return platform::SettingsStatus::WrongType;
+    value = std::get<std::int32_t>(*v);
+    return platform::SettingsStatus::Ok;
+  }
+  platform::SettingsStatus SetDword(std::string_view key, std::string_view name, std::int32_t value) override {
+    std::lock_guard lock(mutex_);
+    keys_[std::string(key)][std::string(name)] = value;
+    return platform::SettingsStatus::Ok;
+  }
+  platform::SettingsStatus GetString(std::string_view key, std::string_view name, std::string& value,
+                                     std::size_t maxBytes) override {
+    std::lock_guard lock(mutex_);
+    const Value* v = Find(key, name);
+    if (!v) return Missing(key);
+    if (!std::holds_alternative<std::string>(*v)) return platform::SettingsStatus::WrongType;
+    if (std::get<std::string>(*v).size() > maxBytes) return platform::SettingsStatus::TooLong;
+    value = std::get<std::string>(*v);
+    return platform::SettingsStatus::Ok;
+  }
+  platform::SettingsStatus SetString(std::string_view key, std::string_view name, std::string_view value) override {
+    std::lock_guard lock(mutex_);
+    keys_[std::string(key)][std::string(name)] = std::string(value);
+    return platform::SettingsStatus::Ok;
+  }
+  platform::SettingsStatus DeleteValue(std::string_view key, std::string_view name) override {
+    std::lock_guard lock(mutex_);
+    auto k = keys_.find(std::string(key));
+    if (k == keys_.end()) return platform::SettingsStatus::NoKey;
+    return k->second.erase(std::string(name)) ? platform::SettingsStatus::Ok : platform::SettingsStatus::NoValue;
+  }
+
+ private:
+  const Value* Find(std::string_view key, std::string_view name) const {
+    auto k = keys_.find(std::string(key));
+    if (k == keys_.end()) return nullptr;
+    auto v = k->second.find(std::string(name));
+    return v == k->second.end() ? nullptr : &v->second;
+  }
+  platform::SettingsStatus Missing(std::string_view key) const {
+    return keys_.count(std::string(key)) ? platform::SettingsStatus::NoValue : platform::SettingsStatus::NoKey;
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, std::map<std::string, Value>> keys_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::SettingsStore> CreateMemorySettingsStore() { return std::make_unique<MemoryStore>(); }
+
+}  // namespace varnex2::app

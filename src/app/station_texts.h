@@ -1,0 +1,21 @@
+#pragma once
+// The station core's operator-facing texts, gathered for a later translation.
+
+namespace varnex2::app::texts {
+
+inline constexpr const char* kTitleConnected = "Varnex2 - 设备已连接";
+inline constexpr const char* kTitleDisconnected = "Varnex2 - 设备未连接";
+inline constexpr const char* kTitleOem = "DBT_DEVTYP_OEM";
+inline constexpr const char* kPaneConnected = "设备已连接";
+inline constexpr const char* kPaneDisconnected = "设备未连接";
+inline constexpr const char* kPaneSystem = "通用触摸屏测试系统";
+inline constexpr const char* kRegisterFailed = "RegisterDeviceNotification   failed";
+inline constexpr const char* kExitSuffix = ",本程序即将退出！";
+inline constexpr const char* kCountdownFirst = "请等待 15 秒程序拔出设备";
+inline constexpr const char* kCountdownFormat = "请等待 %d 秒程序拔出设备";
+inline constexpr const char* kReplug = "重新插入设备！";
+inline constexpr const char* kTimeout = "超时！";
+inline constexpr const char* kUnknownError = "未知错误！";
+inline constexpr const char* kCaptureSaved = "保存成功！";
+
+}  // namespace varnex2::app::texts
