@@ -7,9 +7,9 @@ target_sources(varnex2_app PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/station_texts.h
   ${CMAKE_CURRENT_LIST_DIR}/test_cycle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device_presence.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/station_commands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/core_commands.cpp
 )
 # The release number written to and compared with parameter files.
-set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/station_commands.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/core_commands.cpp APPEND PROPERTY COMPILE_DEFINITIONS
   VARNEX2_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} VARNEX2_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   VARNEX2_VERSION_PATCH=${PROJECT_VERSION_PATCH} VARNEX2_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
