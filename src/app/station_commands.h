@@ -1,0 +1,67 @@
+#pragma once
+// What the station window's menus and handlers ask of the station core. The
+// window holds a pointer to this interface (null before the core exists, and in
+// the window's own tests); StationCommandsFor adapts the core to it.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace varnex2::app {
+
+class StationCommands {
+ public:
+  virtual ~StationCommands() = default;
+
+  virtual bool DeviceConnected() const = 0;
+  virtual std::string StatisticsText() const = 0;
+  virtual std::uint32_t TestModeFlags() const = 0;
+  virtual int DisplayStyle() const = 0;
+  virtual bool DiffMode() const = 0;
+  virtual std::uint8_t BuzzerByte() const = 0;
+
+  virtual void ResetPanelConfig() = 0;
+  virtual void SetDisplayStyle(int style) = 0;
+  virtual void ToggleDiffMode() = 0;
+  virtual void ToggleBuzzerEnable() = 0;
+  virtual void ToggleBuzzerInvert() = 0;
+  virtual void ToggleLineNumberBase() = 0;
+  virtual void ToggleTestModeBit(std::uint32_t bit) = 0;
+  virtual void LoadParameterFile(const std::filesystem::path& file) = 0;
+  virtual void SaveParameterFile(const std::filesystem::path& file) = 0;
+  virtual void CaptureFrame(const std::filesystem::path& file) = 0;
+
+  // The window is closing: stop every thread and close the links (bounded).
+  virtual void Shutdown() = 0;
+};
+
+// Forwards every command to a core object with the same member names.
+template <class Core>
+class StationCommandsFor final : public StationCommands {
+ public:
+  explicit StationCommandsFor(Core& core) : core_(core) {}
+
+  bool DeviceConnected() const override { return core_.DeviceConnected(); }
+  std::string StatisticsText() const override { return core_.StatisticsText(); }
+  std::uint32_t TestModeFlags() const override { return core_.TestModeFlags(); }
+  int DisplayStyle() const override { return core_.DisplayStyle(); }
+  bool DiffMode() const override { return core_.DiffMode(); }
+  std::uint8_t BuzzerByte() const override { return core_.BuzzerByte(); }
+
+  void ResetPanelConfig() override { core_.ResetPanelConfig(); }
+  void SetDisplayStyle(int style) override { core_.SetDisplayStyle(style); }
+  void ToggleDiffMode() override { core_.ToggleDiffMode(); }
+  void ToggleBuzzerEnable() override { core_.ToggleBuzzerEnable(); }
+  void ToggleBuzzerInvert() override { core_.ToggleBuzzerInvert(); }
+  void ToggleLineNumberBase() override { core_.ToggleLineNumberBase(); }
+  void ToggleTestModeBit(std::uint32_t bit) override { core_.ToggleTestModeBit(bit); }
+  void LoadParameterFile(const std::filesystem::path& file) override { core_.LoadParameterFile(file); }
+  void SaveParameterFile(const std::filesystem::path& file) override { core_.SaveParameterFile(file); }
+  void CaptureFrame(const std::filesystem::path& file) override { core_.CaptureFrame(file); }
+  void Shutdown() override { core_.Shutdown(); }
+
+ private:
+  Core& core_;
+};
+
+}  // namespace varnex2::app

@@ -1,0 +1,136 @@
+// CVarnex2Dlg: the station window. It fills itself with the node map, keeps the
+// status bar at the bottom, carries the main menu and the node map's context
+// menu, and is the station core's StationView: the core's worker threads reach
+// the window thread through Post and Send.
+//
+// Threads: the widget lives on the window thread. Post, Send and the two
+// NodeMapListener notifications may be called from any thread; everything else
+// on the window thread only.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "app/station_commands.h"
+#include "app/station_view.h"
+#include "app/status_bar_ex.h"
+#include "judging/color_grid.h"
+#include "judging/node_map.h"
+
+class QAction;
+class QMenu;
+class QMenuBar;
+
+namespace varnex2::app {
+
+class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapListener {
+  Q_OBJECT
+
+ public:
+  struct Options {
+    // Put in front of every title, e.g. "【模拟】" while the box is simulated.
+    QString titlePrefix;
+  };
+
+  // Asks for a file for command `id` (open when !save); an empty result cancels.
+  // The default shows the file dialogs; tests replace it.
+  using FileChooser = std::function<QString(int id, bool save)>;
+
+  explicit CVarnex2Dlg(Options options = {}, QWidget* parent = nullptr);
+  ~CVarnex2Dlg() override;
+
+  judging::CColorGrid* Grid() const { return grid_; }
+  CStatusBarEx* StatusBar() const { return statusBar_; }
+  QMenuBar* MainMenu() const { return menuBar_; }
+  QMenu* ContextMenu() const { return contextMenu_; }
+  // The action of a command id in the main or the context menu; null when none.
+  QAction* FindAction(int id) const;
+
+  // The core, once it exists (null: the commands that need it do nothing).
+  void AttachStation(StationCommands* station) { station_ = station; }
+  void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+
+  QString BaseTitle() const { return baseTitle_; }
+  // Evaluations reported by the node map since the window was created.
+  std::uint64_t JudgedFrames() const { return judged_.load(); }
+
+  // ---- StationView ----------------------------------------------------------
+  void Post(std::function<void()> call) override;
+  bool Send(std::function<void()> call, std::stop_token stop = {}) override;
+  void SetTitle(const std::string& title) override;
+  void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour,
+                     std::uint32_t backColour) override;
+  void SetStatusPaneWidth(int pane, int width) override;
+  void EnableTopMenus(bool enabled) override;
+  void RepaintGrid() override;
+  void ShowMessage(const std::string& text, MessageIcon icon) override;
+  void ExitProgram(int code) override;
+
+  // ---- NodeMapListener (evaluating thread: only queues) ----------------------
+  void OnShowTitleStats(int lParam) override;
+  void OnShowStatusStats(int lParam) override;
+
+  // ---- Handlers (window thread) -----------------------------------------------
+  // WM_SHOW_TITLE_STATS: 0 base title, 1 base title + eight spaces + statistics.
+  void ShowTitleStats(int lParam);
+  // WM_SHOW_STATUS_STATS: 1 puts the statistics into pane 1, coloured by the
+  // verdict; 0 does nothing.
+  void ShowStatusStats(int lParam);
+  // Brings check marks and enabled states of a menu's items up to date.
+  void UpdateMenuState(QMenu* menu);
+  // What choosing command `id` does.
+  void RunCommand(int id);
+
+ signals:
+  // After a command ran (tests and tracing).
+  void commandDone(int id);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct SendGate {
+    std::mutex mutex;
+    std::condition_variable_any changed;
+    bool closing = false;
+  };
+
+  void BuildMainMenu();
+  void BuildContextMenu();
+  QAction* AddCommand(QMenu* menu, const QString& text, int id, bool checkable = false);
+  void ShowContextMenu();
+  void LayoutChildren();
+  void ApplyTitle(const QString& title);
+  void ScheduleStatsNotice();
+  QString StatisticsText() const;
+  QString ChooseFile(int id, bool save);
+  void MarkClosing();
+
+  Options options_;
+  judging::CColorGrid* grid_ = nullptr;
+  CStatusBarEx* statusBar_ = nullptr;
+  QMenuBar* menuBar_ = nullptr;
+  QMenu* contextMenu_ = nullptr;
+  QMenu* topMenus_[4] = {};
+  StationCommands* station_ = nullptr;
+  FileChooser chooser_;
+  QString baseTitle_;
+  bool bRegionPending = false;  // a region selection for adjacent percentages was asked for
+
+  std::shared_ptr<SendGate> gate_ = std::make_shared<SendGate>();
+  std::atomic<std::uint64_t> judged_{0};
+  std::atomic<int> titleParam_{0};
+  std::atomic<bool> statusShow_{false};
+  std::atomic<bool> noticePending_{false};
+};
+
+}  // namespace varnex2::app

@@ -1,0 +1,504 @@
+// The station window on the offscreen platform: menus and their rules, the
+// status bar's panes, keys that must not close it, the statistics handlers, and
+// Post/Send across threads. The core is a recording fake.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFontInfo>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "app/menu_ids.h"
+#include "app/station_commands.h"
+#include "app/station_window.h"
+
+namespace varnex2::app {
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char arg0[] = "test_station_window";
+  static char* argv[] = {arg0, nullptr};
+  static QApplication* app = new QApplication(argc, argv);  // lives for the whole run
+  return *app;
+}
+
+// Keeps the state the window reads and records what it was asked to do.
+class FakeStation final : public StationCommands {
+ public:
+  bool connected = false;
+  std::string statistics = "MAX:9000 MIN:100";
+  std::uint32_t modes = 0x1;
+  int style = 0;
+  bool diff = false;
+  std::uint8_t buzzer = 0;
+  std::vector<std::string> calls;
+
+  bool DeviceConnected() const override { return connected; }
+  std::string StatisticsText() const override { return statistics; }
+  std::uint32_t TestModeFlags() const override { return modes; }
+  int DisplayStyle() const override { return style; }
+  bool DiffMode() const override { return diff; }
+  std::uint8_t BuzzerByte() const override { return buzzer; }
+  void ResetPanelConfig() override { calls.push_back("reset"); }
+  void SetDisplayStyle(int s) override {
+    style = s;
+    calls.push_back("style " + std::to_string(s));
+  }
+  void ToggleDiffMode() override { diff = !diff; }
+  void ToggleBuzzerEnable() override { buzzer ^= 0x1; }
+  void ToggleBuzzerInvert() override { buzzer ^= 0x2; }
+  void ToggleLineNumberBase() override { calls.push_back("base"); }
+  void ToggleTestModeBit(std::uint32_t bit) override { modes ^= bit; }
+  void LoadParameterFile(const std::filesystem::path& f) override { calls.push_back("load " + f.string()); }
+  void SaveParameterFile(const std::filesystem::path& f) override { calls.push_back("save " + f.string()); }
+  void CaptureFrame(const std::filesystem::path& f) override { calls.push_back("capture " + f.string()); }
+  void Shutdown() override { calls.push_back("shutdown"); }
+};
+
+class StationWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    window = std::make_unique<CVarnex2Dlg>();
+    window->resize(1280, 800);
+  }
+
+  QAction* Action(int id) {
+    QAction* a = window->FindAction(id);
+    EXPECT_NE(a, nullptr) << id;
+    return a;
+  }
+  // Opens the menus the way the operator does: their aboutToShow updates them.
+  void ShowMenus() {
+    for (QAction* top : window->MainMenu()->actions()) emit top->menu()->aboutToShow();
+    emit window->ContextMenu()->aboutToShow();
+  }
+  static QRgb Pixel(const QImage& image, QPoint p) { return image.pixel(p) & 0xFFFFFF; }
+
+  std::unique_ptr<CVarnex2Dlg> window;
+  FakeStation station;
+};
+
+TEST_F(StationWindowTest, MenusCarryTheirIdsAndTexts) {
+  QStringList tops;
+  for (QAction* top : window->MainMenu()->actions()) tops << top->text();
+  EXPECT_EQ(tops, (QStringList{"文件(&F)", "编辑(&E）", "工具(&T)", "帮助(&H)"}));
+
+  const std::vector<std::pair<int, QString>> items = {
+      {32856, "打开文件(O&pen)"}, {32857, "保存文件(S&ave)"}, {32861, "最大最小值限定"},
+      {32797, "样本上下限比对设定(&A）"}, {32802, "使能样本上下限比对设定(&E)"}, {32851, "相邻点数据比较"},
+      {32853, "使能相邻点数据比较"}, {32806, "全局增益设定(&C)"}, {32837, "单层膜Sensor设定(&S)"},
+      {32822, "序号起始从1开始"}, {32906, "指示阈值设定"}, {32901, "使能"}, {32902, "反转"},
+      {32903, "使能"}, {32904, "反转"}, {32815, "扫描枪(&S)"}, {32794, "关于（&A）"}, {32804, "网址(&U)"},
+      {32808, "软件升级(P)"}, {32845, "基本操作视频教程"}, {32846, "连接方法视频教程"},
+      {32847, "样本比对功能视频教程"}, {32848, "相邻点比对功能视频教程"}, {32858, "固件恢复教程"},
+      {32780, "触摸屏区域设置(&T)"}, {32781, "按键区域设置(&K)"}, {32782, "定义标记区域(&M)"},
+      {32783, "恢复默认(&D)"}, {32790, "彩色"}, {32791, "单色"}, {32792, "文本"}, {32793, "背景"},
+      {32812, "抓取当前帧数据"}, {32863, "差值模式"}, {16, "关于 Varnex2(&A)..."}};
+  for (const auto& [id, text] : items) {
+    QAction* a = Action(id);
+    if (a != nullptr) {
+      EXPECT_EQ(a->text(), text) << id;
+    }
+  }
+  // The buzzer items sit under "蜂鸣器", the lamp items under "指示灯".
+  EXPECT_EQ(qobject_cast<QMenu*>(Action(32901)->parent())->title(), "蜂鸣器");
+  EXPECT_EQ(qobject_cast<QMenu*>(Action(32904)->parent())->title(), "指示灯");
+  EXPECT_EQ(qobject_cast<QMenu*>(Action(32792)->parent())->title(), "显示风格");
+  // The context menu holds its own items only.
+  for (QAction* a : window->ContextMenu()->actions()) {
+    const int id = a->data().toInt();
+    EXPECT_TRUE(a->isSeparator() || a->menu() != nullptr || (id >= 32780 && id <= 32863)) << id;
+  }
+}
+
+TEST_F(StationWindowTest, CheckMarksAndEnablingFollowTheStationWhenMenusOpen) {
+  window->AttachStation(&station);
+  station.modes = 0x1;
+  ShowMenus();
+  EXPECT_FALSE(Action(32782)->isEnabled());  // region marking needs adjacent-point mode
+  EXPECT_FALSE(Action(32802)->isChecked());
+  EXPECT_FALSE(Action(32853)->isChecked());
+  EXPECT_TRUE(Action(32790)->isChecked());
+  EXPECT_FALSE(Action(32863)->isChecked());
+
+  station.modes = 0x1 | 0x2 | 0x4;
+  station.style = 3;
+  station.diff = true;
+  station.buzzer = 0x2;
+  window->Grid()->Model().SetLineNumberBase(1);
+  window->Grid()->Model().SetScreenThresholdEnable(true);
+  ShowMenus();
+  EXPECT_TRUE(Action(32782)->isEnabled());
+  EXPECT_TRUE(Action(32802)->isChecked());
+  EXPECT_TRUE(Action(32853)->isChecked());
+  EXPECT_FALSE(Action(32790)->isChecked());
+  EXPECT_TRUE(Action(32793)->isChecked());
+  EXPECT_TRUE(Action(32863)->isChecked());
+  EXPECT_FALSE(Action(32901)->isChecked());
+  EXPECT_TRUE(Action(32902)->isChecked());
+  EXPECT_TRUE(Action(32822)->isChecked());
+  EXPECT_TRUE(Action(32861)->isChecked());
+  // Items whose tools live elsewhere are present and usable.
+  for (int id : {32861, 32797, 32851, 32806, 32837, 32906, 32815, 32794, 32804, 32808, 32845, 32858, 32780,
+                 32781, 32903, 32904, 16}) {
+    EXPECT_TRUE(Action(id)->isEnabled()) << id;
+  }
+}
+
+TEST_F(StationWindowTest, CommandsReachTheStationAndChecksShowItsState) {
+  window->AttachStation(&station);
+  Action(32901)->trigger();
+  EXPECT_EQ(station.buzzer, 0x1);
+  EXPECT_TRUE(Action(32901)->isChecked());
+  Action(32902)->trigger();
+  Action(32901)->trigger();
+  EXPECT_EQ(station.buzzer, 0x2);
+  EXPECT_FALSE(Action(32901)->isChecked());
+  EXPECT_TRUE(Action(32902)->isChecked());
+
+  Action(32853)->trigger();
+  EXPECT_EQ(station.modes, 0x5u);
+  Action(32802)->trigger();
+  EXPECT_EQ(station.modes, 0x7u);
+  Action(32863)->trigger();
+  EXPECT_TRUE(station.diff);
+  EXPECT_TRUE(Action(32863)->isChecked());
+
+  // Display styles are radio items; the chosen one stays the only one checked.
+  Action(32792)->trigger();
+  EXPECT_EQ(station.style, 2);
+  EXPECT_TRUE(Action(32792)->isChecked());
+  EXPECT_FALSE(Action(32790)->isChecked());
+
+  Action(32783)->trigger();
+  Action(32822)->trigger();
+  EXPECT_EQ(station.calls, (std::vector<std::string>{"style 2", "reset", "base"}));
+
+  // Region marking: only in adjacent-point mode.
+  station.modes = 0x1;
+  window->RunCommand(32782);
+  EXPECT_FALSE(window->Grid()->RegionSelect());
+  station.modes = 0x5;
+  window->RunCommand(32782);
+  EXPECT_TRUE(window->Grid()->RegionSelect());
+}
+
+TEST_F(StationWindowTest, FileCommandsAskForAFileAndCancelDoesNothing) {
+  window->AttachStation(&station);
+  std::vector<std::pair<int, bool>> asked;
+  QString answer = "/tmp/p.xml";
+  window->SetFileChooser([&](int id, bool save) {
+    asked.emplace_back(id, save);
+    return answer;
+  });
+  Action(32856)->trigger();
+  Action(32857)->trigger();
+  answer = "/tmp/frames.csv";
+  Action(32812)->trigger();
+  answer.clear();
+  Action(32856)->trigger();
+  Action(32857)->trigger();
+  Action(32812)->trigger();
+  EXPECT_EQ(station.calls,
+            (std::vector<std::string>{"load /tmp/p.xml", "save /tmp/p.xml", "capture /tmp/frames.csv"}));
+  ASSERT_EQ(asked.size(), 6u);
+  EXPECT_EQ(asked[0], std::make_pair(32856, false));
+  EXPECT_EQ(asked[1], std::make_pair(32857, true));
+  EXPECT_EQ(asked[2], std::make_pair(32812, true));
+}
+
+TEST_F(StationWindowTest, CommandsWithoutAStationDoNothing) {
+  int asked = 0;
+  window->SetFileChooser([&](int, bool) {
+    ++asked;
+    return QString("/tmp/x");
+  });
+  for (QAction* a : window->findChildren<QAction*>()) {
+    if (!a->menu() && !a->isSeparator()) a->trigger();
+  }
+  EXPECT_EQ(asked, 0);
+}
+
+TEST_F(StationWindowTest, DisconnectedLookGreysTheFirstThreeMenus) {
+  window->EnableTopMenus(false);
+  const QList<QAction*> tops = window->MainMenu()->actions();
+  ASSERT_EQ(tops.size(), 4);
+  EXPECT_FALSE(tops[0]->isEnabled());
+  EXPECT_FALSE(tops[1]->isEnabled());
+  EXPECT_FALSE(tops[2]->isEnabled());
+  EXPECT_TRUE(tops[3]->isEnabled());
+  window->EnableTopMenus(true);
+  for (QAction* top : tops) EXPECT_TRUE(top->isEnabled());
+}
+
+TEST_F(StationWindowTest, StatusBarPanesAndLayout) {
+  window->show();
+  QCoreApplication::processEvents();
+  CStatusBarEx* bar = window->StatusBar();
+  EXPECT_EQ(bar->geometry(), QRect(0, window->height() - 30, window->width(), 30));
+  const QRect grid = window->Grid()->geometry();
+  EXPECT_EQ(grid.right(), window->width() - 3);  // width - 2
+  EXPECT_EQ(grid.bottom(), window->height() - 31);
+  EXPECT_EQ(grid.top(), window->MainMenu()->geometry().bottom() + 1);
+
+  ASSERT_EQ(bar->PaneCount(), 3);
+  EXPECT_EQ(bar->PaneAt(0).text, "设备未连接");
+  EXPECT_EQ(bar->PaneRect(0), QRect(0, 0, 160, 30));
+  EXPECT_EQ(bar->PaneRect(1), QRect(160, 0, 400, 30));
+  EXPECT_EQ(bar->PaneRect(2), QRect(560, 0, window->width() - 560, 30));
+  EXPECT_EQ(bar->PaneAt(2).text, "通用触摸屏测试系统");
+  EXPECT_EQ(bar->PaneAt(2).align, Qt::AlignRight);
+  // The stretching pane keeps its minimum width on a narrow window.
+  bar->resize(600, 30);
+  EXPECT_EQ(bar->PaneRect(2).width(), 100);
+
+  window->SetStatusPane(0, "设备已连接", kColourWhite, kColourGreen);
+  window->SetStatusPaneWidth(0, 200);
+  EXPECT_EQ(bar->PaneRect(1).left(), 200);
+  EXPECT_EQ(bar->PaneAt(0).backColour, QColor(0, 128, 0));
+  window->SetStatusPane(7, "ignored", kColourWhite, kColourRed);  // no such pane
+
+  bar->resize(900, 30);
+  const QImage image = bar->grab().toImage();
+  image.save(QDir(QStringLiteral(VARNEX2_OUTPUT_DIR)).filePath("status_bar.png"));
+  EXPECT_EQ(Pixel(image, {2, 2}), 0x008000u);     // pane 0 green now
+  EXPECT_EQ(Pixel(image, {203, 2}), 0x808080u);   // pane 1 grey
+  EXPECT_EQ(Pixel(image, {895, 2}), 0x808080u);   // last pane grey
+  // Some white text in every pane that has text; the text of the last pane
+  // sits at its right edge.
+  const auto whiteIn = [&](int x0, int x1) {
+    int n = 0;
+    for (int y = 0; y < 30; ++y)
+      for (int x = x0; x < x1; ++x) n += Pixel(image, {x, y}) == 0xFFFFFFu;
+    return n;
+  };
+  EXPECT_GT(whiteIn(0, 200), 20);
+  EXPECT_EQ(whiteIn(200, 600), 0);
+  EXPECT_GT(whiteIn(750, 900), 20);
+  EXPECT_EQ(whiteIn(600, 640), 0);
+  // Latin text is drawn in the narrow face that stands in for "Arial Narrow".
+  EXPECT_TRUE(QFontInfo(CStatusBarEx::PaneFont()).family().contains("Narrow"))
+      << QFontInfo(CStatusBarEx::PaneFont()).family().toStdString();
+}
+
+TEST_F(StationWindowTest, TitleStatisticsShowAndClear) {
+  window->AttachStation(&station);
+  window->SetTitle("Varnex2 - 设备已连接");
+  window->ShowTitleStats(1);
+  EXPECT_EQ(window->windowTitle(), "Varnex2 - 设备已连接        MAX:9000 MIN:100");
+  window->ShowTitleStats(0);
+  EXPECT_EQ(window->windowTitle(), "Varnex2 - 设备已连接");
+
+  CVarnex2Dlg simulated(CVarnex2Dlg::Options{QStringLiteral("【模拟】")});
+  simulated.AttachStation(&station);
+  simulated.SetTitle("Varnex2 - 设备未连接");
+  EXPECT_EQ(simulated.windowTitle(), "【模拟】Varnex2 - 设备未连接");
+  simulated.ShowTitleStats(1);
+  EXPECT_EQ(simulated.windowTitle(), "【模拟】Varnex2 - 设备未连接        MAX:9000 MIN:100");
+  EXPECT_EQ(simulated.BaseTitle(), "Varnex2 - 设备未连接");
+}
+
+TEST_F(StationWindowTest, StatusStatisticsColourByVerdict) {
+  window->AttachStation(&station);
+  judging::NodeMap& model = window->Grid()->Model();
+  CStatusBarEx* bar = window->StatusBar();
+  const QColor grey(0x80, 0x80, 0x80);
+
+  model.SetResultFlags(judging::ResultFlag::EVALUATION_SHOWN);
+  model.FixVerdict();
+  ASSERT_EQ(model.GetVerdictText(), "PASS");
+  window->ShowStatusStats(0);  // nothing
+  EXPECT_EQ(bar->PaneAt(1).text, "");
+  EXPECT_EQ(bar->PaneAt(1).backColour, grey);
+
+  window->ShowStatusStats(1);
+  EXPECT_EQ(bar->PaneAt(1).text, "MAX:9000 MIN:100");
+  EXPECT_EQ(bar->PaneAt(1).backColour, QColor(0, 128, 0));
+  EXPECT_EQ(bar->PaneAt(1).textColour, QColor(255, 255, 255));
+
+  model.SetResultFlags(judging::ResultFlag::EVALUATION_SHOWN | judging::ResultFlag::TOUCH_NG);
+  model.FixVerdict();
+  station.statistics = "FAIL stats";
+  window->ShowStatusStats(1);
+  EXPECT_EQ(bar->PaneAt(1).backColour, QColor(128, 0, 0));
+  station.statistics = "changed";
+  window->ShowStatusStats(0);
+  EXPECT_EQ(bar->PaneAt(1).text, "FAIL stats");
+
+  // A verdict that is neither: the text changes, the colours stay.
+  model.SetResultFlags(judging::ResultFlag::EVALUATION_SHOWN | judging::ResultFlag::SHORT_LINE_NOT_FOUND);
+  model.FixVerdict();
+  ASSERT_EQ(model.GetVerdictText(), "");
+  station.statistics = "no verdict";
+  window->ShowStatusStats(1);
+  EXPECT_EQ(bar->PaneAt(1).text, "no verdict");
+  EXPECT_EQ(bar->PaneAt(1).backColour, QColor(128, 0, 0));
+
+  const QImage image = bar->grab().toImage();
+  EXPECT_EQ(Pixel(image, {162, 2}), 0x800000u);
+}
+
+TEST_F(StationWindowTest, EnterEscapeAndSpaceDoNotCloseTheWindow) {
+  window->show();
+  window->activateWindow();
+  QCoreApplication::processEvents();
+  for (QWidget* target : {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(window->Grid())}) {
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_Space}) {
+      QTest::keyClick(target, key);
+      QCoreApplication::processEvents();
+      EXPECT_TRUE(window->isVisible()) << key;
+    }
+  }
+  EXPECT_TRUE(station.calls.empty());
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(StationWindowTest, ClosingShutsTheStationDown) {
+  window->AttachStation(&station);
+  window->show();
+  window->close();
+  EXPECT_EQ(station.calls, (std::vector<std::string>{"shutdown"}));
+}
+
+TEST_F(StationWindowTest, RendersTheWholeWindow) {
+  window->AttachStation(&station);
+  window->Grid()->Model().SetGridSize(52, 32);
+  window->Grid()->Model().FillValues(20000);
+  window->Grid()->Model().SetResultFlags(judging::ResultFlag::EVALUATION_SHOWN);
+  window->show();
+  QCoreApplication::processEvents();
+  window->ShowStatusStats(1);
+  window->SetStatusPane(0, "设备已连接", kColourWhite, kColourGrey);
+  const QImage image = window->grab().toImage();
+  EXPECT_TRUE(image.save(QDir(QStringLiteral(VARNEX2_OUTPUT_DIR)).filePath("station_window.png")));
+  EXPECT_EQ(image.size(), window->size() * image.devicePixelRatio());
+}
+
+// ---- Threads -------------------------------------------------------------------------------
+
+// Runs the window thread's loop until `done` or a generous bound.
+template <class Pred>
+void PumpUntil(Pred done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done() && std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+}
+
+TEST_F(StationWindowTest, PostAndSendRunOnTheWindowThread) {
+  QThread* const uiThread = QThread::currentThread();
+  std::atomic<int> posted{0};
+  std::atomic<bool> sentOnUi{false}, sendResult{false}, finished{false};
+  std::vector<int> order;
+  std::jthread worker([&] {
+    window->Post([&] {
+      order.push_back(1);
+      posted.fetch_add(QThread::currentThread() == uiThread ? 1 : 100);
+    });
+    sendResult = window->Send([&] {
+      order.push_back(2);
+      sentOnUi = QThread::currentThread() == uiThread;
+    });
+    finished = true;
+  });
+  PumpUntil([&] { return finished.load(); });
+  worker.join();
+  EXPECT_TRUE(sendResult);
+  EXPECT_TRUE(sentOnUi);
+  EXPECT_EQ(posted, 1);
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));  // queued in the order they were made
+
+  // On the window thread Send runs at once.
+  bool direct = false;
+  EXPECT_TRUE(window->Send([&] { direct = true; }));
+  EXPECT_TRUE(direct);
+}
+
+TEST_F(StationWindowTest, SendGivesUpOnAStopRequestAndNeverRunsLate) {
+  std::atomic<bool> ran{false}, returned{false}, result{true};
+  std::stop_source stop;
+  std::jthread worker([&] {
+    result = window->Send([&] { ran = true; }, stop.get_token());
+    returned = true;
+  });
+  // The window thread is busy (does not pump): the sender waits.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(returned);
+  stop.request_stop();
+  worker.join();
+  EXPECT_FALSE(result);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(ran);  // abandoned calls are dropped, not run after the sender left
+
+  // A stop already requested: nothing is queued.
+  result = true;
+  std::jthread([&] { result = window->Send([&] { ran = true; }, stop.get_token()); }).join();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(result);
+  EXPECT_FALSE(ran);
+}
+
+TEST_F(StationWindowTest, SendEndsWhenTheWindowCloses) {
+  std::atomic<bool> ran{false}, returned{false}, result{true};
+  std::jthread worker([&] {
+    result = window->Send([&] { ran = true; });
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(returned);
+  window->show();
+  window->close();
+  worker.join();
+  EXPECT_FALSE(result);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(ran);
+  // Later sends refuse at once.
+  std::jthread([&] { result = window->Send([&] { ran = true; }); }).join();
+  EXPECT_FALSE(result);
+}
+
+TEST_F(StationWindowTest, EvaluationNoticesArriveOnTheWindowThread) {
+  window->AttachStation(&station);
+  window->SetTitle("Varnex2 - 设备已连接");
+  judging::NodeMap& model = window->Grid()->Model();
+  model.SetResultFlags(judging::ResultFlag::EVALUATION_SHOWN);
+  model.FixVerdict();
+  std::jthread evaluator([&] {
+    for (int i = 0; i < 500; ++i) {
+      window->OnShowTitleStats(1);
+      window->OnShowStatusStats(1);
+    }
+  });
+  evaluator.join();
+  EXPECT_EQ(window->JudgedFrames(), 500u);
+  PumpUntil([&] { return window->windowTitle().endsWith("MAX:9000 MIN:100"); });
+  EXPECT_EQ(window->windowTitle(), "Varnex2 - 设备已连接        MAX:9000 MIN:100");
+  EXPECT_EQ(window->StatusBar()->PaneAt(1).text, "MAX:9000 MIN:100");
+
+  // The latest title state wins; a status notice with 0 changes nothing.
+  station.statistics = "later";
+  std::jthread([&] {
+    window->OnShowTitleStats(1);
+    window->OnShowStatusStats(0);
+    window->OnShowTitleStats(0);
+  }).join();
+  PumpUntil([&] { return window->windowTitle() == "Varnex2 - 设备已连接"; });
+  EXPECT_EQ(window->windowTitle(), "Varnex2 - 设备已连接");
+  EXPECT_EQ(window->StatusBar()->PaneAt(1).text, "MAX:9000 MIN:100");
+}
+
+}  // namespace
+}  // namespace varnex2::app
