@@ -4,3 +4,13 @@ varnex2_test(test_station_window
   LINKS varnex2_app Qt6::Widgets Qt6::Test
   LABELS threaded)
 target_compile_definitions(test_station_window PRIVATE VARNEX2_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+
+# The varnex2 executable under QProcess: command line, single instance, a simulated run.
+varnex2_test(test_startup
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_startup.cpp ${PROJECT_SOURCE_DIR}/apps/station/station_options.cpp
+  LINKS Qt6::Core Qt6::Gui
+  LABELS threaded)
+target_include_directories(test_startup PRIVATE ${PROJECT_SOURCE_DIR}/apps/station)
+target_compile_definitions(test_startup PRIVATE
+  VARNEX2_STATION_BINARY="$<TARGET_FILE:varnex2>" VARNEX2_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+add_dependencies(test_startup varnex2)

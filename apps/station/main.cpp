@@ -1,0 +1,169 @@
+// varnex2: the station. One instance per user session; the command line chooses
+// the station window or one of the service tools. --simulate runs the station on
+// the in-process simulated box instead of the USB devices.
+
+#include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/message_box.h"
+#include "app/station.h"
+#include "app/station_commands.h"
+#include "app/station_window.h"
+#include "platform/device_monitor.h"
+#include "platform/hid_port.h"
+#include "platform/settings_store.h"
+#include "platform/usb_port.h"
+#include "sim/scenario.h"
+#include "sim/sim_box.h"
+#include "sim/sim_ports.h"
+#include "station_options.h"
+
+namespace {
+
+using namespace varnex2;
+
+constexpr int kExitUnknownArgument = 2;
+constexpr int kExitAlreadyRunning = 3;
+
+// $VARNEX2_LOCK_FILE, else "varnex2.lock" in the user's runtime directory.
+QString LockFilePath() {
+  if (const char* path = std::getenv("VARNEX2_LOCK_FILE"); path != nullptr && *path != '\0') {
+    return QString::fromLocal8Bit(path);
+  }
+  QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (dir.isEmpty()) dir = QDir::tempPath();
+  return QDir(dir).filePath(QStringLiteral("varnex2.lock"));
+}
+
+// Shows the simulated box's buzzer output in the status bar.
+void ShowBuzzer(app::CVarnex2Dlg& window, const sim::SimBox& box) {
+  const sim::BridgeState bridge = box.Bridge();
+  if (bridge.buzzerSounding) {
+    window.StatusBar()->SetIndicator(QStringLiteral("蜂鸣器 响"), Qt::white, QColor(0xC0, 0, 0));
+  } else {
+    window.StatusBar()->SetIndicator(QStringLiteral("蜂鸣器 静"), QColor(0xE0, 0xE0, 0xE0), QColor(0x50, 0x50, 0x50));
+  }
+}
+
+int RunStation(QApplication& app, const station::StationOptions& options) {
+  sim::Scenario scenario;
+  if (options.simulate) {
+    const std::string name = options.scenario.empty() ? std::string("production") : options.scenario;
+    sim::ScenarioError error;
+    if (!sim::LoadScenario(name, scenario, error)) {
+      std::string text = "scenario " + name + ": ";
+      if (error.line > 0) text += "line " + std::to_string(error.line) + ": ";
+      text += error.message;
+      app::ShowStationMessage(nullptr, QString::fromStdString(text), app::MessageIcon::Error);
+      return kExitUnknownArgument;
+    }
+  }
+
+  app::CVarnex2Dlg::Options windowOptions;
+  if (options.simulate) windowOptions.titlePrefix = QStringLiteral("【模拟】");
+  app::CVarnex2Dlg window(windowOptions);
+
+  app::StationBackends backends;
+  std::shared_ptr<sim::SimBox> box;
+  if (options.simulate) {
+    sim::SimBoxOptions boxOptions;
+    boxOptions.paced = true;  // a full-speed endpoint's pace, as a real box gives
+    box = std::make_shared<sim::SimBox>(boxOptions);
+    backends.usb = sim::CreateSimUsbPort(box);
+    backends.hid = sim::CreateSimHidPort(box);
+    backends.monitor = sim::CreateSimDeviceMonitor(box);
+  } else {
+    backends.usb = platform::CreateLibusbPort();
+    backends.hid = platform::CreateHidapiPort();
+    backends.monitor = platform::CreateUdevMonitor();
+  }
+  backends.settings = platform::CreateFileSettingsStore(platform::DefaultSettingsFile());
+  backends.clock = app::CreateRealClock();
+
+  app::Station station(window, window.Grid()->Model(), std::move(backends));
+  app::StationCommandsFor<app::Station> commands(station);
+  window.AttachStation(&commands);
+
+  // The scenario runs on the box's own timeline thread from now on.
+  if (box) box->RunScenario(scenario);
+
+  QTimer buzzerTimer;
+  if (box) {
+    ShowBuzzer(window, *box);
+    QObject::connect(&buzzerTimer, &QTimer::timeout, &window, [&window, &box] { ShowBuzzer(window, *box); });
+    buzzerTimer.start(100);
+  }
+
+  station.Initialise();
+  window.showMaximized();
+
+  if (options.quitAfterSeconds > 0) {
+    QTimer::singleShot(static_cast<int>(options.quitAfterSeconds * 1000), &window, [&window, &options] {
+      if (!options.screenshot.empty()) window.grab().save(QString::fromStdString(options.screenshot));
+      window.close();
+    });
+  }
+  const int status = app.exec();
+  buzzerTimer.stop();
+  station.Shutdown();
+  if (box) box->StopScenario();
+
+  if (options.quitAfterSeconds > 0) {
+    std::printf("judged_frames=%llu\nlast_verdict=%s\ntitle=%s\n",
+                static_cast<unsigned long long>(window.JudgedFrames()),
+                window.Grid()->Model().GetVerdictText().c_str(), window.windowTitle().toUtf8().constData());
+    std::fflush(stdout);
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("varnex2"));
+  // The warnings about old operating-system versions of the original start-up
+  // concern Windows releases only; there is nothing to check on Linux.
+
+  // One instance per user. A lock left by a crashed instance names a process that
+  // no longer runs and is taken over.
+  QLockFile lock(LockFilePath());
+  lock.setStaleLockTime(0);
+  if (!lock.tryLock(0)) {
+    if (lock.error() == QLockFile::LockFailedError) {
+      app::ShowStationMessage(nullptr, QStringLiteral("已经运行了一个程序，禁止同时开启两个相同的程序!"),
+                              app::MessageIcon::Information);
+      return kExitAlreadyRunning;
+    }
+    // No place for the lock (read-only runtime directory): run without the guard.
+    std::fprintf(stderr, "varnex2: cannot create the instance lock %s\n", LockFilePath().toLocal8Bit().constData());
+  }
+
+  std::vector<std::string> args;
+  const QStringList arguments = QApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments[i].toStdString());
+  const station::StationOptions options = station::ParseStationOptions(args);
+
+  switch (options.mode) {
+    case station::RunMode::Station:
+      return RunStation(app, options);
+    case station::RunMode::SelfTest:
+    case station::RunMode::Recover:
+      // The self-test and firmware-switch windows are separate tools; the station
+      // window and its device threads never start in these modes.
+      return 0;
+    case station::RunMode::Unknown:
+      break;
+  }
+  app::ShowStationMessage(nullptr, QStringLiteral("错误：未知参数命令！"), app::MessageIcon::Error);
+  return kExitUnknownArgument;
+}

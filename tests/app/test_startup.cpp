@@ -1,0 +1,159 @@
+// The varnex2 executable: its command line, the single-instance guard and an
+// unattended run on the simulated box. The real binary runs under QProcess on
+// the offscreen platform, with its lock, settings and data in a scratch folder.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <chrono>
+
+#include "station_options.h"
+
+namespace varnex2::station {
+namespace {
+
+TEST(StationOptions, ModesAndHiddenOptions) {
+  EXPECT_EQ(ParseStationOptions({}).mode, RunMode::Station);
+  EXPECT_EQ(ParseStationOptions({"test"}).mode, RunMode::SelfTest);
+  EXPECT_EQ(ParseStationOptions({"recover"}).mode, RunMode::Recover);
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"bogus"}, {"Test"}, {"test", "recover"}, {"test", "test"}, {"--simulate="},
+        {"--quit-after=abc"}, {"--quit-after=0"}, {"--quit-after=-3"}, {"--quit-after=5s"}, {"--quit-after=nan"},
+        {"test", "--simulate"}, {"recover", "--quit-after=3"}, {"--screenshot="}, {""}}) {
+    EXPECT_EQ(ParseStationOptions(bad).mode, RunMode::Unknown) << bad.front();
+  }
+
+  StationOptions sim = ParseStationOptions({"--simulate"});
+  EXPECT_EQ(sim.mode, RunMode::Station);
+  EXPECT_TRUE(sim.simulate);
+  EXPECT_EQ(sim.scenario, "");
+  sim = ParseStationOptions({"--quit-after=2.5", "--simulate=faulty", "--screenshot=/tmp/w.png"});
+  EXPECT_EQ(sim.mode, RunMode::Station);
+  EXPECT_EQ(sim.scenario, "faulty");
+  EXPECT_DOUBLE_EQ(sim.quitAfterSeconds, 2.5);
+  EXPECT_EQ(sim.screenshot, "/tmp/w.png");
+}
+
+QCoreApplication& App() {
+  static int argc = 1;
+  static char arg0[] = "test_startup";
+  static char* argv[] = {arg0, nullptr};
+  static QCoreApplication* app = new QCoreApplication(argc, argv);
+  return *app;
+}
+
+class StationProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ASSERT_TRUE(dir.isValid());
+    lockFile = dir.filePath("varnex2.lock");
+  }
+
+  // A station process with everything it writes kept in the scratch folder.
+  std::unique_ptr<QProcess> Start(const QStringList& args) {
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("VARNEX2_LOCK_FILE", lockFile);
+    env.insert("VARNEX2_CONFIG_DIR", dir.filePath("config"));
+    env.insert("VARNEX2_MESSAGE_TIMEOUT_MS", "100");
+    env.insert("HOME", dir.path());
+    env.insert("XDG_CONFIG_HOME", dir.filePath("xdg-config"));
+    env.insert("XDG_DATA_HOME", dir.filePath("xdg-data"));
+    env.insert("XDG_RUNTIME_DIR", dir.path());
+    p->setProcessEnvironment(env);
+    p->setWorkingDirectory(dir.path());
+    p->start(QStringLiteral(VARNEX2_STATION_BINARY), args);
+    EXPECT_TRUE(p->waitForStarted(10000));
+    return p;
+  }
+
+  struct Outcome {
+    int exitCode = -1;
+    QString out, err;
+  };
+  Outcome Run(const QStringList& args, int timeoutMs = 60000) {
+    auto p = Start(args);
+    const bool finished = p->waitForFinished(timeoutMs);
+    EXPECT_TRUE(finished) << args.join(' ').toStdString();
+    if (!finished) p->kill(), p->waitForFinished();
+    return {p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1,
+            QString::fromUtf8(p->readAllStandardOutput()), QString::fromUtf8(p->readAllStandardError())};
+  }
+
+  // Waits (bounded) until the running instance holds the lock.
+  bool WaitForLock() {
+    for (int i = 0; i < 200; ++i) {
+      if (QFile::exists(lockFile) && QFile(lockFile).size() > 0) return true;
+      QThread::msleep(50);
+    }
+    return false;
+  }
+
+  QTemporaryDir dir;
+  QString lockFile;
+};
+
+TEST_F(StationProcessTest, UnknownArgumentIsRefused) {
+  for (const QString& arg : {QStringLiteral("bogus"), QStringLiteral("--simulate=")}) {
+    const Outcome o = Run({arg});
+    EXPECT_EQ(o.exitCode, 2) << arg.toStdString();
+    EXPECT_TRUE(o.err.contains("错误：未知参数命令！")) << o.err.toStdString();
+    EXPECT_TRUE(o.out.isEmpty());
+  }
+}
+
+TEST_F(StationProcessTest, ToolModesOpenNoStationWindow) {
+  for (const QString& arg : {QStringLiteral("test"), QStringLiteral("recover")}) {
+    const Outcome o = Run({arg}, 20000);
+    EXPECT_EQ(o.exitCode, 0) << arg.toStdString();
+    EXPECT_FALSE(o.err.contains("varnex2.cycle")) << o.err.toStdString();  // no test cycle ran
+  }
+}
+
+TEST_F(StationProcessTest, SecondInstanceIsRefusedAndACrashedOneReleasesTheLock) {
+  auto first = Start({"--simulate=idle", "--quit-after=60"});
+  ASSERT_TRUE(WaitForLock());
+
+  const Outcome second = Run({"--simulate=idle", "--quit-after=30"});
+  EXPECT_EQ(second.exitCode, 3);
+  EXPECT_TRUE(second.err.contains("已经运行了一个程序，禁止同时开启两个相同的程序!")) << second.err.toStdString();
+  EXPECT_EQ(first->state(), QProcess::Running);  // the first is unaffected
+
+  first->kill();  // SIGKILL: the lock file stays behind
+  ASSERT_TRUE(first->waitForFinished(10000));
+  EXPECT_TRUE(QFile::exists(lockFile));
+
+  const Outcome third = Run({"--simulate=idle", "--quit-after=1"});
+  EXPECT_EQ(third.exitCode, 0) << third.err.toStdString();
+  EXPECT_TRUE(third.out.contains("judged_frames=")) << third.out.toStdString();
+}
+
+TEST_F(StationProcessTest, SimulatedRunJudgesFrames) {
+  const QString picture = dir.filePath("window.png");
+  const Outcome o = Run({"--simulate", "--quit-after=6", "--screenshot=" + picture});
+  ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+  const QRegularExpressionMatch frames = QRegularExpression("judged_frames=(\\d+)\\n").match(o.out);
+  ASSERT_TRUE(frames.hasMatch()) << o.out.toStdString();
+  EXPECT_GT(frames.captured(1).toInt(), 3);
+  const QRegularExpressionMatch verdict = QRegularExpression("last_verdict=(PASS|FAIL|)\\n").match(o.out);
+  EXPECT_TRUE(verdict.hasMatch()) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("title=【模拟】Varnex2 - ")) << o.out.toStdString();  // simulation always shows
+
+  const QImage image(picture);
+  ASSERT_FALSE(image.isNull());
+  EXPECT_GT(image.width(), 200);
+  // Keep a copy beside the test binary to look at.
+  QFile::remove(QStringLiteral(VARNEX2_OUTPUT_DIR "/station_simulated.png"));
+  QFile::copy(picture, QStringLiteral(VARNEX2_OUTPUT_DIR "/station_simulated.png"));
+}
+
+}  // namespace
+}  // namespace varnex2::station
