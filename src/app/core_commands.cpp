@@ -6,6 +6,7 @@
 #include "app/station_settings.h"
 #include "app/station_texts.h"
 #include "config/parameter_file.h"
+#include "config/reg_edit_class.h"
 #include "device/controller_ops.h"
 #include "device/panel_areas.h"
 #include "device/user_data_record.h"
@@ -249,7 +250,7 @@ void StationCore::LoadParameterFile(const std::filesystem::path& file) {
 
   grid.SetTestModeFlags(static_cast<std::int32_t>(loaded.nTestModeFlags));
   bDiffMode = (loaded.nTestModeFlags & config::kTestModeDifference) != 0;
-  SaveScreenLevel(*backends.settings, loaded.screen);
+  config::SaveScreenThreshold(*backends.settings, loaded.screen);
   {
     std::lock_guard lock(configMutex);
     panel.touchArea = loaded.touchArea;

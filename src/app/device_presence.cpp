@@ -6,6 +6,7 @@
 #include "app/station_core.h"
 #include "app/station_settings.h"
 #include "app/station_texts.h"
+#include "config/reg_edit_class.h"
 #include "device/controller_ops.h"
 #include "device/panel_areas.h"
 #include "judging/panel_layout.h"
@@ -166,7 +167,7 @@ StationCore::ReadBack StationCore::ReadBackPanel(std::string& message) {
   }
   ReadUserDataRecord();
   config::ScreenLevelSettings screen;
-  LoadScreenLevel(*backends.settings, screen);
+  config::LoadScreenThreshold(*backends.settings, screen);
   config::PanelConfig snapshot;
   {
     std::lock_guard lock(configMutex);
@@ -200,7 +201,8 @@ bool StationCore::InitDevice(std::stop_token stop) {
   }
   // Scanner settings (the connection type decides the record request).
   nConnectType = LoadConnectType(*backends.settings);
-  ReadDwordOrDefault(*backends.settings, kDiffModeKey, "Gain", 4);
+  std::int32_t diffModeGain = 0;
+  config::LoadDiffModeGain(*backends.settings, diffModeGain);
 
   bool thresholdEnable = false;
   {

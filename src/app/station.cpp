@@ -3,6 +3,7 @@
 #include "app/station_core.h"
 #include "app/station_settings.h"
 #include "app/station_texts.h"
+#include "config/reg_edit_class.h"
 #include "judging/node_map.h"
 
 namespace varnex2::app {
@@ -161,7 +162,7 @@ bool StationCore::StopAndWait(SlotId slot, std::chrono::milliseconds timeout) {
 
 void StationCore::Initialise() {
   std::int32_t trigger = 28000, stable = 3;
-  LoadOutputTrigger(*backends.settings, trigger, stable);
+  config::LoadOutputSetting(*backends.settings, trigger, stable);
   nTriggerLevel = trigger;
   nOutputTriggerStableFrameCnt = stable;
 

@@ -15,28 +15,6 @@ std::int32_t ReadDwordOrDefault(platform::SettingsStore& store, const char* key,
   return fallback;
 }
 
-void LoadOutputTrigger(platform::SettingsStore& store, std::int32_t& trigger, std::int32_t& stableFrameCount) {
-  trigger = ReadDwordOrDefault(store, kOutputSettingKey, "Trigger", 28000);
-  stableFrameCount = ReadDwordOrDefault(store, kOutputSettingKey, "StableFrameCnt", 3);
-}
-
-void LoadScreenLevel(platform::SettingsStore& store, config::ScreenLevelSettings& screen) {
-  const config::ScreenLevelSettings defaults;
-  const auto fallback = defaults.ToArray();
-  std::array<std::int32_t, config::ScreenLevelSettings::kCount> values{};
-  for (int i = 0; i < config::ScreenLevelSettings::kCount; ++i) {
-    const auto k = static_cast<std::size_t>(i);
-    values[k] = ReadDwordOrDefault(store, kScreenThresholdKey, config::kScreenLevelValueNames[k], fallback[k]);
-  }
-  screen = config::ScreenLevelSettings::FromArray(values);
-}
-
-void SaveScreenLevel(platform::SettingsStore& store, const config::ScreenLevelSettings& screen) {
-  const auto values = screen.ToArray();
-  for (std::size_t i = 0; i < values.size(); ++i)
-    store.SetDword(kScreenThresholdKey, config::kScreenLevelValueNames[i], values[i]);
-}
-
 int LoadConnectType(platform::SettingsStore& store) {
   return ReadDwordOrDefault(store, kScannerConnectKey, "Type", 0);
 }

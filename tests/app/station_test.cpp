@@ -1,0 +1,539 @@
+// The station core on the in-process simulated box, with a recording view.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/fake_station_view.h"
+#include "app/station.h"
+#include "app/station_settings.h"
+#include "config/parameter_file.h"
+#include "device/controller_link.h"
+#include "device/controller_ops.h"
+#include "device/user_data_record.h"
+#include "judging/node_map.h"
+#include "sim/sim_box.h"
+#include "sim/sim_ports.h"
+
+namespace varnex2::app {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeView;
+using testing::Repaint;
+
+template <typename Pred>
+bool WaitUntil(Pred pred, std::chrono::milliseconds timeout = 30s) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+sim::PanelState GoodPanel() {
+  sim::PanelState s;
+  s.placed = true;
+  return s;
+}
+
+struct RigOptions {
+  bool monitor = true;
+  bool hid = true;
+  bool controllerPresent = true;
+};
+
+class StationRig {
+ public:
+  explicit StationRig(RigOptions o = {}) {
+    sim::SimBoxOptions bo;
+    bo.resetDowntime = 50ms;
+    bo.controllerPresent = o.controllerPresent;
+    box = std::make_shared<sim::SimBox>(bo);
+    box->SetPanel(GoodPanel());
+    view = std::make_unique<FakeView>(grid);
+    view->SetOutputProbe([b = box] { return static_cast<int>(b->Bridge().outputLevel); });
+    StationBackends backends;
+    backends.usb = sim::CreateSimUsbPort(box);
+    if (o.hid) backends.hid = sim::CreateSimHidPort(box);
+    if (o.monitor) backends.monitor = sim::CreateSimDeviceMonitor(box);
+    backends.clock = CreateScaledClock(100);
+    station = std::make_unique<Station>(*view, grid, std::move(backends));
+    station->SetLogResultHandler([this](const std::string& scanned, int lParam) {
+      if (scanned.empty() && lParam == 2048) ++records;
+    });
+  }
+  ~StationRig() {
+    view->Run([this] { station->Shutdown(); });
+    station.reset();
+    view->Close();
+  }
+
+  void Initialise() { view->Run([this] { station->Initialise(); }); }
+  // Waits until `n` more repaints have happened.
+  bool WaitRepaints(std::size_t n) {
+    const std::size_t target = view->RepaintCount() + n;
+    return WaitUntil([&] { return view->RepaintCount() >= target; });
+  }
+  bool WaitTesting() {
+    return WaitUntil([&] { return station->TestRunning(); }) && WaitRepaints(2);
+  }
+  std::vector<Repaint> Repaints() { return view->Get(view->repaints); }
+  std::vector<std::string> Messages() { return view->Get(view->messages); }
+  std::vector<std::string> Titles() { return view->Get(view->titles); }
+
+  std::shared_ptr<sim::SimBox> box;
+  judging::NodeMap grid;
+  std::unique_ptr<FakeView> view;
+  std::unique_ptr<Station> station;
+  std::atomic<int> records{0};
+};
+
+std::vector<std::uint8_t> ObjectBytes(sim::SimBox& box, std::uint8_t type, std::size_t n) {
+  return box.ReadMemory(box.ObjectAddress(type), n);
+}
+
+// Buzzer enabled, not inverted.
+void EnableBuzzer(StationRig& rig) {
+  rig.view->Run([&] {
+    if ((rig.station->BuzzerByte() & 1) == 0) rig.station->ToggleBuzzerEnable();
+    if ((rig.station->BuzzerByte() & 2) != 0) rig.station->ToggleBuzzerInvert();
+  });
+  ASSERT_EQ(rig.station->BuzzerByte() & 3, 1);
+  ASSERT_TRUE(rig.box->Bridge().buzzerEnabled);
+  ASSERT_FALSE(rig.box->Bridge().buzzerInverted);
+}
+
+// ---- the test cycle ---------------------------------------------------------------------------
+
+TEST(StationCycle, FramesFlowAndAreJudged) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  EXPECT_TRUE(rig.station->DeviceConnected());
+  EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
+  EXPECT_EQ(rig.grid.Columns(), 52);
+  EXPECT_EQ(rig.grid.Rows(), 32);
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  const auto repaints = rig.Repaints();
+  EXPECT_EQ(repaints.back().verdict, "PASS");
+  // The node values are the box's raw counts laid out [Y][X].
+  const judging::NodeFrame raw = rig.grid.GetRawFrame();
+  EXPECT_NEAR(raw(0, 0), 29500, 200);
+  EXPECT_NEAR(raw(51, 31), 29500 + 10 * 31 + 6 * 51, 200);
+  // A product is present and the scanner type defaults to the keyboard: every cycle asks for a record.
+  EXPECT_GT(rig.records.load(), 0);
+  // Connected look.
+  const auto panes = rig.view->Get(rig.view->panes);
+  const auto connected = std::find_if(panes.begin(), panes.end(), [](const auto& p) {
+    return p.pane == 0 && p.text == "设备已连接";
+  });
+  ASSERT_NE(connected, panes.end());
+  EXPECT_EQ(connected->back_colour, kColourGreen);
+  EXPECT_EQ(rig.view->Get(rig.view->menus).back(), true);
+}
+
+TEST(StationCycle, FailDrivesTheOutputAfterTheStableCountAndPassEndsIt) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  EnableBuzzer(rig);
+  ASSERT_TRUE(rig.WaitRepaints(3));
+
+  const std::size_t failFrom = rig.view->RepaintCount();
+  rig.box->AddNodeFault({3, 4, sim::NodeFaultType::Low, 0});
+  ASSERT_TRUE(rig.WaitRepaints(8));
+  const std::size_t passFrom = rig.view->RepaintCount();
+  rig.box->ClearFaults();
+  ASSERT_TRUE(rig.WaitRepaints(5));
+
+  const auto r = rig.Repaints();
+  // The fail run: counters 0, 1, 2, 3, ...; the output is seen on at the repaint after the one
+  // where the counter reached the stable count (3), and not before.
+  std::size_t firstFail = failFrom;
+  while (firstFail < passFrom && r[firstFail].verdict != "FAIL") ++firstFail;
+  ASSERT_LT(firstFail + 5, passFrom) << [&] {
+    std::string v;
+    for (const auto& p : r) v += p.verdict + "/" + std::to_string(p.fail) + " ";
+    return v;
+  }();
+  for (std::size_t i = firstFail; i < passFrom; ++i) {
+    ASSERT_EQ(r[i].verdict, "FAIL") << i;
+    EXPECT_EQ(r[i].fail, static_cast<int>(i - firstFail));
+    EXPECT_EQ(r[i].output, r[i].fail >= 4 ? 1 : 0) << "repaint " << i << " fail counter " << r[i].fail;
+  }
+  // The first PASS switches it off, seen at the next repaint.
+  std::size_t firstPass = passFrom;
+  while (firstPass < r.size() && r[firstPass].verdict != "PASS") ++firstPass;
+  ASSERT_LT(firstPass + 1, r.size());
+  EXPECT_EQ(r[firstPass].pass, 0);
+  EXPECT_EQ(r[firstPass + 1].output, 0);
+}
+
+TEST(StationCycle, NoProductSwitchesOffAndRequestsNoRecord) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  EnableBuzzer(rig);
+  rig.box->AddNodeFault({3, 4, sim::NodeFaultType::Low, 0});
+  ASSERT_TRUE(WaitUntil([&] { return rig.box->Bridge().outputLevel == 1; }));
+  rig.box->RemovePanel();
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  EXPECT_EQ(rig.box->Bridge().outputLevel, 0);
+  const int before = rig.records.load();
+  ASSERT_TRUE(rig.WaitRepaints(5));
+  EXPECT_EQ(rig.records.load(), before);
+  EXPECT_EQ(rig.box->Bridge().outputLevel, 0);
+}
+
+TEST(StationCycle, ReportedShortMarksItsLineAndClearsNextCycle) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.box->AddShort({true, 4, 2});
+  ASSERT_TRUE(WaitUntil([&] { return (rig.grid.GetNodeFlags(0, 4) & judging::NodeFlag::SHORT2) != 0; }));
+  EXPECT_EQ(rig.grid.GetNodeFlags(51, 4) & judging::NodeFlag::SHORT_ANY, judging::NodeFlag::SHORT2);
+  EXPECT_EQ(rig.grid.GetNodeFlags(0, 5) & judging::NodeFlag::SHORT_ANY, 0);
+  ASSERT_TRUE(rig.WaitRepaints(2));
+  EXPECT_EQ(rig.Repaints().back().verdict, "FAIL");
+  rig.box->ClearFaults();
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  for (int col = 0; col < 52; ++col) EXPECT_EQ(rig.grid.GetNodeFlags(col, 4) & judging::NodeFlag::SHORT_ANY, 0);
+  EXPECT_EQ(rig.Repaints().back().verdict, "PASS");
+}
+
+TEST(StationCycle, DifferenceModeShowsTheDistanceToTheReference) {
+  StationRig rig;
+  sim::PanelState s = GoodPanel();
+  s.noise = 0;
+  rig.box->SetPanel(s);
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.view->Run([&] { rig.station->ToggleDiffMode(); });
+  EXPECT_TRUE(rig.station->DiffMode());
+  EXPECT_EQ(rig.station->TestModeFlags() & 0x10, 0x10u);
+  EXPECT_EQ(rig.grid.GetDisplayStyle(), judging::kStyleText);
+  s.level += 100;
+  rig.box->SetPanel(s);
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto raw = rig.grid.GetRawFrame();
+    return raw(0, 0) == 100 && raw(51, 31) == 100 && raw(20, 10) == 100;
+  }));
+  rig.view->Run([&] { rig.station->ToggleDiffMode(); });
+  EXPECT_EQ(rig.station->TestModeFlags() & 0x10, 0u);
+  EXPECT_EQ(rig.grid.GetDisplayStyle(), judging::kStyleColour);
+  ASSERT_TRUE(WaitUntil([&] { return rig.grid.GetRawFrame()(0, 0) == 29600; }));
+}
+
+TEST(StationCycle, StartTwiceRunsOneThreadAndStopWithoutThreadReturnsAtOnce) {
+  StationRig rig;
+  EXPECT_EQ(rig.station->StopTestThread(), 0);
+  EXPECT_FALSE(rig.station->TestRunning());
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.view->Run([&] {
+    rig.station->StopTestThread();
+    rig.station->StartTestThread();
+    rig.station->StartTestThread();
+  });
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  rig.view->Run([&] { EXPECT_EQ(rig.station->StopTestThread(), 0); });
+  EXPECT_FALSE(rig.station->TestRunning());
+  // One stop ended every loop: no cycle repaints any more.
+  const std::size_t count = rig.view->RepaintCount();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(rig.view->RepaintCount(), count);
+  rig.view->Run([&] { EXPECT_EQ(rig.station->StopTestThread(), 0); });
+}
+
+TEST(StationCycle, ThousandBracketsWhileFramesFlow) {
+  StationRig rig({.monitor = false, .hid = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  // Brackets back to back, and now and then after a cycle has got under way.
+  for (int round = 0; round < 20; ++round) {
+    rig.view->Run([&] {
+      for (int i = 0; i < 50; ++i) {
+        rig.station->StopTestThread();
+        rig.station->ResumeTest();
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(round % 7));
+  }
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  EXPECT_TRUE(rig.station->TestRunning());
+  rig.view->Run([&] { EXPECT_EQ(rig.station->StopTestThread(), 0); });
+  EXPECT_FALSE(rig.station->TestRunning());
+}
+
+// ---- device presence --------------------------------------------------------------------------
+
+TEST(StationPresence, StartWithoutControllerShowsTheDisconnectedLook) {
+  StationRig rig({.controllerPresent = false});
+  rig.Initialise();
+  EXPECT_FALSE(rig.station->DeviceConnected());
+  EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备未连接");
+  EXPECT_EQ(rig.grid.Columns(), 0);
+  EXPECT_EQ(rig.view->Get(rig.view->menus).back(), false);
+  const auto panes = rig.view->Get(rig.view->panes);
+  ASSERT_GE(panes.size(), 2u);
+  EXPECT_EQ(panes[panes.size() - 2].text, "设备未连接");
+  EXPECT_EQ(panes.back().pane, 2);
+  EXPECT_EQ(panes.back().text, "通用触摸屏测试系统");
+  EXPECT_EQ(panes.back().back_colour, kColourGrey);
+  // Plugging it in connects and starts testing.
+  rig.box->Plug(sim::BoxFunction::Controller);
+  ASSERT_TRUE(rig.WaitTesting());
+  EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
+  EXPECT_EQ(rig.grid.Columns(), 52);
+}
+
+TEST(StationPresence, UnplugCountsDownReopensOnceAndReconnectsOnArrival) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  const std::size_t from = rig.view->RepaintCount();
+  rig.box->Unplug(sim::BoxFunction::Controller);
+  rig.box->Unplug(sim::BoxFunction::Bridge);
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto r = rig.Repaints();
+    return std::any_of(r.begin() + static_cast<long>(from), r.end(),
+                       [](const Repaint& p) { return p.notice == "重新插入设备！"; });
+  }));
+  // The failed reopen leaves the disconnected look.
+  ASSERT_TRUE(WaitUntil([&] { return rig.grid.Columns() == 0 && rig.Titles().back() == "Varnex2 - 设备未连接"; }));
+  EXPECT_FALSE(rig.station->DeviceConnected());
+  EXPECT_FALSE(rig.station->TestRunning());
+
+  // The notice texts in order, each once.
+  std::vector<std::string> notices;
+  const auto r = rig.Repaints();
+  for (std::size_t i = from; i < r.size(); ++i)
+    if (r[i].noticeShown && (notices.empty() || notices.back() != r[i].notice)) notices.push_back(r[i].notice);
+  std::vector<std::string> expected;
+  for (int n = 15; n >= 0; --n) expected.push_back("请等待 " + std::to_string(n) + " 秒程序拔出设备");
+  expected.push_back("重新插入设备！");
+  EXPECT_EQ(notices, expected);
+
+  rig.box->Plug(sim::BoxFunction::Bridge);
+  rig.box->Plug(sim::BoxFunction::Controller);
+  ASSERT_TRUE(rig.WaitTesting());
+  EXPECT_TRUE(rig.station->DeviceConnected());
+  EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
+  EXPECT_FALSE(rig.grid.NoticeLabel().bShown);
+}
+
+TEST(StationPresence, NarrowStoredTouchWindowEndsTheProgram) {
+  StationRig rig;
+  {
+    auto port = sim::CreateSimUsbPort(rig.box);
+    device::ControllerLink link(*port);
+    ASSERT_EQ(link.OpenController(), 0);
+    ASSERT_EQ(device::ReadInfoBlock(link, *link.Record()), 0);
+    device::WindowFields w;
+    w.xSize = 2;
+    w.ySize = 52;
+    w.gain = 96;
+    w.enabled = true;
+    ASSERT_EQ(device::WriteTouchWindow(link, w), 0);
+    link.CloseController();
+  }
+  rig.Initialise();
+  ASSERT_TRUE(WaitUntil([&] { return !rig.view->Get(rig.view->exitCodes).empty(); }));
+  EXPECT_EQ(rig.view->Get(rig.view->exitCodes), std::vector<int>{0});
+  EXPECT_EQ(rig.Messages(), std::vector<std::string>{"屏体行值不能小于3,本程序即将退出！"});
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(rig.station->TestRunning());
+}
+
+TEST(StationPresence, TwoArrivalsStartOneConnectThread) {
+  StationRig rig({.monitor = false});
+  platform::DeviceEvent arrival;
+  arrival.kind = platform::DeviceEventKind::Arrival;
+  arrival.interfacePath = sim::SimBox::InterfacePath(sim::BoxFunction::Controller, 1);
+  rig.view->Post([&] { rig.station->OnDeviceEvent(arrival); });
+  rig.view->Post([&] { rig.station->OnDeviceEvent(arrival); });
+  ASSERT_TRUE(rig.WaitTesting());
+  std::this_thread::sleep_for(50ms);
+  const auto panes = rig.view->Get(rig.view->panes);
+  EXPECT_EQ(std::count_if(panes.begin(), panes.end(), [](const auto& p) { return p.text == "设备已连接"; }), 1);
+  EXPECT_EQ(rig.Titles(), (std::vector<std::string>{"Varnex2 - 设备已连接", "Varnex2 - 设备已连接"}));
+}
+
+TEST(StationPresence, OtherInterfaceRemovalPostsReplug) {
+  StationRig rig({.monitor = false});
+  platform::DeviceEvent removal;
+  removal.kind = platform::DeviceEventKind::Removal;
+  removal.interfacePath = "\\\\?\\hid#vid_03eb&pid_212c&mi_00#7&1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  rig.view->Run([&] { rig.station->OnDeviceEvent(removal); });
+  rig.view->Run([] {});  // the posted replug has run
+  EXPECT_EQ(rig.Titles(), std::vector<std::string>{"Varnex2 - 设备未连接"});
+  EXPECT_EQ(rig.grid.NoticeLabel().strText, "请等待 15 秒程序拔出设备");
+  // An arrival of the same interface changes nothing.
+  removal.kind = platform::DeviceEventKind::Arrival;
+  rig.view->Run([&] { rig.station->OnDeviceEvent(removal); });
+  rig.view->Run([] {});
+  EXPECT_EQ(rig.Titles().size(), 1u);
+}
+
+// ---- commands ---------------------------------------------------------------------------------
+
+TEST(StationCommands, ResetRestoresDefaultsInControllerAndMap) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.view->Run([&] {
+    rig.station->ToggleTestModeBit(0x2);
+    rig.station->ToggleTestModeBit(0x4);
+  });
+  EXPECT_EQ(rig.station->TestModeFlags(), 0x7u);
+  rig.view->Run([&] { rig.station->SetDisplayStyle(1); });
+  EXPECT_EQ(rig.station->DisplayStyle(), 1);
+  device::UserDataRecord record;
+  std::vector<std::uint8_t> t38 = ObjectBytes(*rig.box, device::kT38UserData, 64);
+  device::UserDataBytes bytes{};
+  std::copy(t38.begin(), t38.end(), bytes.begin());
+  ASSERT_TRUE(device::DecodeUserData(bytes, record));
+  EXPECT_EQ(record.nUiColorMode, 1);
+
+  const auto backups = rig.box->BackupCount();
+  rig.view->Run([&] { rig.station->ResetPanelConfig(); });
+  EXPECT_EQ(rig.station->TestModeFlags(), 1u);
+  EXPECT_EQ(rig.station->DisplayStyle(), 0);
+  EXPECT_GE(rig.box->BackupCount(), backups + 2);
+  const auto t9 = ObjectBytes(*rig.box, device::kT9Touchscreen, 7);
+  EXPECT_EQ(t9[1], 0);
+  EXPECT_EQ(t9[3], 32);
+  EXPECT_EQ(t9[4], 52);
+  t38 = ObjectBytes(*rig.box, device::kT38UserData, 64);
+  std::copy(t38.begin(), t38.end(), bytes.begin());
+  ASSERT_TRUE(device::DecodeUserData(bytes, record));
+  EXPECT_EQ(record.nUiColorMode, 0);
+  EXPECT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
+}
+
+TEST(StationCommands, BuzzerBitsAndLineNumberBase) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  const std::uint8_t start = rig.station->BuzzerByte();
+  EXPECT_EQ(rig.box->BridgePage(249)[0], start) << "the kept page is the box's";
+  rig.view->Run([&] { rig.station->ToggleBuzzerInvert(); });
+  EXPECT_EQ(rig.station->BuzzerByte(), start ^ 2);
+  EXPECT_EQ(rig.box->Bridge().buzzerInverted, (start & 2) == 0);
+  EXPECT_EQ(rig.box->BridgePage(249)[0], start ^ 2) << "the page is written back";
+  rig.view->Run([&] { rig.station->ToggleBuzzerEnable(); });
+  EXPECT_EQ(rig.station->BuzzerByte(), start ^ 3);
+  EXPECT_EQ(rig.box->Bridge().buzzerEnabled, (start & 1) == 0);
+  rig.view->Run([&] {
+    rig.station->ToggleBuzzerEnable();
+    rig.station->ToggleBuzzerInvert();
+  });
+  EXPECT_EQ(rig.station->BuzzerByte(), start);
+  EXPECT_EQ(rig.box->BridgePage(249)[0], start);
+  rig.view->Run([&] { rig.station->ToggleLineNumberBase(); });
+  EXPECT_EQ(rig.grid.LineNumberBase(), 1);
+  rig.view->Run([&] { rig.station->ToggleLineNumberBase(); });
+  EXPECT_EQ(rig.grid.LineNumberBase(), 0);
+}
+
+class StationFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() /
+          ("varnex2_station_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  std::filesystem::path dir;
+};
+
+TEST_F(StationFiles, LoadAppliesAreasAndSaveWritesThem) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+
+  config::PanelConfig panel;
+  panel.touchArea = {2, 3, 10, 20, 96, 1, 32000, 27000};
+  panel.keyArea = {20, 0, 2, 4, 96, 1, 32000, 27000};
+  panel.nTestModeFlags = 0x5;
+  panel.adjacentPercent = config::Int32Array2D(23, 22, 1500);
+  const auto file = dir / "panel.xml";
+  std::ofstream(file, std::ios::binary) << config::WriteParameterFile(panel, {1, 3, 0, 26});
+
+  rig.view->Run([&] { rig.station->LoadParameterFile(file); });
+  EXPECT_EQ(rig.Messages().back(), "文件参数载入成功！");
+  const auto t9 = ObjectBytes(*rig.box, device::kT9Touchscreen, 7);
+  EXPECT_EQ(t9[1], 2);
+  EXPECT_EQ(t9[2], 3);
+  EXPECT_EQ(t9[3], 10);
+  EXPECT_EQ(t9[4], 20);
+  EXPECT_EQ(rig.grid.Columns(), 23);
+  EXPECT_EQ(rig.grid.Rows(), 22);
+  EXPECT_EQ(rig.station->TestModeFlags(), 0x5u);
+  EXPECT_EQ(rig.grid.GetNodePercent(5, 5), 1500);
+  EXPECT_EQ(rig.grid.GetNodeFlags(1, 20) & judging::NodeFlag::MASK, judging::NodeFlag::MASK) << "key nodes masked";
+  ASSERT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
+
+  const auto saved = dir / "saved.xml";
+  rig.view->Run([&] { rig.station->SaveParameterFile(saved); });
+  EXPECT_EQ(rig.Messages().back(), "文件参数保存成功！");
+  config::PanelConfig back;
+  std::string message;
+  ASSERT_EQ(config::LoadParameterFile(saved, config::PanelConfig{}, {}, {9, 0, 0, 0}, back, message),
+            config::ParameterFileStatus::kOk)
+      << message;
+  EXPECT_EQ(back.touchArea, panel.touchArea);
+  EXPECT_EQ(back.keyArea, panel.keyArea);
+  EXPECT_EQ(back.nTestModeFlags, 0x5u);
+  EXPECT_EQ(back.adjacentPercent(5, 5), 1500);
+}
+
+TEST_F(StationFiles, RefusedLoadChangesNothingAndTestingContinues) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  const auto t9Before = ObjectBytes(*rig.box, device::kT9Touchscreen, 7);
+  config::PanelConfig panel;
+  panel.keyArea = {32, 0, 3, 11, 96, 1, 28000, 19000};
+  const auto file = dir / "keys.xml";
+  std::ofstream(file, std::ios::binary) << config::WriteParameterFile(panel, {1, 3, 0, 26});
+  rig.view->Run([&] { rig.station->LoadParameterFile(file); });
+  EXPECT_EQ(rig.Messages().back(), "按键数量总数不能大于32");
+  EXPECT_EQ(ObjectBytes(*rig.box, device::kT9Touchscreen, 7), t9Before);
+  EXPECT_EQ(rig.grid.Columns(), 52);
+  ASSERT_TRUE(rig.WaitRepaints(2));
+
+  rig.view->Run([&] { rig.station->LoadParameterFile(dir / "missing.xml"); });
+  EXPECT_NE(rig.Messages().back(), "文件参数载入成功！");
+  EXPECT_TRUE(rig.WaitRepaints(2));
+}
+
+TEST_F(StationFiles, CaptureAppendsTheFrame) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  const auto file = dir / "frame.csv";
+  rig.view->Run([&] { rig.station->CaptureFrame(file); });
+  rig.view->Run([&] { rig.station->CaptureFrame(file); });
+  EXPECT_EQ(rig.Messages(), (std::vector<std::string>{"保存成功！", "保存成功！"}));
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string s = text.str();
+  EXPECT_EQ(std::count(s.begin(), s.end(), '\n'), 64);
+  EXPECT_EQ(s.find(",,"), std::string::npos) << "every node of the whole matrix is a touch node";
+  rig.view->Run([&] { rig.station->CaptureFrame(""); });
+  EXPECT_EQ(rig.Messages().size(), 2u);
+}
+
+}  // namespace
+}  // namespace varnex2::app
