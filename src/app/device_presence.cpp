@@ -58,7 +58,7 @@ void StationCore::OnDeviceEvent(const platform::DeviceEvent& event) {
     if (!arrival) {
       view.SetTitle(texts::kTitleDisconnected);
       StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
-    } else if (link->HasHandle() && link->DeviceConnected()) {
+    } else if (LinkConnected()) {
       // Already connected (a repeated arrival): reopening would close the link
       // under the threads that use it. The rest of the sequence still runs and
       // finds the connect slot filled.
@@ -67,7 +67,7 @@ void StationCore::OnDeviceEvent(const platform::DeviceEvent& event) {
       StopTestThread();
       clock.Wait(kSettleWait);
       StartDeviceThreads();
-    } else if (link->OpenController() != 0) {
+    } else if (OpenLink() != 0) {
       view.SetTitle(texts::kTitleDisconnected);
       StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
     } else {
@@ -101,8 +101,26 @@ void StationCore::OnDevReplug() {
 
 // ---- opening ----------------------------------------------------------------------------------
 
+int StationCore::OpenLink() {
+  if (!link) return device::kErrNoHandle;
+  std::lock_guard lock(linkMutex);
+  return link->OpenController();
+}
+
+void StationCore::CloseLink() {
+  if (!link) return;
+  std::lock_guard lock(linkMutex);
+  link->CloseController();
+}
+
+bool StationCore::LinkConnected() {
+  if (!link) return false;
+  std::lock_guard lock(linkMutex);
+  return link->HasHandle() && link->DeviceConnected();
+}
+
 void StationCore::OpenAtStart() {
-  if (!link || link->OpenController() != 0) {
+  if (OpenLink() != 0) {
     view.SetTitle(texts::kTitleDisconnected);
     ShowDisconnected();
     return;
@@ -131,7 +149,7 @@ void StationCore::ShowDisconnected(std::stop_token stop) {
         view.SetStatusPane(2, texts::kPaneSystem, kColourWhite, kColourGrey);
       },
       stop);
-  if (link) link->CloseController();
+  CloseLink();
   bDeviceConnected = false;
   grid.SetGridSize(0, 0);
   if (shown) OnWindow([this] { view.RepaintGrid(); }, stop);
@@ -287,7 +305,14 @@ void StationCore::ReconnectThreadProc(std::stop_token stop) {
   grid.SetNoticeLabel(texts::kReplug, true, kNoticeRed, kNoticeWhite);
   OnWindow([this] { view.RepaintGrid(); }, stop);
 
-  if (!link || link->OpenController() != 0) {
+  if (LinkConnected()) {
+    // An arrival during the countdown has reconnected already: reopening would
+    // close the link under the threads it started.
+    OnWindow([this] { view.SetTitle(texts::kTitleConnected); }, stop);
+    StartDeviceThreads();
+    return;
+  }
+  if (OpenLink() != 0) {
     OnWindow([this] { view.SetTitle(texts::kTitleDisconnected); }, stop);
     ShowDisconnected(stop);
     // The bridge is opened again by its next arrival.

@@ -211,7 +211,7 @@ void StationCore::Shutdown() {
   }
   // A worker that did not end in time still uses the links: leave them to it.
   if (allEnded) {
-    if (link) link->CloseController();
+    CloseLink();
     if (channel) channel->CloseBridge();
   }
   bDeviceConnected = false;

@@ -91,6 +91,11 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   void OnDevLost(int transferStatus);
   void OnDevReplug();
   void OpenAtStart();
+  // Open and close of the controller link, one at a time (the window thread and
+  // the reconnect thread both do it).
+  int OpenLink();
+  void CloseLink();
+  bool LinkConnected();
   void StartDeviceThreads();
   void ShowDisconnected(std::stop_token stop = {});
   // Device initialisation's read-back: read, validate and lay out the
@@ -129,6 +134,7 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   StationBackends backends;
   std::unique_ptr<device::ControllerLink> link;
   std::unique_ptr<device::CUSBChannel> channel;
+  std::mutex linkMutex;
   StationClock& clock;
 
   // The panel configuration; written only while the test thread is stopped,

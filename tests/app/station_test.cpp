@@ -329,6 +329,28 @@ TEST(StationPresence, UnplugCountsDownReopensOnceAndReconnectsOnArrival) {
   EXPECT_FALSE(rig.grid.NoticeLabel().bShown);
 }
 
+TEST(StationPresence, LostTransferWithTheBoxStillThereReconnectsAndKeepsTheBridge) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  const std::size_t from = rig.view->RepaintCount();
+  rig.view->Post([&] { rig.station->OnDevLost(-4); });
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto r = rig.Repaints();
+    return std::any_of(r.begin() + static_cast<long>(from), r.end(),
+                       [](const Repaint& p) { return p.notice == "重新插入设备！"; });
+  }));
+  ASSERT_TRUE(WaitUntil([&] { return rig.station->TestRunning() && rig.station->DeviceConnected(); }));
+  ASSERT_TRUE(rig.WaitRepaints(2));
+  EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
+  EXPECT_FALSE(rig.grid.NoticeLabel().bShown);
+  EXPECT_EQ(rig.grid.Columns(), 52);
+  // The bridge still switches the box's output after the reopen.
+  const std::uint8_t before = rig.box->BridgePage(249)[0];
+  rig.view->Run([&] { rig.station->ToggleBuzzerInvert(); });
+  EXPECT_EQ(rig.box->BridgePage(249)[0], before ^ 2);
+}
+
 TEST(StationPresence, NarrowStoredTouchWindowEndsTheProgram) {
   StationRig rig;
   {
