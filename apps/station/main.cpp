@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -54,7 +55,21 @@ void ShowBuzzer(app::CVarnex2Dlg& window, const sim::SimBox& box) {
   }
 }
 
-int RunStation(QApplication& app, const station::StationOptions& options) {
+// Resident and peak resident memory of this process, for unattended runs.
+void PrintMemory() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) return;
+  char line[256];
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    unsigned long kb = 0;
+    if (std::sscanf(line, "VmRSS: %lu kB", &kb) == 1) std::printf("rss_kb=%lu\n", kb);
+    if (std::sscanf(line, "VmHWM: %lu kB", &kb) == 1) std::printf("peak_rss_kb=%lu\n", kb);
+  }
+  std::fclose(status);
+}
+
+int RunStation(QApplication& app, const station::StationOptions& options,
+               std::chrono::steady_clock::time_point started) {
   sim::Scenario scenario;
   if (options.simulate) {
     const std::string name = options.scenario.empty() ? std::string("production") : options.scenario;
@@ -121,6 +136,11 @@ int RunStation(QApplication& app, const station::StationOptions& options) {
     std::printf("judged_frames=%llu\nlast_verdict=%s\ntitle=%s\n",
                 static_cast<unsigned long long>(window.JudgedFrames()),
                 window.Grid()->Model().GetVerdictText().c_str(), window.windowTitle().toUtf8().constData());
+    if (window.JudgedFrames() > 0) {
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(window.FirstJudgedAt() - started);
+      std::printf("first_frame_ms=%lld\n", static_cast<long long>(ms.count()));
+    }
+    PrintMemory();
     std::fflush(stdout);
   }
   return status;
@@ -129,6 +149,7 @@ int RunStation(QApplication& app, const station::StationOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto started = std::chrono::steady_clock::now();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("varnex2"));
   // The warnings about old operating-system versions of the original start-up
@@ -155,7 +176,7 @@ int main(int argc, char** argv) {
 
   switch (options.mode) {
     case station::RunMode::Station:
-      return RunStation(app, options);
+      return RunStation(app, options, started);
     case station::RunMode::SelfTest:
     case station::RunMode::Recover:
       // The self-test and firmware-switch windows are separate tools; the station

@@ -423,7 +423,9 @@ void CVarnex2Dlg::ExitProgram(int code) {
 // ---- Statistics notices -----------------------------------------------------------------------
 
 void CVarnex2Dlg::OnShowTitleStats(int lParam) {
-  judged_.fetch_add(1, std::memory_order_relaxed);
+  if (judged_.fetch_add(1, std::memory_order_relaxed) == 0) {
+    firstJudged_.store(std::chrono::steady_clock::now().time_since_epoch().count());
+  }
   titleParam_.store(lParam, std::memory_order_relaxed);
   ScheduleStatsNotice();
 }

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -60,6 +61,10 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   QString BaseTitle() const { return baseTitle_; }
   // Evaluations reported by the node map since the window was created.
   std::uint64_t JudgedFrames() const { return judged_.load(); }
+  // When the first evaluation was reported (steady clock); epoch when none was.
+  std::chrono::steady_clock::time_point FirstJudgedAt() const {
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(firstJudged_.load()));
+  }
 
   // ---- StationView ----------------------------------------------------------
   void Post(std::function<void()> call) override;
@@ -128,6 +133,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
 
   std::shared_ptr<SendGate> gate_ = std::make_shared<SendGate>();
   std::atomic<std::uint64_t> judged_{0};
+  std::atomic<std::chrono::steady_clock::rep> firstJudged_{0};
   std::atomic<int> titleParam_{0};
   std::atomic<bool> statusShow_{false};
   std::atomic<bool> noticePending_{false};

@@ -57,7 +57,8 @@ class StationProcessTest : public ::testing::Test {
   }
 
   // A station process with everything it writes kept in the scratch folder.
-  std::unique_ptr<QProcess> Start(const QStringList& args) {
+  std::unique_ptr<QProcess> Start(const QStringList& args,
+                                  const QString& program = QStringLiteral(VARNEX2_STATION_BINARY)) {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -70,7 +71,7 @@ class StationProcessTest : public ::testing::Test {
     env.insert("XDG_RUNTIME_DIR", dir.path());
     p->setProcessEnvironment(env);
     p->setWorkingDirectory(dir.path());
-    p->start(QStringLiteral(VARNEX2_STATION_BINARY), args);
+    p->start(program, args);
     EXPECT_TRUE(p->waitForStarted(10000));
     return p;
   }
@@ -79,8 +80,9 @@ class StationProcessTest : public ::testing::Test {
     int exitCode = -1;
     QString out, err;
   };
-  Outcome Run(const QStringList& args, int timeoutMs = 60000) {
-    auto p = Start(args);
+  Outcome Run(const QStringList& args, int timeoutMs = 60000,
+              const QString& program = QStringLiteral(VARNEX2_STATION_BINARY)) {
+    auto p = Start(args, program);
     const bool finished = p->waitForFinished(timeoutMs);
     EXPECT_TRUE(finished) << args.join(' ').toStdString();
     if (!finished) p->kill(), p->waitForFinished();
@@ -154,6 +156,24 @@ TEST_F(StationProcessTest, SimulatedRunJudgesFrames) {
   QFile::remove(QStringLiteral(VARNEX2_OUTPUT_DIR "/station_simulated.png"));
   QFile::copy(picture, QStringLiteral(VARNEX2_OUTPUT_DIR "/station_simulated.png"));
 }
+
+#ifdef VARNEX2_SIMBOX_BINARY
+// The same binary with its real back-ends (libusb, hidapi, udev) against the box
+// emulated by umockdev.
+TEST_F(StationProcessTest, RealBackEndsJudgeFramesOfTheEmulatedBox) {
+  const Outcome o = Run({"--scenario", "production", "--paced", "--", QStringLiteral(VARNEX2_STATION_BINARY),
+                         "--quit-after=8"},
+                        90000, QStringLiteral(VARNEX2_SIMBOX_BINARY));
+  if (o.exitCode == 1 && o.err.contains("cannot build the umockdev testbed")) {
+    GTEST_SKIP() << "umockdev cannot run here: " << o.err.toStdString();
+  }
+  ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+  const QRegularExpressionMatch frames = QRegularExpression("judged_frames=(\\d+)\\n").match(o.out);
+  ASSERT_TRUE(frames.hasMatch()) << o.out.toStdString();
+  EXPECT_GT(frames.captured(1).toInt(), 3);
+  EXPECT_TRUE(o.out.contains("title=Varnex2 - 设备已连接")) << o.out.toStdString();
+}
+#endif
 
 }  // namespace
 }  // namespace varnex2::station

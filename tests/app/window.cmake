@@ -9,8 +9,12 @@ target_compile_definitions(test_station_window PRIVATE VARNEX2_OUTPUT_DIR="${CMA
 varnex2_test(test_startup
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_startup.cpp ${PROJECT_SOURCE_DIR}/apps/station/station_options.cpp
   LINKS Qt6::Core Qt6::Gui
-  LABELS threaded)
+)
 target_include_directories(test_startup PRIVATE ${PROJECT_SOURCE_DIR}/apps/station)
 target_compile_definitions(test_startup PRIVATE
   VARNEX2_STATION_BINARY="$<TARGET_FILE:varnex2>" VARNEX2_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}")
 add_dependencies(test_startup varnex2)
+if(TARGET varnex2-simbox)
+  target_compile_definitions(test_startup PRIVATE VARNEX2_SIMBOX_BINARY="$<TARGET_FILE:varnex2-simbox>")
+  add_dependencies(test_startup varnex2-simbox)
+endif()
