@@ -212,17 +212,18 @@ class FileSettingsStore final : public SettingsStore {
   {
     if (!IsValidSettingsKeyPath(key)) return SettingsStatus::WriteFailed;
     std::lock_guard<std::mutex> guard(mutex_);
-    const fs::path dir = file_.has_parent_path() ? file_.parent_path() : fs::path(".");
+    const fs::path target = WriteTarget();
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) return SettingsStatus::WriteFailed;
 
     FileLock lock;
-    if (!lock.Acquire(SettingsLockFile(file_), options_.lockTimeout)) return SettingsStatus::WriteFailed;
+    if (!lock.Acquire(SettingsLockFile(target), options_.lockTimeout)) return SettingsStatus::WriteFailed;
     if (Crash(SettingsWriteStage::kLocked, 0)) return SettingsStatus::WriteFailed;
 
     std::string oldText;
-    const ReadResult read = ReadWholeFile(file_, oldText);
+    const ReadResult read = ReadWholeFile(target, oldText);
     if (read == ReadResult::kError) return SettingsStatus::WriteFailed;  // leave what we cannot read alone
     SettingsDocument doc = SettingsDocument::Parse(oldText);
     const SettingsStatus status = change(doc);
@@ -230,29 +231,44 @@ class FileSettingsStore final : public SettingsStore {
     const std::string newText = doc.Serialize();
     if (read == ReadResult::kOk && newText == oldText) return SettingsStatus::Ok;
 
-    RemoveStaleTemps(dir);
-    return WriteAtomically(dir, newText) ? SettingsStatus::Ok : SettingsStatus::WriteFailed;
+    RemoveStaleTemps(target, dir);
+    return WriteAtomically(target, dir, newText) ? SettingsStatus::Ok : SettingsStatus::WriteFailed;
+  }
+
+  // A settings file that is a symbolic link is replaced where the link points, so the link stays.
+  // A dangling link gets its target created; a chain longer than 8 links is not followed.
+  fs::path WriteTarget() const
+  {
+    fs::path target = file_;
+    for (int depth = 0; depth < 8; ++depth) {
+      std::error_code ec;
+      if (!fs::is_symlink(target, ec)) return target;
+      const fs::path next = fs::read_symlink(target, ec);
+      if (ec) return target;
+      target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target;
   }
 
   // Only writers holding the lock create temporary files, so any found now is a dead writer's.
-  void RemoveStaleTemps(const fs::path& dir) const
+  static void RemoveStaleTemps(const fs::path& target, const fs::path& dir)
   {
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-      if (IsSettingsTempFile(file_, it->path())) {
+      if (IsSettingsTempFile(target, it->path())) {
         std::error_code ignored;
         fs::remove(it->path(), ignored);
       }
     }
   }
 
-  bool WriteAtomically(const fs::path& dir, const std::string& text)
+  bool WriteAtomically(const fs::path& target, const fs::path& dir, const std::string& text)
   {
     static std::atomic<unsigned> counter{0};
     fs::path temp;
     Fd fd;
     for (int attempt = 0; attempt < 16 && !fd.Valid(); ++attempt) {
-      temp = file_;
+      temp = target;
       temp += std::string(kTempInfix) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
       fd.Reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
       if (!fd.Valid() && errno != EEXIST) return false;
@@ -264,7 +280,7 @@ class FileSettingsStore final : public SettingsStore {
       return false;
     };
     struct stat st {};
-    if (::stat(file_.c_str(), &st) == 0) ::fchmod(fd.Get(), st.st_mode & 07777);  // keep the file's mode
+    if (::stat(target.c_str(), &st) == 0) ::fchmod(fd.Get(), st.st_mode & 07777);  // keep the file's mode
     if (Crash(SettingsWriteStage::kTempCreated, 0)) return false;
 
     std::size_t written = 0;
@@ -281,7 +297,7 @@ class FileSettingsStore final : public SettingsStore {
       return false;
     }
     if (Crash(SettingsWriteStage::kSynced, written)) return false;
-    if (::rename(temp.c_str(), file_.c_str()) != 0) {
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
       ::unlink(temp.c_str());
       return false;
     }

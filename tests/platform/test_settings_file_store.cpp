@@ -207,6 +207,22 @@ TEST(SettingsFileStore, CreatesItsDirectoryAndLeavesWhatItCannotReadAlone)
   EXPECT_EQ(odd->SetDword("K", "x", 1), SettingsStatus::WriteFailed);
 }
 
+TEST(SettingsFileStore, ALinkedSettingsFileIsWrittenWhereTheLinkPoints)
+{
+  SettingsTestDir dir;
+  std::filesystem::create_directory(dir.Path() / "real");
+  const auto link = dir.Path() / "settings.reg";
+  std::filesystem::create_symlink("real/station.reg", link);  // dangling until the first write
+  auto store = CreateFileSettingsStore(link);
+  ASSERT_EQ(store->SetDword(kOut, "Trigger", 1), SettingsStatus::Ok);
+  ASSERT_EQ(store->SetDword(kOut, "Trigger", 2), SettingsStatus::Ok);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  std::int32_t n = 0;
+  EXPECT_EQ(CreateFileSettingsStore(dir.Path() / "real" / "station.reg")->GetDword(kOut, "Trigger", n),
+            SettingsStatus::Ok);
+  EXPECT_EQ(n, 2);
+}
+
 TEST(SettingsFileStore, DefaultFileFollowsTheEnvironment)
 {
   const char* names[] = {"VARNEX2_CONFIG_DIR", "XDG_CONFIG_HOME", "HOME"};
