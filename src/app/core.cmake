@@ -13,3 +13,5 @@ target_sources(varnex2_app PRIVATE
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/core_commands.cpp APPEND PROPERTY COMPILE_DEFINITIONS
   VARNEX2_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} VARNEX2_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   VARNEX2_VERSION_PATCH=${PROJECT_VERSION_PATCH} VARNEX2_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
+# The scanner settings the core loads at every connection.
+target_link_libraries(varnex2_app PUBLIC varnex2_scanner)

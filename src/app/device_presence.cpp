@@ -217,10 +217,16 @@ bool StationCore::InitDevice(std::stop_token stop) {
         stop);
     return false;
   }
-  // Scanner settings (the connection type decides the record request).
-  nConnectType = LoadConnectType(*backends.settings);
-  std::int32_t diffModeGain = 0;
-  config::LoadDiffModeGain(*backends.settings, diffModeGain);
+  // Scanner settings (with the screen-level group and the diff-mode gain).
+  {
+    scanner::ScannerSetting setting;
+    config::ScreenLevelSettings screen;
+    std::int32_t diffModeGain = 0;
+    scanner::LoadScannerSetting(*backends.settings, setting, screen, diffModeGain);
+    scannerSetting.Set(setting);
+    std::lock_guard lock(configMutex);
+    panel.screen = screen;
+  }
 
   bool thresholdEnable = false;
   {

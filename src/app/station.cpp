@@ -270,6 +270,8 @@ std::string Station::StatisticsText() const {
 std::int32_t Station::TriggerLevel() const { return impl_->core->nTriggerLevel.load(); }
 std::int32_t Station::StableFrameCount() const { return impl_->core->nOutputTriggerStableFrameCnt.load(); }
 
+scanner::SharedScannerSetting& Station::ScannerSettings() { return impl_->core->scannerSetting; }
+
 void Station::SetLogResultHandler(LogResultHandler handler) {
   std::lock_guard lock(impl_->core->logMutex);
   impl_->core->logResult = std::move(handler);

@@ -16,6 +16,7 @@
 #include "platform/hid_port.h"
 #include "platform/settings_store.h"
 #include "platform/usb_port.h"
+#include "scanner/scanner_setting.h"
 
 namespace varnex2::judging {
 class NodeMap;
@@ -88,6 +89,10 @@ class Station {
   // connects here.
   using LogResultHandler = std::function<void(const std::string& scanned, int lParam)>;
   void SetLogResultHandler(LogResultHandler handler);
+
+  // The scanner and record-file settings, reloaded at every device connection;
+  // the test cycle reads the connection type from it at every cycle.
+  scanner::SharedScannerSetting& ScannerSettings();
 
  private:
   struct Impl;

@@ -21,6 +21,7 @@
 #include "device/controller_link.h"
 #include "device/usb_channel.h"
 #include "judging/node_map.h"
+#include "scanner/scanner_setting.h"
 
 namespace varnex2::app {
 
@@ -144,10 +145,11 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
 
   std::atomic<std::int32_t> nTriggerLevel{28000};
   std::atomic<std::int32_t> nOutputTriggerStableFrameCnt{3};
-  std::atomic<int> nConnectType{0};
   std::atomic<bool> bDiffMode{false};
   std::atomic<bool> bTestRunning{false};
   std::atomic<bool> bDeviceConnected{false};
+
+  scanner::SharedScannerSetting scannerSetting;
 
   mutable std::mutex statsMutex;
   std::string strStatistics;

@@ -7,18 +7,6 @@
 
 namespace varnex2::app {
 
-std::int32_t ReadDwordOrDefault(platform::SettingsStore& store, const char* key, const char* name,
-                                std::int32_t fallback) {
-  std::int32_t value = 0;
-  if (store.GetDword(key, name, value) == platform::SettingsStatus::Ok) return value;
-  store.SetDword(key, name, fallback);
-  return fallback;
-}
-
-int LoadConnectType(platform::SettingsStore& store) {
-  return ReadDwordOrDefault(store, kScannerConnectKey, "Type", 0);
-}
-
 namespace {
 
 class MemoryStore final : public platform::SettingsStore {

@@ -154,7 +154,7 @@ void StationCore::RunTestCycle(std::stop_token stop) {
   const std::uint8_t buzzer = channel ? channel->GetConfigByte() : 0;
   const judging::VerdictOutputs outputs =
       judging::DecideVerdictOutputs(grid.GetVerdictText(), pass, failCount, average, nTriggerLevel.load(), stable,
-                                    buzzer, nConnectType.load());
+                                    buzzer, scannerSetting.Get().nConnectType);
   if (channel && outputs.output != judging::VerdictOutputs::Leave)
     channel->SetOutputLevel(outputs.output == judging::VerdictOutputs::On ? 1 : 0);
   if (outputs.recordRequest) {

@@ -47,6 +47,7 @@ struct RigOptions {
   bool monitor = true;
   bool hid = true;
   bool controllerPresent = true;
+  int connectType = 0;  // the scanner connection type in the settings
 };
 
 class StationRig {
@@ -64,6 +65,8 @@ class StationRig {
     if (o.hid) backends.hid = sim::CreateSimHidPort(box);
     if (o.monitor) backends.monitor = sim::CreateSimDeviceMonitor(box);
     backends.clock = CreateScaledClock(100);
+    backends.settings = CreateMemorySettingsStore();
+    backends.settings->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
     station = std::make_unique<Station>(*view, grid, std::move(backends));
     station->SetLogResultHandler([this](const std::string& scanned, int lParam) {
       if (scanned.empty() && lParam == 2048) ++records;
@@ -190,6 +193,20 @@ TEST(StationCycle, NoProductSwitchesOffAndRequestsNoRecord) {
   ASSERT_TRUE(rig.WaitRepaints(5));
   EXPECT_EQ(rig.records.load(), before);
   EXPECT_EQ(rig.box->Bridge().outputLevel, 0);
+}
+
+TEST(StationCycle, NoScannerMeansNoRecordRequests) {
+  StationRig rig({.connectType = 255});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  ASSERT_TRUE(rig.WaitRepaints(4));
+  EXPECT_EQ(rig.Repaints().back().verdict, "PASS");
+  EXPECT_EQ(rig.records.load(), 0);
+  EXPECT_EQ(rig.station->ScannerSettings().Get().nConnectType, 255);
+  // A change of the setting acts from the next cycle on.
+  rig.station->ScannerSettings().Update([](scanner::ScannerSetting& s) { s.nConnectType = 1; });
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  EXPECT_GT(rig.records.load(), 0);
 }
 
 TEST(StationCycle, ReportedShortMarksItsLineAndClearsNextCycle) {
