@@ -23,6 +23,7 @@
 #include "platform/hid_port.h"
 #include "platform/settings_store.h"
 #include "platform/usb_port.h"
+#include "sim/pty_scanner.h"
 #include "sim/scenario.h"
 #include "sim/sim_box.h"
 #include "sim/sim_ports.h"
@@ -89,10 +90,17 @@ int RunStation(QApplication& app, const station::StationOptions& options,
 
   app::StationBackends backends;
   std::shared_ptr<sim::SimBox> box;
+  sim::PtyScanner scanner;
   if (options.simulate) {
     sim::SimBoxOptions boxOptions;
     boxOptions.paced = true;  // a full-speed endpoint's pace, as a real box gives
     box = std::make_shared<sim::SimBox>(boxOptions);
+    // Scenario "scan" steps come out of a serial scanner on a pseudo-terminal,
+    // found under the same variable as with varnex2-simbox.
+    if (scanner.Open() == 0) {
+      qputenv("VARNEX2_SIM_SCANNER_PORT", QByteArray::fromStdString(scanner.SlavePath()));
+      box->SetScanObserver([&scanner](const std::string& code) { scanner.Send(code); });
+    }
     backends.usb = sim::CreateSimUsbPort(box);
     backends.hid = sim::CreateSimHidPort(box);
     backends.monitor = sim::CreateSimDeviceMonitor(box);
@@ -130,7 +138,10 @@ int RunStation(QApplication& app, const station::StationOptions& options,
   const int status = app.exec();
   buzzerTimer.stop();
   station.Shutdown();
-  if (box) box->StopScenario();
+  if (box) {
+    box->StopScenario();
+    box->SetScanObserver(nullptr);
+  }
 
   if (options.quitAfterSeconds > 0) {
     std::printf("judged_frames=%llu\nlast_verdict=%s\ntitle=%s\n",
