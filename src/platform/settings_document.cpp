@@ -1,6 +1,7 @@
 #include "platform/settings_document.h"
 
 #include <optional>
+#include <unordered_map>
 
 namespace varnex2::platform {
 namespace {
@@ -9,6 +10,13 @@ constexpr std::string_view kHeaderComment =
     "; Varnex2 settings. Sections name keys; values are \"Name\"=dword:XXXXXXXX (hex) or \"Name\"=\"text\".\n";
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string FoldAscii(std::string_view s)
+{
+  std::string out(s);
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
 
 int HexDigit(char c)
 {
@@ -261,9 +269,13 @@ SettingsKey& SettingsDocument::AddKey(std::string_view path)
 SettingsDocument SettingsDocument::Parse(std::string_view text)
 {
   SettingsDocument doc;
+  // Indexes by folded name, so that a large file costs linear time, not quadratic.
+  std::unordered_map<std::string, std::size_t> keyIndex;
+  std::vector<std::unordered_map<std::string, std::size_t>> valueIndex;
   // A byte-order mark in front is tolerated (an editor may add one).
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  std::size_t current = static_cast<std::size_t>(-1);  // index of the section values go into
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t current = kNone;  // index of the section values go into
   while (!text.empty()) {
     const std::size_t eol = text.find('\n');
     std::string_view line = text.substr(0, eol);
@@ -273,29 +285,35 @@ SettingsDocument SettingsDocument::Parse(std::string_view text)
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
 
     if (line.front() == '[') {
-      current = static_cast<std::size_t>(-1);
+      current = kNone;
       if (line.back() != ']' || !IsValidSettingsKeyPath(line.substr(1, line.size() - 2))) {
         ++doc.skippedLines_;  // values below an unreadable header belong to no key
         continue;
       }
       const std::string_view path = line.substr(1, line.size() - 2);
-      doc.AddKey(path);
-      current = static_cast<std::size_t>(doc.FindKey(path) - doc.keys_.data());
+      const auto [it, added] = keyIndex.try_emplace(FoldAscii(path), doc.keys_.size());
+      if (added) {
+        doc.keys_.push_back(SettingsKey{std::string(path), {}});
+        valueIndex.emplace_back();
+      }
+      current = it->second;
       continue;
     }
 
     auto value = ParseValueLine(line);
-    if (!value || current == static_cast<std::size_t>(-1)) {
+    if (!value || current == kNone) {
       ++doc.skippedLines_;
       continue;
     }
     SettingsKey& key = doc.keys_[current];
-    if (SettingsValue* existing = key.Find(value->name)) {
-      std::string name = std::move(existing->name);  // first spelling stays
-      *existing = std::move(*value);
-      existing->name = std::move(name);
-    } else {
+    const auto [it, added] = valueIndex[current].try_emplace(FoldAscii(value->name), key.values.size());
+    if (added) {
       key.values.push_back(std::move(*value));
+    } else {
+      SettingsValue& existing = key.values[it->second];
+      std::string name = std::move(existing.name);  // first spelling stays
+      existing = std::move(*value);
+      existing.name = std::move(name);
     }
   }
   return doc;

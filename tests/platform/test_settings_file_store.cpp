@@ -182,6 +182,27 @@ TEST(SettingsFileStore, UnreadableLinesAreSkippedAndTheRestIsUsed)
   EXPECT_EQ(n, 30000);
 }
 
+// The largest file that is read at all: every value of it counts, the last one too.
+TEST(SettingsFileStore, AFileNearTheSizeLimitIsReadInFull)
+{
+  SettingsTestDir dir;
+  std::string text = "[K]\n";
+  int count = 0;
+  while (text.size() < kMaxSettingsFileBytes - 64) {
+    text += "\"V" + std::to_string(count++) + "\"=dword:00000001\n";
+  }
+  text += "[K\\Last]\n\"V\"=dword:0000002a\n";
+  WriteText(dir.File(), text);
+  auto store = CreateFileSettingsStore(dir.File());
+  std::int32_t n = 0;
+  EXPECT_EQ(store->GetDword("K\\Last", "V", n), SettingsStatus::Ok);
+  EXPECT_EQ(n, 42);
+  EXPECT_EQ(store->GetDword("K", "V" + std::to_string(count - 1), n), SettingsStatus::Ok);
+  const SettingsDocument doc = SettingsDocument::Parse(text);
+  ASSERT_EQ(doc.Keys().size(), 2u);
+  EXPECT_EQ(doc.Keys()[0].values.size(), static_cast<std::size_t>(count));
+}
+
 TEST(SettingsFileStore, CreatesItsDirectoryAndLeavesWhatItCannotReadAlone)
 {
   SettingsTestDir dir;
