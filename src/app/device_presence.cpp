@@ -248,16 +248,16 @@ bool StationCore::InitDevice(std::stop_token stop) {
 // ---- worker procedures -----------------------------------------------------------------------
 
 void StationCore::ConnectThreadProc(std::stop_token stop) {
-  if (!LockUnlessStopped(connectMutex, stop)) return;
-  std::lock_guard lock(connectMutex, std::adopt_lock);
+  ProcedureLock lock(connectMutex, stop);
+  if (!lock.Owned()) return;
   if (!clock.Wait(kProcStartWait, stop)) return;
   if (!InitDevice(stop) || stop.stop_requested()) return;
   StartWorker(SlotId::StartTest, &StationCore::StartTestThreadProc);
 }
 
 void StationCore::StartTestThreadProc(std::stop_token stop) {
-  if (!LockUnlessStopped(startTestMutex, stop)) return;
-  std::lock_guard lock(startTestMutex, std::adopt_lock);
+  ProcedureLock lock(startTestMutex, stop);
+  if (!lock.Owned()) return;
   grid.SetNoticeLabel(std::string(), false, kNoticeRed, kNoticeWhite);
   OnWindow([this] { view.RepaintGrid(); }, stop);
   if (!stop.stop_requested()) StartTestThread();
@@ -269,20 +269,20 @@ void StationCore::RequestReconnect(SlotId /*from*/) {
 }
 
 void StationCore::DeviceLostThreadProc(std::stop_token stop) {
-  if (!LockUnlessStopped(deviceLostMutex, stop)) return;
-  std::lock_guard lock(deviceLostMutex, std::adopt_lock);
+  ProcedureLock lock(deviceLostMutex, stop);
+  if (!lock.Owned()) return;
   RequestReconnect(SlotId::DeviceLost);
 }
 
 void StationCore::ReconnectLauncherProc(std::stop_token stop) {
-  if (!LockUnlessStopped(launcherMutex, stop)) return;
-  std::lock_guard lock(launcherMutex, std::adopt_lock);
+  ProcedureLock lock(launcherMutex, stop);
+  if (!lock.Owned()) return;
   RequestReconnect(SlotId::Launcher);
 }
 
 void StationCore::ReconnectThreadProc(std::stop_token stop) {
-  if (!LockUnlessStopped(reconnectMutex, stop)) return;
-  std::lock_guard lock(reconnectMutex, std::adopt_lock);
+  ProcedureLock lock(reconnectMutex, stop);
+  if (!lock.Owned()) return;
   if (!clock.Wait(kProcStartWait, stop)) return;
 
   // The controller link is closed below: first let the threads that use it end

@@ -44,10 +44,19 @@ bool CycleEvent::WaitFor(std::chrono::milliseconds timeout) {
   return true;
 }
 
-bool LockUnlessStopped(std::timed_mutex& mutex, std::stop_token stop) {
-  while (!mutex.try_lock_for(std::chrono::milliseconds(20)))
-    if (stop.stop_requested()) return false;
+bool ProcedureMutex::LockUnlessStopped(std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  if (!cv_.wait(lock, stop, [this] { return !held_; })) return false;
+  held_ = true;
   return true;
+}
+
+void ProcedureMutex::Unlock() {
+  {
+    std::lock_guard lock(mutex_);
+    held_ = false;
+  }
+  cv_.notify_all();
 }
 
 // ---- StationCore: construction and workers ------------------------------------------------

@@ -39,6 +39,37 @@ class CycleEvent {
   bool signalled_ = false;
 };
 
+// A mutex a procedure holds for its whole run. Locking gives up when the
+// caller's stop is requested (plain mutex and condition variable: the timed
+// lock of std::timed_mutex is invisible to ThreadSanitizer).
+class ProcedureMutex {
+ public:
+  bool LockUnlessStopped(std::stop_token stop);
+  void Unlock();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable_any cv_;
+  bool held_ = false;
+};
+
+// Holds a ProcedureMutex until the end of the scope when it could be locked.
+class ProcedureLock {
+ public:
+  ProcedureLock(ProcedureMutex& mutex, std::stop_token stop)
+      : mutex_(mutex), owned_(mutex.LockUnlessStopped(stop)) {}
+  ~ProcedureLock() {
+    if (owned_) mutex_.Unlock();
+  }
+  ProcedureLock(const ProcedureLock&) = delete;
+  ProcedureLock& operator=(const ProcedureLock&) = delete;
+  bool Owned() const { return owned_; }
+
+ private:
+  ProcedureMutex& mutex_;
+  bool owned_;
+};
+
 // One worker thread. `done` is set (under the core's worker lock) as the last
 // thing the thread does, so a done worker can be joined at once.
 struct Worker {
@@ -158,14 +189,14 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   Station::LogResultHandler logResult;
 
   CycleEvent hCycleEvent;
-  std::timed_mutex testThreadMutex;
+  ProcedureMutex testThreadMutex;
   std::mutex cycleLock;
   // Reference frame of difference mode, [Y line][X line] with kMaxLines per Y line.
   std::vector<std::int32_t> reference;
   std::vector<std::uint16_t> rawBuffer;
 
   // One mutex per device procedure, held for its whole run.
-  std::timed_mutex connectMutex, startTestMutex, reconnectMutex, launcherMutex, deviceLostMutex;
+  ProcedureMutex connectMutex, startTestMutex, reconnectMutex, launcherMutex, deviceLostMutex;
 
  private:
   void WorkerFinished(const std::shared_ptr<Worker>& worker);
@@ -178,8 +209,5 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   std::atomic<bool> shuttingDown_{false};
   bool monitorStarted_ = false;
 };
-
-// Locks a procedure's mutex, giving up when `stop` is requested first.
-bool LockUnlessStopped(std::timed_mutex& mutex, std::stop_token stop);
 
 }  // namespace varnex2::app

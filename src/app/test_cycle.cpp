@@ -49,10 +49,9 @@ void StationCore::ResumeTest() {
 }
 
 void StationCore::TestThreadProc(std::stop_token stop) {
-  std::unique_lock lock(testThreadMutex, std::defer_lock);
   // A loop stopped late may still run: this one starts when it has ended.
-  while (!lock.try_lock_for(std::chrono::milliseconds(20)))
-    if (stop.stop_requested()) return;
+  ProcedureLock lock(testThreadMutex, stop);
+  if (!lock.Owned()) return;
   for (;;) {
     hCycleEvent.Reset();
     if (stop.stop_requested()) break;
