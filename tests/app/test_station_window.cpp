@@ -1,6 +1,6 @@
 // The station window on the offscreen platform: menus and their rules, the
-// status bar's panes, keys that must not close it, the statistics handlers, and
-// Post/Send across threads. The core is a recording fake.
+// status bar's panes, keys that must not close it and the statistics handlers.
+// The core is a recording fake (station_window_fakes.h).
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -21,50 +21,13 @@
 #include "app/menu_ids.h"
 #include "app/station_commands.h"
 #include "app/station_window.h"
+#include "station_window_fakes.h"
 
 namespace varnex2::app {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char arg0[] = "test_station_window";
-  static char* argv[] = {arg0, nullptr};
-  static QApplication* app = new QApplication(argc, argv);  // lives for the whole run
-  return *app;
-}
-
-// Keeps the state the window reads and records what it was asked to do.
-class FakeStation final : public StationCommands {
- public:
-  bool connected = false;
-  std::string statistics = "MAX:9000 MIN:100";
-  std::uint32_t modes = 0x1;
-  int style = 0;
-  bool diff = false;
-  std::uint8_t buzzer = 0;
-  std::vector<std::string> calls;
-
-  bool DeviceConnected() const override { return connected; }
-  std::string StatisticsText() const override { return statistics; }
-  std::uint32_t TestModeFlags() const override { return modes; }
-  int DisplayStyle() const override { return style; }
-  bool DiffMode() const override { return diff; }
-  std::uint8_t BuzzerByte() const override { return buzzer; }
-  void ResetPanelConfig() override { calls.push_back("reset"); }
-  void SetDisplayStyle(int s) override {
-    style = s;
-    calls.push_back("style " + std::to_string(s));
-  }
-  void ToggleDiffMode() override { diff = !diff; }
-  void ToggleBuzzerEnable() override { buzzer ^= 0x1; }
-  void ToggleBuzzerInvert() override { buzzer ^= 0x2; }
-  void ToggleLineNumberBase() override { calls.push_back("base"); }
-  void ToggleTestModeBit(std::uint32_t bit) override { modes ^= bit; }
-  void LoadParameterFile(const std::filesystem::path& f) override { calls.push_back("load " + f.string()); }
-  void SaveParameterFile(const std::filesystem::path& f) override { calls.push_back("save " + f.string()); }
-  void CaptureFrame(const std::filesystem::path& f) override { calls.push_back("capture " + f.string()); }
-  void Shutdown() override { calls.push_back("shutdown"); }
-};
+using testing_support::App;
+using testing_support::FakeStation;
 
 class StationWindowTest : public ::testing::Test {
  protected:
@@ -385,119 +348,6 @@ TEST_F(StationWindowTest, RendersTheWholeWindow) {
   const QImage image = window->grab().toImage();
   EXPECT_TRUE(image.save(QDir(QStringLiteral(VARNEX2_OUTPUT_DIR)).filePath("station_window.png")));
   EXPECT_EQ(image.size(), window->size() * image.devicePixelRatio());
-}
-
-// ---- Threads -------------------------------------------------------------------------------
-
-// Runs the window thread's loop until `done` or a generous bound.
-template <class Pred>
-void PumpUntil(Pred done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done() && std::chrono::steady_clock::now() < end) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-}
-
-TEST_F(StationWindowTest, PostAndSendRunOnTheWindowThread) {
-  QThread* const uiThread = QThread::currentThread();
-  std::atomic<int> posted{0};
-  std::atomic<bool> sentOnUi{false}, sendResult{false}, finished{false};
-  std::vector<int> order;
-  std::jthread worker([&] {
-    window->Post([&] {
-      order.push_back(1);
-      posted.fetch_add(QThread::currentThread() == uiThread ? 1 : 100);
-    });
-    sendResult = window->Send([&] {
-      order.push_back(2);
-      sentOnUi = QThread::currentThread() == uiThread;
-    });
-    finished = true;
-  });
-  PumpUntil([&] { return finished.load(); });
-  worker.join();
-  EXPECT_TRUE(sendResult);
-  EXPECT_TRUE(sentOnUi);
-  EXPECT_EQ(posted, 1);
-  EXPECT_EQ(order, (std::vector<int>{1, 2}));  // queued in the order they were made
-
-  // On the window thread Send runs at once.
-  bool direct = false;
-  EXPECT_TRUE(window->Send([&] { direct = true; }));
-  EXPECT_TRUE(direct);
-}
-
-TEST_F(StationWindowTest, SendGivesUpOnAStopRequestAndNeverRunsLate) {
-  std::atomic<bool> ran{false}, returned{false}, result{true};
-  std::stop_source stop;
-  std::jthread worker([&] {
-    result = window->Send([&] { ran = true; }, stop.get_token());
-    returned = true;
-  });
-  // The window thread is busy (does not pump): the sender waits.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(returned);
-  stop.request_stop();
-  worker.join();
-  EXPECT_FALSE(result);
-  QCoreApplication::processEvents();
-  EXPECT_FALSE(ran);  // abandoned calls are dropped, not run after the sender left
-
-  // A stop already requested: nothing is queued.
-  result = true;
-  std::jthread([&] { result = window->Send([&] { ran = true; }, stop.get_token()); }).join();
-  QCoreApplication::processEvents();
-  EXPECT_FALSE(result);
-  EXPECT_FALSE(ran);
-}
-
-TEST_F(StationWindowTest, SendEndsWhenTheWindowCloses) {
-  std::atomic<bool> ran{false}, returned{false}, result{true};
-  std::jthread worker([&] {
-    result = window->Send([&] { ran = true; });
-    returned = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(returned);
-  window->show();
-  window->close();
-  worker.join();
-  EXPECT_FALSE(result);
-  QCoreApplication::processEvents();
-  EXPECT_FALSE(ran);
-  // Later sends refuse at once.
-  std::jthread([&] { result = window->Send([&] { ran = true; }); }).join();
-  EXPECT_FALSE(result);
-}
-
-TEST_F(StationWindowTest, EvaluationNoticesArriveOnTheWindowThread) {
-  window->AttachStation(&station);
-  window->SetTitle("Varnex2 - 设备已连接");
-  judging::NodeMap& model = window->Grid()->Model();
-  model.SetResultFlags(judging::ResultFlag::EVALUATION_SHOWN);
-  model.FixVerdict();
-  std::jthread evaluator([&] {
-    for (int i = 0; i < 500; ++i) {
-      window->OnShowTitleStats(1);
-      window->OnShowStatusStats(1);
-    }
-  });
-  evaluator.join();
-  EXPECT_EQ(window->JudgedFrames(), 500u);
-  PumpUntil([&] { return window->windowTitle().endsWith("MAX:9000 MIN:100"); });
-  EXPECT_EQ(window->windowTitle(), "Varnex2 - 设备已连接        MAX:9000 MIN:100");
-  EXPECT_EQ(window->StatusBar()->PaneAt(1).text, "MAX:9000 MIN:100");
-
-  // The latest title state wins; a status notice with 0 changes nothing.
-  station.statistics = "later";
-  std::jthread([&] {
-    window->OnShowTitleStats(1);
-    window->OnShowStatusStats(0);
-    window->OnShowTitleStats(0);
-  }).join();
-  PumpUntil([&] { return window->windowTitle() == "Varnex2 - 设备已连接"; });
-  EXPECT_EQ(window->windowTitle(), "Varnex2 - 设备已连接");
-  EXPECT_EQ(window->StatusBar()->PaneAt(1).text, "MAX:9000 MIN:100");
 }
 
 }  // namespace
