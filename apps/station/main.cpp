@@ -46,16 +46,6 @@ QString LockFilePath() {
   return QDir(dir).filePath(QStringLiteral("varnex2.lock"));
 }
 
-// Shows the simulated box's buzzer output in the status bar.
-void ShowBuzzer(app::CVarnex2Dlg& window, const sim::SimBox& box) {
-  const sim::BridgeState bridge = box.Bridge();
-  if (bridge.buzzerSounding) {
-    window.StatusBar()->SetIndicator(QStringLiteral("蜂鸣器 响"), Qt::white, QColor(0xC0, 0, 0));
-  } else {
-    window.StatusBar()->SetIndicator(QStringLiteral("蜂鸣器 静"), QColor(0xE0, 0xE0, 0xE0), QColor(0x50, 0x50, 0x50));
-  }
-}
-
 // Resident and peak resident memory of this process, for unattended runs.
 void PrintMemory() {
   std::FILE* status = std::fopen("/proc/self/status", "r");
@@ -121,8 +111,10 @@ int RunStation(QApplication& app, const station::StationOptions& options,
 
   QTimer buzzerTimer;
   if (box) {
-    ShowBuzzer(window, *box);
-    QObject::connect(&buzzerTimer, &QTimer::timeout, &window, [&window, &box] { ShowBuzzer(window, *box); });
+    // The box's output as the fixture would sound it, polled from the model.
+    window.ShowBuzzerOutput(box->Bridge().buzzerSounding);
+    QObject::connect(&buzzerTimer, &QTimer::timeout, &window,
+                     [&window, &box] { window.ShowBuzzerOutput(box->Bridge().buzzerSounding); });
     buzzerTimer.start(100);
   }
 

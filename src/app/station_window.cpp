@@ -277,6 +277,14 @@ void CVarnex2Dlg::RunCommand(int id) {
   emit commandDone(id);
 }
 
+void CVarnex2Dlg::ShowBuzzerOutput(bool sounding) {
+  if (sounding) {
+    statusBar_->SetIndicator(QStringLiteral("蜂鸣器 响"), Qt::white, QColor(0xC0, 0, 0));
+  } else {
+    statusBar_->SetIndicator(QStringLiteral("蜂鸣器 静"), QColor(0xE0, 0xE0, 0xE0), QColor(0x50, 0x50, 0x50));
+  }
+}
+
 // ---- Geometry, keys, closing ------------------------------------------------------------------
 
 void CVarnex2Dlg::LayoutChildren() {

@@ -92,6 +92,8 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void UpdateMenuState(QMenu* menu);
   // What choosing command `id` does.
   void RunCommand(int id);
+  // The simulated box's buzzer output, shown beside the status panes.
+  void ShowBuzzerOutput(bool sounding);
 
  signals:
   // After a command ran (tests and tracing).

@@ -256,6 +256,24 @@ TEST_F(StationWindowTest, StatusBarPanesAndLayout) {
       << QFontInfo(CStatusBarEx::PaneFont()).family().toStdString();
 }
 
+TEST_F(StationWindowTest, BuzzerIndicatorSitsBetweenTheFixedPanesAndTheLast) {
+  CStatusBarEx* bar = window->StatusBar();
+  bar->resize(1000, 30);
+  EXPECT_TRUE(bar->IndicatorRect().isNull());  // none until a box is simulated
+  window->ShowBuzzerOutput(false);
+  EXPECT_EQ(bar->IndicatorText(), "蜂鸣器 静");
+  const QRect box = bar->IndicatorRect();
+  EXPECT_EQ(box.left(), 560);
+  EXPECT_EQ(bar->PaneRect(2).left(), box.right() + 1);
+  EXPECT_EQ(bar->PaneRect(2).right(), 999);
+  const QRgb quiet = Pixel(bar->grab().toImage(), box.topLeft() + QPoint(6, 6));
+  window->ShowBuzzerOutput(true);
+  EXPECT_EQ(bar->IndicatorText(), "蜂鸣器 响");
+  const QRgb sounding = Pixel(bar->grab().toImage(), box.topLeft() + QPoint(6, 6));
+  EXPECT_NE(quiet, sounding);
+  EXPECT_EQ(sounding, 0xC00000u);
+}
+
 TEST_F(StationWindowTest, TitleStatisticsShowAndClear) {
   window->AttachStation(&station);
   window->SetTitle("Varnex2 - 设备已连接");
