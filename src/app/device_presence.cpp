@@ -135,6 +135,12 @@ void StationCore::OpenAtStart() {
 
 void StationCore::StartDeviceThreads() {
   if (!StartWorker(SlotId::Connect, &StationCore::ConnectThreadProc)) return;
+  std::function<void()> startHook;
+  {
+    std::lock_guard lock(logMutex);
+    startHook = keyboardHookStarter;
+  }
+  if (startHook) startHook();
   if (channel) {
     channel->OpenBridge();
     channel->LoadConfigPage();

@@ -279,6 +279,11 @@ std::string Station::StatisticsText() const {
 std::int32_t Station::TriggerLevel() const { return impl_->core->nTriggerLevel.load(); }
 std::int32_t Station::StableFrameCount() const { return impl_->core->nOutputTriggerStableFrameCnt.load(); }
 
+void Station::SetKeyboardHookStarter(std::function<void()> start) {
+  std::lock_guard lock(impl_->core->logMutex);
+  impl_->core->keyboardHookStarter = std::move(start);
+}
+
 scanner::SharedScannerSetting& Station::ScannerSettings() { return impl_->core->scannerSetting; }
 
 void Station::SetLogResultHandler(LogResultHandler handler) {

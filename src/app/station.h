@@ -90,6 +90,11 @@ class Station {
   using LogResultHandler = std::function<void(const std::string& scanned, int lParam)>;
   void SetLogResultHandler(LogResultHandler handler);
 
+  // Starts the scanner's keyboard-hook thread when its slot is empty; called by
+  // every StartDeviceThreads that starts a connect thread, on the window thread
+  // or on the reconnect thread (so it must be safe to call from either).
+  void SetKeyboardHookStarter(std::function<void()> start);
+
   // The scanner and record-file settings, reloaded at every device connection;
   // the test cycle reads the connection type from it at every cycle.
   scanner::SharedScannerSetting& ScannerSettings();

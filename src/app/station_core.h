@@ -187,6 +187,7 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
 
   std::mutex logMutex;
   Station::LogResultHandler logResult;
+  std::function<void()> keyboardHookStarter;  // under logMutex
 
   CycleEvent hCycleEvent;
   ProcedureMutex testThreadMutex;

@@ -392,7 +392,9 @@ TEST(StationPresence, NarrowStoredTouchWindowEndsTheProgram) {
 }
 
 TEST(StationPresence, TwoArrivalsStartOneConnectThread) {
+  std::atomic<int> hookStarts{0};  // outlives the station
   StationRig rig({.monitor = false});
+  rig.station->SetKeyboardHookStarter([&] { ++hookStarts; });
   platform::DeviceEvent arrival;
   arrival.kind = platform::DeviceEventKind::Arrival;
   arrival.interfacePath = sim::SimBox::InterfacePath(sim::BoxFunction::Controller, 1);
@@ -403,6 +405,7 @@ TEST(StationPresence, TwoArrivalsStartOneConnectThread) {
   const auto panes = rig.view->Get(rig.view->panes);
   EXPECT_EQ(std::count_if(panes.begin(), panes.end(), [](const auto& p) { return p.text == "设备已连接"; }), 1);
   EXPECT_EQ(rig.Titles(), (std::vector<std::string>{"Varnex2 - 设备已连接", "Varnex2 - 设备已连接"}));
+  EXPECT_EQ(hookStarts.load(), 1) << "the second StartDeviceThreads does nothing at all";
 }
 
 TEST(StationPresence, OtherInterfaceRemovalPostsReplug) {
