@@ -305,17 +305,21 @@ void CVarnex2Dlg::resizeEvent(QResizeEvent* event) {
 }
 
 bool CVarnex2Dlg::eventFilter(QObject* watched, QEvent* event) {
-  // Enter, Escape and Space never act on this window (no default button, no
-  // close); it closes only through its close box. Dialogs and menus are windows
-  // of their own and keep their keys.
+  // Enter, Escape, Space and Tab never act on this window (no default button, no
+  // close, no focus moves); it closes only through its close box. Dialogs and
+  // menus are windows of their own and keep their keys.
   const QEvent::Type type = event->type();
   if ((type == QEvent::KeyPress || type == QEvent::KeyRelease || type == QEvent::ShortcutOverride) &&
       watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
-    switch (static_cast<QKeyEvent*>(event)->key()) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (type == QEvent::KeyPress && keyHook_) keyHook_(*key);
+    switch (key->key()) {
       case Qt::Key_Return:
       case Qt::Key_Enter:
       case Qt::Key_Escape:
       case Qt::Key_Space:
+      case Qt::Key_Tab:
+      case Qt::Key_Backtab:
         event->accept();
         return true;
       default:

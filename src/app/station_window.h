@@ -26,6 +26,7 @@
 #include "judging/node_map.h"
 
 class QAction;
+class QKeyEvent;
 class QMenu;
 class QMenuBar;
 
@@ -43,6 +44,9 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   // Asks for a file for command `id` (open when !save); an empty result cancels.
   // The default shows the file dialogs; tests replace it.
   using FileChooser = std::function<QString(int id, bool save)>;
+  // Sees every key press aimed at the window or its children before the window
+  // swallows its keys (the keyboard scanner's capture and trigger handling).
+  using KeyHook = std::function<void(const QKeyEvent& key)>;
 
   explicit CVarnex2Dlg(Options options = {}, QWidget* parent = nullptr);
   ~CVarnex2Dlg() override;
@@ -57,6 +61,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   // The core, once it exists (null: the commands that need it do nothing).
   void AttachStation(StationCommands* station) { station_ = station; }
   void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+  void SetKeyHook(KeyHook hook) { keyHook_ = std::move(hook); }
 
   QString BaseTitle() const { return baseTitle_; }
   // Evaluations reported by the node map since the window was created.
@@ -130,6 +135,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   QMenu* topMenus_[4] = {};
   StationCommands* station_ = nullptr;
   FileChooser chooser_;
+  KeyHook keyHook_;
   QString baseTitle_;
   bool bRegionPending = false;  // a region selection for adjacent percentages was asked for
 

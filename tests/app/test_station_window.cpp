@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFontInfo>
 #include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
@@ -345,6 +347,25 @@ TEST_F(StationWindowTest, EnterEscapeAndSpaceDoNotCloseTheWindow) {
   EXPECT_TRUE(station.calls.empty());
   window->close();
   EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(StationWindowTest, WindowKeysAreSwallowedAfterTheKeyHookSawThem) {
+  auto* edit = new QLineEdit(window.get());  // any child with keyboard input
+  window->show();
+  edit->setFocus();
+  std::vector<int> seen;
+  window->SetKeyHook([&](const QKeyEvent& key) { seen.push_back(key.key()); });
+  QTest::keyClicks(edit, "a b");
+  QTest::keyClick(edit, Qt::Key_Return);
+  QTest::keyClick(edit, Qt::Key_Tab);
+  EXPECT_EQ(edit->text(), "ab");  // the space never reached the child
+  EXPECT_EQ(seen, (std::vector<int>{Qt::Key_A, Qt::Key_Space, Qt::Key_B, Qt::Key_Return, Qt::Key_Tab}));
+
+  // Another top-level window (a dialog) keeps its keys.
+  QLineEdit other;
+  other.show();
+  QTest::keyClicks(&other, "a b");
+  EXPECT_EQ(other.text(), "a b");
 }
 
 TEST_F(StationWindowTest, ClosingShutsTheStationDown) {
