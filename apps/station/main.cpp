@@ -155,8 +155,8 @@ int main(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("varnex2"));
-  // The warnings about old operating-system versions of the original start-up
-  // concern Windows releases only; there is nothing to check on Linux.
+  // The start-up warnings about old operating-system versions concern Windows
+  // releases only; there is nothing to check on Linux.
 
   // One instance per user. A lock left by a crashed instance names a process that
   // no longer runs and is taken over.

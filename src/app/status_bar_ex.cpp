@@ -9,7 +9,7 @@ namespace varnex2::app {
 
 namespace {
 
-// The Windows face the panes are specified in and the metric-compatible faces
+// The Windows face the panes are drawn in and the metric-compatible faces
 // that stand in for it on Linux.
 void RegisterNarrowSubstitutes() {
   static const bool once = [] {
