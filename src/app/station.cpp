@@ -272,6 +272,16 @@ void Station::LoadParameterFile(const std::filesystem::path& file) { impl_->core
 void Station::SaveParameterFile(const std::filesystem::path& file) { impl_->core->SaveParameterFile(file); }
 void Station::CaptureFrame(const std::filesystem::path& file) { impl_->core->CaptureFrame(file); }
 
+config::PanelConfig Station::PanelConfigCopy() const {
+  std::lock_guard lock(impl_->core->configMutex);
+  return impl_->core->panel;
+}
+
+void Station::UpdatePanelConfig(const std::function<void(config::PanelConfig&)>& change) {
+  std::lock_guard lock(impl_->core->configMutex);
+  change(impl_->core->panel);
+}
+
 std::string Station::StatisticsText() const {
   std::lock_guard lock(impl_->core->statsMutex);
   return impl_->core->strStatistics;

@@ -15,6 +15,7 @@
 #include "platform/device_monitor.h"
 #include "platform/hid_port.h"
 #include "platform/settings_store.h"
+#include "config/panel_config.h"
 #include "platform/usb_port.h"
 #include "scanner/scanner_setting.h"
 
@@ -78,6 +79,13 @@ class Station {
   void SaveParameterFile(const std::filesystem::path& file);
   // Appends the current frame to `file`; shows "保存成功！" on success.
   void CaptureFrame(const std::filesystem::path& file);
+
+  // The panel configuration record (areas as read back from the controller,
+  // marks, display fields, sample limits, ...). Dialogs change it on the window
+  // thread between StopTestThread and ResumeTest; the change runs under the
+  // record's lock (no waits inside).
+  config::PanelConfig PanelConfigCopy() const;
+  void UpdatePanelConfig(const std::function<void(config::PanelConfig&)>& change);
 
   // ---- What the window's handlers read -------------------------------------------
   std::string StatisticsText() const;  // the copy refreshed by every cycle

@@ -67,6 +67,7 @@ class StationRig {
     backends.clock = CreateScaledClock(100);
     backends.settings = CreateMemorySettingsStore();
     backends.settings->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
+    settings = backends.settings.get();
     station = std::make_unique<Station>(*view, grid, std::move(backends));
     station->SetLogResultHandler([this](const std::string& scanned, int lParam) {
       if (scanned.empty() && lParam == 2048) ++records;
@@ -95,6 +96,7 @@ class StationRig {
   judging::NodeMap grid;
   std::unique_ptr<FakeView> view;
   std::unique_ptr<Station> station;
+  platform::SettingsStore* settings = nullptr;  // owned by the station
   std::atomic<int> records{0};
 };
 
@@ -508,6 +510,8 @@ TEST_F(StationFiles, LoadAppliesAreasAndSaveWritesThem) {
   panel.keyArea = {20, 0, 2, 4, 96, 1, 32000, 27000};
   panel.nTestModeFlags = 0x5;
   panel.adjacentPercent = config::Int32Array2D(23, 22, 1500);
+  panel.screen.RawdataMax = 31111;
+  panel.screen.ScreenThresholdEnable = 1;
   const auto file = dir / "panel.xml";
   std::ofstream(file, std::ios::binary) << config::WriteParameterFile(panel, {1, 3, 0, 26});
 
@@ -523,7 +527,20 @@ TEST_F(StationFiles, LoadAppliesAreasAndSaveWritesThem) {
   EXPECT_EQ(rig.station->TestModeFlags(), 0x5u);
   EXPECT_EQ(rig.grid.GetNodePercent(5, 5), 1500);
   EXPECT_EQ(rig.grid.GetNodeFlags(1, 20) & judging::NodeFlag::MASK, judging::NodeFlag::MASK) << "key nodes masked";
+  EXPECT_EQ(rig.grid.GetRawdataMax(), 31111);
+  std::int32_t stored = 0;
+  ASSERT_EQ(rig.settings->GetDword("Software\\Varnx2\\ScreenThreshold", "RawdataMax", stored),
+            platform::SettingsStatus::Ok);
+  EXPECT_EQ(stored, 31111);
   ASSERT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
+
+  // What the dialogs change in the meantime is what gets saved.
+  rig.view->Run([&] {
+    rig.station->StopTestThread();
+    rig.grid.SetRawdataMax(30123);
+    rig.station->UpdatePanelConfig([](config::PanelConfig& p) { p.sampleLimits.nPercentX100 = 1234; });
+    rig.station->ResumeTest();
+  });
 
   const auto saved = dir / "saved.xml";
   rig.view->Run([&] { rig.station->SaveParameterFile(saved); });
@@ -537,6 +554,8 @@ TEST_F(StationFiles, LoadAppliesAreasAndSaveWritesThem) {
   EXPECT_EQ(back.keyArea, panel.keyArea);
   EXPECT_EQ(back.nTestModeFlags, 0x5u);
   EXPECT_EQ(back.adjacentPercent(5, 5), 1500);
+  EXPECT_EQ(back.screen.RawdataMax, 30123);
+  EXPECT_EQ(back.sampleLimits.nPercentX100, 1234);
 }
 
 TEST_F(StationFiles, RefusedLoadChangesNothingAndTestingContinues) {
