@@ -230,8 +230,16 @@ bool StationCore::InitDevice(std::stop_token stop) {
     std::int32_t diffModeGain = 0;
     scanner::LoadScannerSetting(*backends.settings, setting, screen, diffModeGain);
     scannerSetting.Set(setting);
-    std::lock_guard lock(configMutex);
-    panel.screen = screen;
+    {
+      std::lock_guard lock(configMutex);
+      panel.screen = screen;
+    }
+    Station::ScannerSettingsLoaded loaded;
+    {
+      std::lock_guard lock(logMutex);
+      loaded = scannerSettingsLoaded;
+    }
+    if (loaded) loaded(setting);
   }
 
   bool thresholdEnable = false;

@@ -294,6 +294,11 @@ void Station::SetKeyboardHookStarter(std::function<void()> start) {
   impl_->core->keyboardHookStarter = std::move(start);
 }
 
+void Station::SetScannerSettingsLoaded(ScannerSettingsLoaded handler) {
+  std::lock_guard lock(impl_->core->logMutex);
+  impl_->core->scannerSettingsLoaded = std::move(handler);
+}
+
 scanner::SharedScannerSetting& Station::ScannerSettings() { return impl_->core->scannerSetting; }
 
 void Station::SetLogResultHandler(LogResultHandler handler) {

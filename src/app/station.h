@@ -103,6 +103,11 @@ class Station {
   // or on the reconnect thread (so it must be safe to call from either).
   void SetKeyboardHookStarter(std::function<void()> start);
 
+  // Called on the connect thread after each connection has loaded the scanner
+  // settings (the window opens the scanner's serial port when nConnectType is 1).
+  using ScannerSettingsLoaded = std::function<void(const scanner::ScannerSetting&)>;
+  void SetScannerSettingsLoaded(ScannerSettingsLoaded handler);
+
   // The scanner and record-file settings, reloaded at every device connection;
   // the test cycle reads the connection type from it at every cycle.
   scanner::SharedScannerSetting& ScannerSettings();

@@ -187,7 +187,8 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
 
   std::mutex logMutex;
   Station::LogResultHandler logResult;
-  std::function<void()> keyboardHookStarter;  // under logMutex
+  std::function<void()> keyboardHookStarter;             // under logMutex
+  Station::ScannerSettingsLoaded scannerSettingsLoaded;  // under logMutex
 
   CycleEvent hCycleEvent;
   ProcedureMutex testThreadMutex;

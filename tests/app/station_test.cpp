@@ -43,11 +43,19 @@ sim::PanelState GoodPanel() {
   return s;
 }
 
+// A device monitor that cannot register.
+class RefusingMonitor final : public platform::DeviceMonitor {
+ public:
+  int Start(platform::DeviceEventCallback) override { return -1; }
+  void Stop() override {}
+};
+
 struct RigOptions {
   bool monitor = true;
   bool hid = true;
   bool controllerPresent = true;
   int connectType = 0;  // the scanner connection type in the settings
+  bool refusingMonitor = false;
 };
 
 class StationRig {
@@ -64,6 +72,7 @@ class StationRig {
     backends.usb = sim::CreateSimUsbPort(box);
     if (o.hid) backends.hid = sim::CreateSimHidPort(box);
     if (o.monitor) backends.monitor = sim::CreateSimDeviceMonitor(box);
+    if (o.refusingMonitor) backends.monitor = std::make_unique<RefusingMonitor>();
     backends.clock = CreateScaledClock(100);
     backends.settings = CreateMemorySettingsStore();
     backends.settings->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
@@ -292,6 +301,22 @@ TEST(StationCycle, ThousandBracketsWhileFramesFlow) {
 }
 
 // ---- device presence --------------------------------------------------------------------------
+
+TEST(StationPresence, FailedRegistrationWarnsAndTestingStillStarts) {
+  StationRig rig({.connectType = 1, .refusingMonitor = true});
+  std::atomic<int> loads{0};
+  std::atomic<int> loadedType{-1};
+  rig.station->SetScannerSettingsLoaded([&](const scanner::ScannerSetting& s) {
+    loadedType = s.nConnectType;
+    ++loads;
+  });
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  EXPECT_EQ(rig.Messages(), std::vector<std::string>{"RegisterDeviceNotification   failed"});
+  EXPECT_EQ(loads.load(), 1);
+  EXPECT_EQ(loadedType.load(), 1);
+  rig.station->SetScannerSettingsLoaded(nullptr);
+}
 
 TEST(StationPresence, StartWithoutControllerShowsTheDisconnectedLook) {
   StationRig rig({.controllerPresent = false});
