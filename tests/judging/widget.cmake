@@ -2,3 +2,9 @@
 varnex2_test(test_color_grid
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_color_grid.cpp
   LINKS varnex2_judging Qt6::Widgets Qt6::Test)
+
+# Whole-picture comparisons of the paint (fresh against reused painters, and
+# against stored pictures when VARNEX2_GRID_REF_DIR is set).
+varnex2_test(test_color_grid_pixels
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_color_grid_pixels.cpp
+  LINKS varnex2_judging Qt6::Widgets)
