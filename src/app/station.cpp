@@ -288,6 +288,8 @@ std::string Station::StatisticsText() const {
 }
 std::int32_t Station::TriggerLevel() const { return impl_->core->nTriggerLevel.load(); }
 std::int32_t Station::StableFrameCount() const { return impl_->core->nOutputTriggerStableFrameCnt.load(); }
+void Station::SetTriggerLevel(std::int32_t level) { impl_->core->nTriggerLevel = level; }
+void Station::SetStableFrameCount(std::int32_t count) { impl_->core->nOutputTriggerStableFrameCnt = count; }
 
 void Station::SetKeyboardHookStarter(std::function<void()> start) {
   std::lock_guard lock(impl_->core->logMutex);

@@ -91,6 +91,10 @@ class Station {
   std::string StatisticsText() const;  // the copy refreshed by every cycle
   std::int32_t TriggerLevel() const;   // nTriggerLevel
   std::int32_t StableFrameCount() const;  // nOutputTriggerStableFrameCnt
+  // The placement-trigger dialog's OK (it writes the settings itself); the
+  // test cycle uses the new values from its next frame on.
+  void SetTriggerLevel(std::int32_t level);
+  void SetStableFrameCount(std::int32_t count);
 
   // The record request of the test cycle (WM_LOG_RESULT, wParam 0, lParam 2048)
   // and of scanner input. Runs on the window thread (sent). The record writer

@@ -204,6 +204,11 @@ TEST(StationCycle, NoProductSwitchesOffAndRequestsNoRecord) {
   ASSERT_TRUE(rig.WaitRepaints(5));
   EXPECT_EQ(rig.records.load(), before);
   EXPECT_EQ(rig.box->Bridge().outputLevel, 0);
+  // A trigger level below the empty fixture's counts makes it a product again.
+  EXPECT_EQ(rig.station->TriggerLevel(), 28000);
+  rig.station->SetTriggerLevel(10000);
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  EXPECT_GT(rig.records.load(), before);
 }
 
 TEST(StationCycle, NoScannerMeansNoRecordRequests) {
