@@ -272,6 +272,14 @@ void Station::LoadParameterFile(const std::filesystem::path& file) { impl_->core
 void Station::SaveParameterFile(const std::filesystem::path& file) { impl_->core->SaveParameterFile(file); }
 void Station::CaptureFrame(const std::filesystem::path& file) { impl_->core->CaptureFrame(file); }
 
+device::ControllerLink* Station::Controller() { return impl_->core->link.get(); }
+device::CUSBChannel* Station::Bridge() { return impl_->core->channel.get(); }
+void Station::ApplyPanelConfig(const config::PanelConfig& panel) { impl_->core->ApplyPanelConfig(panel); }
+std::string Station::ReadBackPanel() {
+  std::string message;
+  return impl_->core->ReadBackPanel(message) == StationCore::ReadBack::Invalid ? message : std::string();
+}
+
 config::PanelConfig Station::PanelConfigCopy() const {
   std::lock_guard lock(impl_->core->configMutex);
   return impl_->core->panel;

@@ -22,6 +22,10 @@
 namespace varnex2::judging {
 class NodeMap;
 }
+namespace varnex2::device {
+class ControllerLink;
+class CUSBChannel;
+}
 
 namespace varnex2::app {
 
@@ -86,6 +90,21 @@ class Station {
   // record's lock (no waits inside).
   config::PanelConfig PanelConfigCopy() const;
   void UpdatePanelConfig(const std::function<void(config::PanelConfig&)>& change);
+
+  // For the dialogs that talk to the box themselves (gain settings, area
+  // editing, legacy import). The controller link may only be used between
+  // StopTestThread and ResumeTest; the bridge channel locks per operation.
+  // Null when the station was started without that back-end.
+  device::ControllerLink* Controller();
+  device::CUSBChannel* Bridge();
+  // Writes a validated configuration's areas to the controller and lays the
+  // node map out for it (the caller brackets it and reads back afterwards).
+  void ApplyPanelConfig(const config::PanelConfig& panel);
+  // Reads the panel back from the controller as a connection does (areas,
+  // user-data record, screen-level group), validates it and lays the node map
+  // out. Returns the validation text when the controller holds invalid areas,
+  // "" otherwise (also when no controller answers).
+  std::string ReadBackPanel();
 
   // ---- What the window's handlers read -------------------------------------------
   std::string StatisticsText() const;  // the copy refreshed by every cycle

@@ -492,6 +492,41 @@ TEST(StationCommands, ResetRestoresDefaultsInControllerAndMap) {
   EXPECT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
 }
 
+TEST(StationCommands, ApplyAndReadBackForTheAreaDialogs) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  config::PanelConfig panel = rig.station->PanelConfigCopy();
+  panel.touchArea = {0, 0, 20, 30, 80, 1, 31000, 26000};
+  std::string readBack = "not run";
+  rig.view->Run([&] {
+    rig.station->StopTestThread();
+    rig.station->ApplyPanelConfig(panel);
+    readBack = rig.station->ReadBackPanel();
+    rig.station->ResumeTest();
+  });
+  EXPECT_EQ(readBack, "");
+  EXPECT_EQ(rig.grid.Columns(), 30);
+  EXPECT_EQ(rig.grid.Rows(), 20);
+  EXPECT_EQ(rig.station->PanelConfigCopy().touchArea, panel.touchArea) << "as the controller holds it";
+  ASSERT_TRUE(rig.WaitRepaints(2));
+  EXPECT_EQ(rig.grid.TouchHigh(), 31000);
+  EXPECT_EQ(rig.grid.TouchLow(), 26000);
+
+  // A window the controller would refuse to be judged with is reported by the read-back.
+  rig.view->Run([&] {
+    rig.station->StopTestThread();
+    device::WindowFields narrow;
+    narrow.xSize = 2;
+    narrow.ySize = 30;
+    narrow.enabled = true;
+    device::WriteTouchWindow(*rig.station->Controller(), narrow);
+    readBack = rig.station->ReadBackPanel();
+    rig.station->ResumeTest();
+  });
+  EXPECT_EQ(readBack, "屏体行值不能小于3");
+}
+
 TEST(StationCommands, BuzzerBitsAndLineNumberBase) {
   StationRig rig;
   rig.Initialise();
