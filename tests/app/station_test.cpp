@@ -56,6 +56,7 @@ struct RigOptions {
   bool controllerPresent = true;
   int connectType = 0;  // the scanner connection type in the settings
   bool refusingMonitor = false;
+  int clockDivisor = 100;
 };
 
 class StationRig {
@@ -73,7 +74,7 @@ class StationRig {
     if (o.hid) backends.hid = sim::CreateSimHidPort(box);
     if (o.monitor) backends.monitor = sim::CreateSimDeviceMonitor(box);
     if (o.refusingMonitor) backends.monitor = std::make_unique<RefusingMonitor>();
-    backends.clock = CreateScaledClock(100);
+    backends.clock = CreateScaledClock(o.clockDivisor);
     backends.settings = CreateMemorySettingsStore();
     backends.settings->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
     settings = backends.settings.get();
@@ -398,6 +399,20 @@ TEST(StationPresence, LostTransferWithTheBoxStillThereReconnectsAndKeepsTheBridg
   const std::uint8_t before = rig.box->BridgePage(249)[0];
   rig.view->Run([&] { rig.station->ToggleBuzzerInvert(); });
   EXPECT_EQ(rig.box->BridgePage(249)[0], before ^ 2);
+}
+
+TEST(StationPresence, ShutdownAbandonsTheCountdown) {
+  // Real waits: the countdown would take 16 s.
+  StationRig rig({.monitor = false, .clockDivisor = 1});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.view->Post([&] { rig.station->OnDevLost(-4); });
+  ASSERT_TRUE(WaitUntil([&] { return rig.grid.NoticeLabel().strText == "请等待 15 秒程序拔出设备"; }));
+  rig.view->Run([&] { rig.station->Shutdown(); });
+  EXPECT_FALSE(rig.station->TestRunning());
+  EXPECT_FALSE(rig.station->DeviceConnected());
+  const auto r = rig.Repaints();
+  EXPECT_TRUE(std::none_of(r.begin(), r.end(), [](const Repaint& p) { return p.notice == "重新插入设备！"; }));
 }
 
 TEST(StationPresence, NarrowStoredTouchWindowEndsTheProgram) {
