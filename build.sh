@@ -49,9 +49,17 @@ install_missing
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 case "$cmd" in
   run)
+    # The station on the simulated test box (production line scenario). Without a display it
+    # runs offscreen for a while, then prints what it judged and saves the window as a PNG.
     configure_build build
-    build/apps/judge/varnex2-judge --params examples/panel.xml --frames examples/frames.csv --png build/judge.png
-    echo "Node map written to build/judge.png"
+    scenario=${2:-production}
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
+      build/apps/station/varnex2 --simulate="$scenario"
+    else
+      echo "No display: running the station offscreen for 30 s (window saved to build/station.png)"
+      QT_QPA_PLATFORM=offscreen VARNEX2_MESSAGE_TIMEOUT_MS=3000 \
+        build/apps/station/varnex2 --simulate="$scenario" --quit-after=30 --screenshot=build/station.png
+    fi
     ;;
   test)
     configure_build build
