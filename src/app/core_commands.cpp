@@ -81,13 +81,17 @@ void StationCore::WriteUserDataRecord() {
       record.marks[static_cast<std::size_t>(k)] = static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
     }
   }
+  std::lock_guard turn(linkMutex);
   if (device::WriteUserData(*link, record) == 0) device::BackupSettings(*link);
 }
 
 void StationCore::ReadUserDataRecord() {
   if (!link) return;
   device::UserDataRecord record;
-  if (device::ReadUserData(*link, record) != 0) record = device::UserDataRecord{};
+  {
+    std::lock_guard turn(linkMutex);
+    if (device::ReadUserData(*link, record) != 0) record = device::UserDataRecord{};
+  }
   std::lock_guard lock(configMutex);
   panel.nUiColorMode = record.nUiColorMode & 3;
   panel.nLegacyTestMode = record.nLegacyTestMode & 3;
@@ -103,7 +107,10 @@ void StationCore::ReadUserDataRecord() {
 void StationCore::ResetPanelConfig() {
   StopTestThread();
   grid.ClearAreas();
-  if (link) device::ResetPanelAreas(*link);
+  if (link) {
+    std::lock_guard turn(linkMutex);
+    device::ResetPanelAreas(*link);
+  }
   grid.SetAllNodeFlags(judging::NodeFlag::TOUCH, judging::FlagOp::Set);
   grid.SetTouchThresholds(19000, 28000);
   config::NodeExtents extents;
@@ -146,7 +153,10 @@ void StationCore::ApplyPanelConfig(const config::PanelConfig& p) {
   // Controller: limits, windows, backup.
   config::AreaParams touchOn = touch;
   touchOn.bEnable = 1;
-  if (link) device::WritePanelAreas(*link, ToAreaSettings(touchOn), ToAreaSettings(key));
+  if (link) {
+    std::lock_guard turn(linkMutex);
+    device::WritePanelAreas(*link, ToAreaSettings(touchOn), ToAreaSettings(key));
+  }
   // Node map again: touch nodes at the configuration's extents.
   const config::NodeExtents extents = config::ComputeNodeExtents(touchOn, key);
   {
@@ -242,12 +252,14 @@ void StationCore::LoadParameterFile(const std::filesystem::path& file) {
     current = panel;
   }
   config::ControllerFacts facts;
+  std::unique_lock turn(linkMutex);
   if (link && link->Record()) {
     const device::ControllerRecord& record = *link->Record();
     facts.nMatrixXSize = record.MatrixX();
     facts.nMatrixYSize = record.MatrixY();
     facts.nFirmwareVersion = record.Version();
   }
+  turn.unlock();
   config::PanelConfig loaded;
   std::string message;
   if (config::LoadParameterFile(file, current, facts, kProgramVersion, loaded, message) !=

@@ -171,7 +171,9 @@ bool IsLinkFailure(int rc) { return rc < 0 || rc == device::kErrNotConnected; }
 }  // namespace
 
 StationCore::ReadBack StationCore::ReadBackPanel(std::string& message) {
-  if (!link || !link->Record()) return ReadBack::NoDevice;
+  if (!link) return ReadBack::NoDevice;
+  std::unique_lock turn(linkMutex);
+  if (!link->Record()) return ReadBack::NoDevice;
   device::ControllerRecord& record = *link->Record();
   if (IsLinkFailure(device::ReadInfoBlock(*link, record))) return ReadBack::NoDevice;
   device::AreaSettings touchRead, keyRead;
@@ -190,6 +192,7 @@ StationCore::ReadBack StationCore::ReadBackPanel(std::string& message) {
     panel.keyArea = key;
   }
   ReadUserDataRecord();
+  turn.unlock();
   config::ScreenLevelSettings screen;
   config::LoadScreenThreshold(*backends.settings, screen);
   config::PanelConfig snapshot;

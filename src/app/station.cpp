@@ -273,6 +273,9 @@ void Station::SaveParameterFile(const std::filesystem::path& file) { impl_->core
 void Station::CaptureFrame(const std::filesystem::path& file) { impl_->core->CaptureFrame(file); }
 
 device::ControllerLink* Station::Controller() { return impl_->core->link.get(); }
+std::unique_lock<std::recursive_mutex> Station::LockController() {
+  return std::unique_lock<std::recursive_mutex>(impl_->core->linkMutex);
+}
 device::CUSBChannel* Station::Bridge() { return impl_->core->channel.get(); }
 void Station::ApplyPanelConfig(const config::PanelConfig& panel) { impl_->core->ApplyPanelConfig(panel); }
 std::string Station::ReadBackPanel() {

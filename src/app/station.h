@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/station_clock.h"
@@ -96,6 +97,9 @@ class Station {
   // StopTestThread and ResumeTest; the bridge channel locks per operation.
   // Null when the station was started without that back-end.
   device::ControllerLink* Controller();
+  // Held around a dialog's exchanges with the controller: a test cycle that
+  // outlived StopTestThread's bound finishes its exchange first.
+  [[nodiscard]] std::unique_lock<std::recursive_mutex> LockController();
   device::CUSBChannel* Bridge();
   // Writes a validated configuration's areas to the controller and lays the
   // node map out for it (the caller brackets it and reads back afterwards).

@@ -166,7 +166,10 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   StationBackends backends;
   std::unique_ptr<device::ControllerLink> link;
   std::unique_ptr<device::CUSBChannel> channel;
-  std::mutex linkMutex;
+  // Held around every use of the controller link (exchanges, open, close). The
+  // test thread is its only user while it runs; the lock keeps a cycle that
+  // outlived StopTestThread's bound from overlapping the next user.
+  std::recursive_mutex linkMutex;
   StationClock& clock;
 
   // The panel configuration; written only while the test thread is stopped,

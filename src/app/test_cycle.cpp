@@ -81,10 +81,12 @@ void StationCore::RunTestCycle(std::stop_token stop) {
   // 1-2: the frame; a failed acquisition leaves the buffer zero.
   judging::NodeFrame m(ny, nx);
   std::fill(rawBuffer.begin(), rawBuffer.end(), 0);
-  device::ControllerRecord* record = link ? link->Record() : nullptr;
-  if (record) {
-    int x = 0, y = 0;
-    link->AcquireFrame(*record, rawBuffer, x, y, kFrameMode);
+  if (link) {
+    std::lock_guard turn(linkMutex);
+    if (device::ControllerRecord* record = link->Record()) {
+      int x = 0, y = 0;
+      link->AcquireFrame(*record, rawBuffer, x, y, kFrameMode);
+    }
   }
 
   // 3: the value checks and the evaluation-shown bit follow difference mode.
@@ -126,9 +128,12 @@ void StationCore::RunTestCycle(std::stop_token stop) {
   // 8-9: the pin-fault self-test marks its lines.
   int fault = 0;
   device::ControllerLink::PinFaultDetails details;
-  if (record) {
-    fault = device::RunPinFaultTest(*link, *record, device::kPinFaultTestCommand);
-    details = link->PinFault();
+  if (link) {
+    std::lock_guard turn(linkMutex);
+    if (device::ControllerRecord* record = link->Record()) {
+      fault = device::RunPinFaultTest(*link, *record, device::kPinFaultTestCommand);
+      details = link->PinFault();
+    }
   }
   grid.MarkPinFault(fault, details.kind, details.xLine, details.yLine);
 

@@ -37,6 +37,12 @@ bool WaitUntil(Pred pred, std::chrono::milliseconds timeout = 30s) {
   return true;
 }
 
+// The notice label, read under the map's lock.
+judging::GridLabel Notice(judging::NodeMap& grid) {
+  std::lock_guard lock(grid.Mutex());
+  return grid.NoticeLabel();
+}
+
 sim::PanelState GoodPanel() {
   sim::PanelState s;
   s.placed = true;
@@ -376,7 +382,7 @@ TEST(StationPresence, UnplugCountsDownReopensOnceAndReconnectsOnArrival) {
   ASSERT_TRUE(rig.WaitTesting());
   EXPECT_TRUE(rig.station->DeviceConnected());
   EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
-  EXPECT_FALSE(rig.grid.NoticeLabel().bShown);
+  EXPECT_FALSE(Notice(rig.grid).bShown);
 }
 
 TEST(StationPresence, LostTransferWithTheBoxStillThereReconnectsAndKeepsTheBridge) {
@@ -393,7 +399,7 @@ TEST(StationPresence, LostTransferWithTheBoxStillThereReconnectsAndKeepsTheBridg
   ASSERT_TRUE(WaitUntil([&] { return rig.station->TestRunning() && rig.station->DeviceConnected(); }));
   ASSERT_TRUE(rig.WaitRepaints(2));
   EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
-  EXPECT_FALSE(rig.grid.NoticeLabel().bShown);
+  EXPECT_FALSE(Notice(rig.grid).bShown);
   EXPECT_EQ(rig.grid.Columns(), 52);
   // The bridge still switches the box's output after the reopen.
   const std::uint8_t before = rig.box->BridgePage(249)[0];
@@ -407,7 +413,7 @@ TEST(StationPresence, ShutdownAbandonsTheCountdown) {
   rig.Initialise();
   ASSERT_TRUE(rig.WaitTesting());
   rig.view->Post([&] { rig.station->OnDevLost(-4); });
-  ASSERT_TRUE(WaitUntil([&] { return rig.grid.NoticeLabel().strText == "请等待 15 秒程序拔出设备"; }));
+  ASSERT_TRUE(WaitUntil([&] { return Notice(rig.grid).strText == "请等待 15 秒程序拔出设备"; }));
   rig.view->Run([&] { rig.station->Shutdown(); });
   EXPECT_FALSE(rig.station->TestRunning());
   EXPECT_FALSE(rig.station->DeviceConnected());
@@ -463,7 +469,7 @@ TEST(StationPresence, OtherInterfaceRemovalPostsReplug) {
   rig.view->Run([&] { rig.station->OnDeviceEvent(removal); });
   rig.view->Run([] {});  // the posted replug has run
   EXPECT_EQ(rig.Titles(), std::vector<std::string>{"Varnex2 - 设备未连接"});
-  EXPECT_EQ(rig.grid.NoticeLabel().strText, "请等待 15 秒程序拔出设备");
+  EXPECT_EQ(Notice(rig.grid).strText, "请等待 15 秒程序拔出设备");
   // An arrival of the same interface changes nothing.
   removal.kind = platform::DeviceEventKind::Arrival;
   rig.view->Run([&] { rig.station->OnDeviceEvent(removal); });
@@ -535,7 +541,10 @@ TEST(StationCommands, ApplyAndReadBackForTheAreaDialogs) {
     narrow.xSize = 2;
     narrow.ySize = 30;
     narrow.enabled = true;
-    device::WriteTouchWindow(*rig.station->Controller(), narrow);
+    {
+      auto turn = rig.station->LockController();
+      device::WriteTouchWindow(*rig.station->Controller(), narrow);
+    }
     readBack = rig.station->ReadBackPanel();
     rig.station->ResumeTest();
   });
