@@ -2,6 +2,8 @@
 // A StationView for the core's tests: a "window thread" of its own that runs
 // posted and sent calls in order, and a record of everything the core showed.
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -103,6 +105,8 @@ class FakeView final : public StationView {
     menus.push_back(enabled);
   }
   void RepaintGrid() override {
+    if (const int delay = slowRepaintMs.exchange(0); delay > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     Repaint r;
     r.verdict = grid_.FixVerdict();
     r.pass = grid_.GetColorGridCounterPass();
@@ -135,6 +139,9 @@ class FakeView final : public StationView {
     std::lock_guard lock(record_);
     return repaints.size();
   }
+
+  // The next repaint takes this long (a window busy painting).
+  std::atomic<int> slowRepaintMs{0};
 
   std::vector<std::string> titles;
   std::vector<Pane> panes;

@@ -292,6 +292,23 @@ TEST(StationCycle, StartTwiceRunsOneThreadAndStopWithoutThreadReturnsAtOnce) {
   rig.view->Run([&] { EXPECT_EQ(rig.station->StopTestThread(), 0); });
 }
 
+TEST(StationCycle, StopGivesUpAfterItsBoundAndTheLateLoopEndsBeforeTheNextStarts) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  // The window is busy in a repaint the cycle has sent: the cycle cannot end
+  // within the stop's bound.
+  rig.view->slowRepaintMs = 6000;
+  ASSERT_TRUE(WaitUntil([&] { return rig.view->slowRepaintMs.load() == 0; }));
+  EXPECT_EQ(rig.station->StopTestThread(), -100);
+  EXPECT_FALSE(rig.station->TestRunning());
+  // A new loop may be started at once; it runs once the late one has ended.
+  rig.station->ResumeTest();
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  EXPECT_TRUE(rig.station->TestRunning());
+  rig.view->Run([&] { EXPECT_EQ(rig.station->StopTestThread(), 0); });
+}
+
 TEST(StationCycle, ThousandBracketsWhileFramesFlow) {
   StationRig rig({.monitor = false, .hid = false});
   rig.Initialise();
