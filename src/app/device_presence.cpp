@@ -60,12 +60,9 @@ void StationCore::OnDeviceEvent(const platform::DeviceEvent& event) {
       StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
     } else if (LinkConnected()) {
       // Already connected (a repeated arrival): reopening would close the link
-      // under the threads that use it. The rest of the sequence still runs and
-      // finds the connect slot filled.
+      // under the threads that use it, and stopping the test would leave it
+      // stopped, since the connect slot is filled and nothing restarts it.
       view.SetTitle(texts::kTitleConnected);
-      clock.Wait(kSettleWait);
-      StopTestThread();
-      clock.Wait(kSettleWait);
       StartDeviceThreads();
     } else if (OpenLink() != 0) {
       view.SetTitle(texts::kTitleDisconnected);

@@ -476,6 +476,11 @@ TEST(StationPresence, TwoArrivalsStartOneConnectThread) {
   EXPECT_EQ(std::count_if(panes.begin(), panes.end(), [](const auto& p) { return p.text == "设备已连接"; }), 1);
   EXPECT_EQ(rig.Titles(), (std::vector<std::string>{"Varnex2 - 设备已连接", "Varnex2 - 设备已连接"}));
   EXPECT_EQ(hookStarts.load(), 1) << "the second StartDeviceThreads does nothing at all";
+  // A later arrival of the connected controller leaves testing running.
+  rig.view->Run([&] { rig.station->OnDeviceEvent(arrival); });
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  EXPECT_TRUE(rig.station->TestRunning());
+  EXPECT_EQ(hookStarts.load(), 1);
 }
 
 TEST(StationPresence, OtherInterfaceRemovalPostsReplug) {
