@@ -5,9 +5,13 @@
 #include <QPainter>
 #include <QPen>
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <type_traits>
 
 namespace varnex2::judging {
 
@@ -49,14 +53,14 @@ bool LineVisible(const std::vector<GridLine>& lines, int index) {
   return index >= 0 && static_cast<std::size_t>(index) < lines.size() && lines[static_cast<std::size_t>(index)].bVisible;
 }
 
-// Visible column and row positions, in list order.
-struct VisibleLines {
-  std::vector<int> cols;
-  std::vector<int> rows;
-};
+}  // namespace
 
-VisibleLines Visible(const NodeMap& m) {
-  VisibleLines v;
+// Visible column and row positions, in list order; the vectors keep their
+// capacity from paint to paint.
+void GridPainter::FindVisible(const NodeMap& m) {
+  VisibleLines& v = visible_;
+  v.cols.clear();
+  v.rows.clear();
   const auto& cl = m.ColumnLines();
   const auto& rl = m.RowLines();
   const int nc = std::min<int>(m.Columns(), static_cast<int>(cl.size()));
@@ -65,10 +69,7 @@ VisibleLines Visible(const NodeMap& m) {
     if (cl[static_cast<std::size_t>(c)].bVisible) v.cols.push_back(c);
   for (int r = 0; r < nr; ++r)
     if (rl[static_cast<std::size_t>(r)].bVisible) v.rows.push_back(r);
-  return v;
 }
-
-}  // namespace
 
 // ---- Fonts --------------------------------------------------------------------------
 
@@ -133,28 +134,35 @@ CellFont& GridPainter::Font(const QString& family, int cellHeight, double avgWid
   return fonts_.emplace(key, std::move(cf)).first->second;
 }
 
-void GridPainter::CentredText(QPainter& p, CellFont& f, const QRectF& rect, const char* ascii, int len) {
-  if (len <= 0) return;
-  bool fast = f.fast;
+bool GridPainter::Place(const CellFont& f, const QRectF& rect, const char* ascii, int len, qreal& left,
+                        qreal& baseline) {
+  if (!f.fast) return false;
   qreal width = 0;
-  for (int i = 0; i < len && fast; ++i) {
+  for (int i = 0; i < len; ++i) {
     const int ch = static_cast<unsigned char>(ascii[i]) - kFirstAscii;
-    if (ch < 0 || ch >= 95 || f.glyph[static_cast<std::size_t>(ch)] == 0) {
-      fast = false;
-      break;
-    }
+    if (ch < 0 || ch >= 95 || f.glyph[static_cast<std::size_t>(ch)] == 0) return false;
     width += f.advance[static_cast<std::size_t>(ch)];
   }
-  if (!fast) {
+  left = std::round(rect.left() + (rect.width() - width) / 2.0);
+  baseline = std::round(rect.top() + (rect.height() - (f.ascent + f.descent)) / 2.0 + f.ascent);
+  return true;
+}
+
+void GridPainter::CentredText(QPainter& p, CellFont& f, const QRectF& rect, const char* ascii, int len,
+                              QRgb colour) {
+  if (len <= 0) return;
+  qreal left = 0;
+  qreal baseline = 0;
+  if (!Place(f, rect, ascii, len, left, baseline)) {
+    p.setPen(QColor::fromRgb(colour));
     CentredText(p, f, rect, QString::fromLatin1(ascii, len));
     return;
   }
-  const qreal left = std::round(rect.left() + (rect.width() - width) / 2.0);
-  const qreal baseline = std::round(rect.top() + (rect.height() - (f.ascent + f.descent)) / 2.0 + f.ascent);
   if (raster_.bits != nullptr) {
-    BlitGlyphs(f, left, baseline, ascii, len, p.pen().color().rgb());
+    BlitGlyphs(f, left, baseline, ascii, len, colour);
     return;
   }
+  p.setPen(QColor::fromRgb(colour));
   QList<quint32> glyphs(len);
   QList<QPointF> positions(len);
   qreal x = 0;
@@ -190,6 +198,22 @@ void GridPainter::Fill(QPainter& p, const QRect& r, const QColor& c) {
     auto* row = reinterpret_cast<quint32*>(raster_.bits + y * raster_.bytesPerLine) + clipped.left();
     std::fill_n(row, clipped.width(), value);
   }
+}
+
+void GridPainter::FillDirect(int x, int y, int w, int h, Rgb colour, QPainter& p) {
+  if (raster_.bits == nullptr) {
+    p.fillRect(QRect(x, y, w, h), ToQColor(colour));
+    return;
+  }
+  const int x0 = std::max(x, 0);
+  const int y0 = std::max(y, 0);
+  const int x1 = std::min(x + w, raster_.width);
+  const int y1 = std::min(y + h, raster_.height);
+  if (x0 >= x1 || y0 >= y1) return;
+  const quint32 value = 0xFF000000u | (static_cast<quint32>(RgbRed(colour)) << 16) |
+                        (static_cast<quint32>(RgbGreen(colour)) << 8) | static_cast<quint32>(RgbBlue(colour));
+  for (int row = y0; row < y1; ++row)
+    std::fill_n(reinterpret_cast<quint32*>(raster_.bits + row * raster_.bytesPerLine) + x0, x1 - x0, value);
 }
 
 // A glyph's coverage, rendered once by Qt into a small transparent image.
@@ -232,12 +256,31 @@ const GlyphMask& GridPainter::Mask(CellFont& f, int index, int phase) {
   m.dy += top;
   m.w = right - left + 1;
   m.h = bottom - top + 1;
-  m.alpha.resize(static_cast<std::size_t>(m.w) * static_cast<std::size_t>(m.h));
   for (int y = 0; y < m.h; ++y) {
     const auto* row = reinterpret_cast<const QRgb*>(img.constScanLine(top + y)) + left;
-    for (int x = 0; x < m.w; ++x)
-      m.alpha[static_cast<std::size_t>(y) * static_cast<std::size_t>(m.w) + static_cast<std::size_t>(x)] =
-          static_cast<std::uint8_t>(qAlpha(row[x]));
+    int x = 0;
+    while (x < m.w) {
+      const int a = qAlpha(row[x]);
+      if (a == 0) {
+        ++x;
+        continue;
+      }
+      GlyphSpan span;
+      span.dy = static_cast<std::int16_t>(y);
+      span.dx = static_cast<std::int16_t>(x);
+      span.full = a == 255;
+      span.offset = static_cast<std::uint32_t>(m.alpha.size());
+      while (x < m.w) {
+        const int b = qAlpha(row[x]);
+        if (b == 0 || (b == 255) != span.full) break;
+        if (!span.full) m.alpha.push_back(static_cast<std::uint8_t>(b));
+        ++x;
+      }
+      span.len = static_cast<std::int16_t>(x - span.dx);
+      if (!span.full)
+        while ((m.alpha.size() - span.offset) % 4 != 0) m.alpha.push_back(0);
+      m.spans.push_back(span);
+    }
   }
   return m;
 }
@@ -254,34 +297,95 @@ inline quint32 Interpolate255(quint32 x, quint32 a, quint32 y, quint32 b) {
   return x | t;
 }
 
-// Blends the glyph masks of a short ASCII text in one opaque colour.
-void GridPainter::BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char* ascii, int len, QRgb colour) {
-  const quint32 text = 0xFF000000u | (colour & 0xFFFFFFu);
-  const int by = static_cast<int>(baseline);
-  qreal pen = left;
+// Where each glyph of a text goes, from the pen position: whole pixels plus
+// one of the sub-pixel phases the masks were made at. Blank glyphs are left
+// out; ink grows by the box of every glyph placed.
+int GridPainter::PlaceGlyphs(CellFont& f, qreal& pen, int baseline, const char* ascii, int len, PlacedGlyph* out,
+                             QRect& ink) {
+  int n = 0;
   for (int i = 0; i < len; ++i) {
     const int index = static_cast<unsigned char>(ascii[i]) - kFirstAscii;
-    // Whole pixels plus one of the sub-pixel phases the masks were made at.
     const qreal quarter = std::round(pen * CellFont::kPhases);
     const int whole = static_cast<int>(std::floor(quarter / CellFont::kPhases));
     const int phase = static_cast<int>(quarter) - whole * CellFont::kPhases;
     const GlyphMask& m = Mask(f, index, phase);
-    const int ox = whole + m.dx;
-    const int oy = by + m.dy;
     pen += f.advance[static_cast<std::size_t>(index)];
-    const int x0 = std::max(0, -ox);
-    const int x1 = std::min(m.w, raster_.width - ox);
-    const int y0 = std::max(0, -oy);
-    const int y1 = std::min(m.h, raster_.height - oy);
-    for (int y = y0; y < y1; ++y) {
-      const std::uint8_t* a = m.alpha.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(m.w);
-      auto* dst = reinterpret_cast<quint32*>(raster_.bits + (oy + y) * raster_.bytesPerLine) + ox;
-      for (int x = x0; x < x1; ++x) {
-        const quint32 cov = a[x];
-        if (cov == 0) continue;
-        dst[x] = cov == 255 ? text : Interpolate255(text, cov, dst[x], 255 - cov);
+    if (m.spans.empty()) continue;
+    out[n++] = PlacedGlyph{&m, whole + m.dx, baseline + m.dy};
+    ink |= QRect(whole + m.dx, baseline + m.dy, m.w, m.h);
+  }
+  return n;
+}
+
+// Four pixels of Interpolate255(text, a, dst, 255 - a), a from four coverage
+// bytes, in 16-bit lanes: the same arithmetic, so the same pixels (a = 0
+// leaves a pixel as it is, a = 255 gives the text colour).
+inline void Blend4(quint32* dst, const std::uint8_t* cov, __m128i text16) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i c255 = _mm_set1_epi16(255);
+  const __m128i c128 = _mm_set1_epi16(128);
+  std::uint32_t four = 0;
+  std::memcpy(&four, cov, 4);
+  const __m128i a16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), zero);
+  const __m128i a32 = _mm_unpacklo_epi16(a16, a16);
+  const __m128i aLo = _mm_unpacklo_epi32(a32, a32);
+  const __m128i aHi = _mm_unpackhi_epi32(a32, a32);
+  const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst));
+  __m128i lo = _mm_add_epi16(_mm_mullo_epi16(text16, aLo),
+                             _mm_mullo_epi16(_mm_unpacklo_epi8(d, zero), _mm_sub_epi16(c255, aLo)));
+  __m128i hi = _mm_add_epi16(_mm_mullo_epi16(text16, aHi),
+                             _mm_mullo_epi16(_mm_unpackhi_epi8(d, zero), _mm_sub_epi16(c255, aHi)));
+  lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lo, _mm_srli_epi16(lo, 8)), c128), 8);
+  hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi, _mm_srli_epi16(hi, 8)), c128), 8);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(lo, hi));
+}
+
+// Blends placed glyphs in one opaque colour: full runs are filled, partial
+// runs blended four pixels at a time (their coverage is padded with zeros,
+// which leave pixels as they are), one by one where a run meets the image edge.
+void GridPainter::BlitPlaced(const PlacedGlyph* glyphs, int count, quint32 text) {
+  const __m128i text16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(text)), _mm_setzero_si128());
+  for (int g = 0; g < count; ++g) {
+    const GlyphMask& m = *glyphs[g].mask;
+    const int ox = glyphs[g].ox;
+    const int oy = glyphs[g].oy;
+    for (const GlyphSpan& span : m.spans) {
+      const int y = oy + span.dy;
+      if (y < 0 || y >= raster_.height) continue;
+      int x = ox + span.dx;
+      int n = span.len;
+      const std::uint8_t* cov = m.alpha.data() + span.offset;
+      auto* row = reinterpret_cast<quint32*>(raster_.bits + y * raster_.bytesPerLine);
+      if (!span.full && x >= 0 && x + ((n + 3) & ~3) <= raster_.width) {
+        for (int i = 0; i < n; i += 4) Blend4(row + x + i, cov + i, text16);
+        continue;
+      }
+      if (x < 0) {
+        cov -= x;
+        n += x;
+        x = 0;
+      }
+      n = std::min(n, raster_.width - x);
+      if (n <= 0) continue;
+      quint32* dst = row + x;
+      if (span.full) {
+        std::fill_n(dst, n, text);
+      } else {
+        for (int i = 0; i < n; ++i) dst[i] = Interpolate255(text, cov[i], dst[i], 255u - cov[i]);
       }
     }
+  }
+}
+
+void GridPainter::BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char* ascii, int len, QRgb colour) {
+  const quint32 text = 0xFF000000u | (colour & 0xFFFFFFu);
+  PlacedGlyph glyphs[kMaxGlyphs];
+  qreal pen = left;
+  for (int done = 0; done < len; done += kMaxGlyphs) {
+    QRect ink;
+    const int n = PlaceGlyphs(f, pen, static_cast<int>(baseline), ascii + done, std::min(len - done, kMaxGlyphs),
+                              glyphs, ink);
+    BlitPlaced(glyphs, n, text);
   }
 }
 
@@ -290,6 +394,8 @@ void GridPainter::BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char
 std::string GridPainter::Paint(QPainter& p, NodeMap& model, const GridEditState& edit, QSize size) {
   // Fonts are kept between paints (one set per node size); a long run of
   // resizes must not let the set grow without bound.
+  fontSets_.clear();
+  FindVisible(model);
   if (fonts_.size() > 256) fonts_.clear();
   raster_ = Raster{};
   if (p.device() != nullptr && p.device()->devType() == QInternal::Image && p.deviceTransform().isIdentity() &&
@@ -342,7 +448,7 @@ std::string GridPainter::Paint(QPainter& p, NodeMap& model, const GridEditState&
 void GridPainter::Background(QPainter& p, const NodeMap& m, QSize size) {
   const QColor background(200, 200, 200);
   const QRect client(QPoint(0, 0), size);
-  const VisibleLines v = Visible(m);
+  const VisibleLines& v = visible_;
   if (m.IsEmpty() || m.IsFrozen() || v.cols.empty() || v.rows.empty()) {
     Fill(p, client, background);
     return;
@@ -377,8 +483,7 @@ void GridPainter::Headers(QPainter& p, const NodeMap& m, const GridEditState& e)
     Frame3D([&](const QRect& rr, const QColor& c) { Fill(p, rr, c); }, r, shadow, light);
     const int len = std::snprintf(buf, sizeof buf, "%d", line.nNumber + base);
     CellFont& f = Font(kNarrow, r.height(), r.width() / 4.0);
-    p.setPen(ToQColor(line.crText));
-    CentredText(p, f, QRectF(r), buf, len);
+    CentredText(p, f, QRectF(r), buf, len, ToQColor(line.crText).rgb());
   };
   const auto& cols = m.ColumnLines();
   const auto& rows = m.RowLines();
@@ -390,6 +495,96 @@ void GridPainter::Headers(QPainter& p, const NodeMap& m, const GridEditState& e)
 
 // ---- Layer: nodes ----------------------------------------------------------------------------
 
+// The node block is regular when every visible column has one left edge and
+// one width over all rows (and every row one top edge and height), and each
+// node overlaps the next by exactly one pixel. Fills lines_.x / lines_.y with
+// the grid line positions: one per visible line, then the far (red) edge.
+bool GridPainter::RegularGrid(const NodeMap& m, const VisibleLines& v) {
+  auto& xs = gridX_;
+  auto& ys = gridY_;
+  xs.clear();
+  ys.clear();
+  for (int c : v.cols) xs.push_back(m.Cell(c, v.rows.front()).rcNode.left);
+  for (int r : v.rows) ys.push_back(m.Cell(v.cols.front(), r).rcNode.top);
+  xs.push_back(m.Cell(v.cols.back(), v.rows.front()).rcNode.right - 1);
+  ys.push_back(m.Cell(v.cols.front(), v.rows.back()).rcNode.bottom - 1);
+  for (std::size_t i = 0; i < v.cols.size(); ++i) {
+    if (xs[i + 1] - xs[i] < 1) return false;
+    for (std::size_t j = 0; j < v.rows.size(); ++j) {
+      const Rect& n = m.Cell(v.cols[i], v.rows[j]).rcNode;
+      if (n.left != xs[i] || n.right != xs[i + 1] + 1 || n.top != ys[j] || n.bottom != ys[j + 1] + 1) return false;
+    }
+  }
+  for (std::size_t j = 0; j < v.rows.size(); ++j)
+    if (ys[j + 1] - ys[j] < 1) return false;
+  return true;
+}
+
+// The picture of the layered fills of a regular node block, written scan line
+// by scan line so that every pixel is written once and in memory order: the
+// node interiors in their colours, dark grey lines at every node's left and
+// top edge, red along the far right and bottom edge. After each row of nodes
+// its texts follow while the band is still in the cache.
+void GridPainter::NodesByScanline(const NodeMap& m, const VisibleLines& v, const GridEditState& e, bool hoverLit,
+                                  const TextModes& modes) {
+  constexpr quint32 kGrey = 0xFF404040u;
+  constexpr quint32 kRed = 0xFFFF0000u;
+  const auto& xs = gridX_;
+  const auto& ys = gridY_;
+  const std::size_t nc = v.cols.size();
+  const std::size_t nr = v.rows.size();
+  const std::size_t rows = static_cast<std::size_t>(m.Rows());
+  const int width = raster_.width;
+  auto span = [width](quint32* line, int x0, int x1, quint32 value) {  // [x0, x1) clipped
+    x0 = std::max(x0, 0);
+    x1 = std::min(x1, width);
+    if (x0 < x1) std::fill_n(line + x0, x1 - x0, value);
+  };
+  bandColours_.resize(nc);
+  // One scan line inside a row of nodes, built once per row and copied.
+  const int x0 = std::max(xs[0], 0);
+  const int x1 = std::min(xs[nc] + 1, width);
+  if (x0 >= x1) return;
+  bandLine_.resize(static_cast<std::size_t>(width));
+  quint32* inner = bandLine_.data();
+  for (std::size_t j = 0; j <= nr; ++j) {
+    const int yTop = ys[j];
+    const int yEnd = j < nr ? ys[j + 1] : ys[j] + 1;
+    if (j < nr) {
+      for (std::size_t i = 0; i < nc; ++i) {
+        Rgb colour = m.Cell(v.cols[i], v.rows[j]).crColor;
+        if (hoverLit && v.cols[i] == e.hovered.col && v.rows[j] == e.hovered.row) colour = Raised(colour);
+        bandColours_[i] = 0xFF000000u | (static_cast<quint32>(RgbRed(colour)) << 16) |
+                          (static_cast<quint32>(RgbGreen(colour)) << 8) | static_cast<quint32>(RgbBlue(colour));
+      }
+    }
+    if (j < nr) {
+      for (std::size_t i = 0; i < nc; ++i) {
+        span(inner, xs[i], xs[i] + 1, kGrey);
+        span(inner, xs[i] + 1, xs[i + 1], bandColours_[i]);
+      }
+      span(inner, xs[nc], xs[nc] + 1, kRed);
+    }
+    for (int y = std::max(yTop, 0); y < std::min(yEnd, raster_.height); ++y) {
+      auto* line = reinterpret_cast<quint32*>(raster_.bits + y * raster_.bytesPerLine);
+      if (j == nr) {
+        span(line, xs[0], xs[nc] + 1, kRed);
+      } else if (y == yTop) {
+        span(line, xs[0], xs[nc], kGrey);
+        span(line, xs[nc], xs[nc] + 1, kRed);
+      } else {
+        std::memcpy(line + x0, inner + x0, static_cast<std::size_t>(x1 - x0) * sizeof(quint32));
+      }
+    }
+    if (j < nr) {
+      for (std::size_t i = 0; i < nc; ++i) {
+        if (TextsInside(m, modes, v.cols[i], v.rows[j]))
+          textsDrawn_[static_cast<std::size_t>(v.cols[i]) * rows + static_cast<std::size_t>(v.rows[j])] = 1;
+      }
+    }
+  }
+}
+
 // Every node is filled with its colour and framed dark grey (top, left) and red
 // (bottom, right). Neighbouring rectangles overlap by one pixel and are drawn
 // column by column, so each node's dark top and left edges cover the red edges
@@ -397,19 +592,29 @@ void GridPainter::Headers(QPainter& p, const NodeMap& m, const GridEditState& e)
 // the far right and bottom edges. The grid is drawn as whole lines, which gives
 // the same pixels as framing each node.
 void GridPainter::Nodes(QPainter& p, const NodeMap& m, const GridEditState& e, QSize size) {
-  const VisibleLines v = Visible(m);
+  const VisibleLines& v = visible_;
   const QColor grey(64, 64, 64);
   const QColor red(255, 0, 0);
   const bool hoverLit = e.LeftAlone() && e.hovered.Valid() && LineVisible(m.ColumnLines(), e.hovered.col) &&
                         LineVisible(m.RowLines(), e.hovered.row) && e.hovered.col < m.Columns() &&
                         e.hovered.row < m.Rows();
-  if (!v.cols.empty() && !v.rows.empty()) {
+  // With direct pixel access each node's texts follow its fill where they can.
+  const bool direct = raster_.bits != nullptr;
+  const TextModes modes = Modes(m);
+  const std::size_t rows = static_cast<std::size_t>(m.Rows());
+  textsDrawn_.clear();
+  if (direct) textsDrawn_.resize(static_cast<std::size_t>(m.Columns()) * rows, 0);
+  if (!v.cols.empty() && !v.rows.empty() && direct && RegularGrid(m, v)) {
+    NodesByScanline(m, v, e, hoverLit, modes);
+  } else if (!v.cols.empty() && !v.rows.empty()) {
     for (int c : v.cols) {
       for (int r : v.rows) {
         const GridCell& cell = m.Cell(c, r);
         Rgb colour = cell.crColor;
         if (hoverLit && c == e.hovered.col && r == e.hovered.row) colour = Raised(colour);
-        Fill(p, ToQRect(cell.rcNode), ToQColor(colour));
+        FillDirect(cell.rcNode.left, cell.rcNode.top, cell.rcNode.Width(), cell.rcNode.Height(), colour, p);
+        if (direct && TextsInside(m, modes, c, r))
+          textsDrawn_[static_cast<std::size_t>(c) * rows + static_cast<std::size_t>(r)] = 1;
       }
     }
     const Rect first = m.Cell(v.cols.front(), v.rows.front()).rcNode;
@@ -424,7 +629,8 @@ void GridPainter::Nodes(QPainter& p, const NodeMap& m, const GridEditState& e, Q
     }
     Fill(p, last.right - 1, first.top, 1, last.bottom - first.top, red);
     Fill(p, first.left, last.bottom - 1, last.right - first.left, 1, red);
-
+  }
+  if (!v.cols.empty() && !v.rows.empty()) {
     if (hoverLit) {
       const QRect h = ToQRect(m.Cell(e.hovered.col, e.hovered.row).rcNode);
       const bool lastCol = e.hovered.col == v.cols.back();
@@ -450,87 +656,125 @@ void GridPainter::Nodes(QPainter& p, const NodeMap& m, const GridEditState& e, Q
 
 // ---- Layer: node value texts -----------------------------------------------------------------
 
-void GridPainter::NodeTexts(QPainter& p, const NodeMap& m) {
-  const VisibleLines v = Visible(m);
+GridPainter::TextModes GridPainter::Modes(const NodeMap& m) {
+  TextModes t;
   const int mode = m.TestModeFlags();
-  const bool diff = (mode & TestMode::DIFFERENCE) != 0;
-  const bool limits = (mode & TestMode::LIMITS) != 0;
-  const bool adjacent = (mode & TestMode::ADJACENT) != 0;
-  const bool blackText = diff && m.GetDisplayStyle() == kStyleText;
+  t.diff = (mode & TestMode::DIFFERENCE) != 0;
+  t.limits = (mode & TestMode::LIMITS) != 0;
+  t.adjacent = (mode & TestMode::ADJACENT) != 0;
+  t.blackText = t.diff && m.GetDisplayStyle() == kStyleText;
+  return t;
+}
+
+// The value texts of one node (none when the node is too small), laid out in
+// bands by the test modes, and their colour.
+int GridPainter::TextsOf(const NodeMap& m, const TextModes& t, int c, int r, NodeText* out, QRgb& colour) {
+  const GridCell& cell = m.Cell(c, r);
+  const int w = cell.rcNode.Width();
+  const int h = cell.rcNode.Height();
+  const double cw = (w - 2) / 6.5;
+  if (cw < 2.0 || h < 12) return 0;
+  // Fonts per node size; the nodes of a map differ by at most a pixel.
+  const FontSet* set = nullptr;
+  for (const FontSet& fs : fontSets_)
+    if (fs.w == w && fs.h == h) set = &fs;
+  if (set == nullptr) {
+    fontSets_.push_back(FontSet{w, h, &Font(kNarrow, h / 2, cw), &Font(kNarrow, h / 3, cw),
+                                &Font(kNarrow, h / 3, cw / 2.0), &Font(kNarrow, h / 4, cw),
+                                &Font(kNarrow, h / 4, cw / 2.0)});
+    set = &fontSets_.back();
+  }
+  const Rgb col = cell.crColor;
+  colour = t.blackText ? qRgb(0, 0, 0) : qRgb(127 - RgbRed(col) / 2, 127 - RgbGreen(col) / 2, 127 - RgbBlue(col) / 2);
+  const QRectF in(cell.rcNode.left + 1, cell.rcNode.top + 1, w - 2, h - 2);
   const NodeFrame& upper = m.UpperLimits();
   const NodeFrame& lower = m.LowerLimits();
-
-  // Fonts per node size; the nodes of a map differ by at most a pixel.
-  struct FontSet {
-    int w, h;
-    CellFont* full;   // value alone
-    CellFont* third;  // a third of the height, full width
-    CellFont* thirdHalf;
-    CellFont* quarter;
-    CellFont* quarterHalf;
+  const bool haveLimits = upper.InRange(c, r) && lower.InRange(c, r);
+  int n = 0;
+  auto add = [&](CellFont* font, qreal top, qreal height, const char* format, auto value) {
+    NodeText& nt = out[n++];
+    nt.font = font;
+    nt.rect = QRectF(in.left(), top, in.width(), height);
+    if constexpr (std::is_integral_v<decltype(value)>) {
+      if (value >= 0 && value <= 99999) {  // "%05d" without the formatter
+        int rest = static_cast<int>(value);
+        for (int i = 4; i >= 0; --i, rest /= 10) nt.text[i] = static_cast<char>('0' + rest % 10);
+        nt.text[5] = '\0';
+        nt.len = 5;
+        return;
+      }
+    }
+    // A percentage too large for the buffer is cut, never read past its end.
+    nt.len = std::clamp(std::snprintf(nt.text, sizeof nt.text, format, value), 0, static_cast<int>(sizeof nt.text) - 1);
   };
-  std::vector<FontSet> sets;
-  char buf[32];
 
+  if (t.diff || (!t.limits && !t.adjacent)) {
+    add(set->full, in.top(), in.height(), "%05d", cell.nValue);
+  } else if (t.limits && !t.adjacent) {
+    const qreal band = in.height() / 3.0;
+    add(set->third, in.top() + band, band, "%05d", cell.nValue);
+    if (haveLimits) {
+      add(set->thirdHalf, in.top(), band, "%05d", upper(c, r));
+      add(set->thirdHalf, in.top() + 2 * band, band, "%05d", lower(c, r));
+    }
+  } else if (t.adjacent && !t.limits) {
+    const qreal band = in.height() / 2.0;
+    add(set->third, in.top(), band, "%05d", cell.nValue);
+    add(set->third, in.top() + band, band, "%.0f%%", cell.dPercent / 100.0);
+  } else {
+    // Both: upper limit, value, percentage, lower limit from top to bottom.
+    const qreal band = in.height() / 4.0;
+    add(set->quarter, in.top() + band, band, "%05d", cell.nValue);
+    add(set->quarter, in.top() + 2 * band, band, "%.0f%%", cell.dPercent / 100.0);
+    if (haveLimits) {
+      add(set->quarterHalf, in.top(), band, "%05d", upper(c, r));
+      add(set->quarterHalf, in.top() + 3 * band, band, "%05d", lower(c, r));
+    }
+  }
+  return n;
+}
+
+// Draws the node's texts straight after its fill when every
+// glyph lies inside the node's interior and off the client frame: no later
+// fill or line of the node layer reaches those pixels, so the picture is the
+// same as with the texts drawn as a layer of their own, and the pixels are
+// still in the cache. Returns false (nothing drawn) otherwise.
+bool GridPainter::TextsInside(const NodeMap& m, const TextModes& t, int c, int r) {
+  NodeText texts[4];
+  QRgb colour = 0;
+  const int n = TextsOf(m, t, c, r, texts, colour);
+  if (n == 0) return true;
+  const Rect& node = m.Cell(c, r).rcNode;
+  const QRect interior = QRect(node.left + 1, node.top + 1, node.Width() - 2, node.Height() - 2) &
+                         QRect(1, 1, raster_.width - 2, raster_.height - 2);
+  PlacedGlyph glyphs[4 * kMaxGlyphs];
+  int count = 0;
+  QRect ink;
+  for (int i = 0; i < n; ++i) {
+    qreal left = 0;
+    qreal baseline = 0;
+    const NodeText& nt = texts[i];
+    if (nt.len > kMaxGlyphs || !Place(*nt.font, nt.rect, nt.text, nt.len, left, baseline)) return false;
+    count += PlaceGlyphs(*nt.font, left, static_cast<int>(baseline), nt.text, nt.len, glyphs + count, ink);
+  }
+  if (!interior.contains(ink) && !ink.isEmpty()) return false;
+  BlitPlaced(glyphs, count, 0xFF000000u | (colour & 0xFFFFFFu));
+  return true;
+}
+
+void GridPainter::NodeTexts(QPainter& p, const NodeMap& m) {
+  const VisibleLines& v = visible_;
+  const TextModes t = Modes(m);
+  const bool skipDrawn = textsDrawn_.size() == static_cast<std::size_t>(m.Columns()) * static_cast<std::size_t>(m.Rows());
+  NodeText texts[4];
   for (int c : v.cols) {
     for (int r : v.rows) {
-      const GridCell& cell = m.Cell(c, r);
-      const int w = cell.rcNode.Width();
-      const int h = cell.rcNode.Height();
-      const double cw = (w - 2) / 6.5;
-      if (cw < 2.0 || h < 12) continue;
-      const FontSet* set = nullptr;
-      for (const FontSet& fs : sets)
-        if (fs.w == w && fs.h == h) set = &fs;
-      if (set == nullptr) {
-        sets.push_back(FontSet{w, h, &Font(kNarrow, h / 2, cw), &Font(kNarrow, h / 3, cw),
-                               &Font(kNarrow, h / 3, cw / 2.0), &Font(kNarrow, h / 4, cw),
-                               &Font(kNarrow, h / 4, cw / 2.0)});
-        set = &sets.back();
-      }
-      CellFont* full = set->full;
-      CellFont* third = set->third;
-      CellFont* thirdHalf = set->thirdHalf;
-      CellFont* quarter = set->quarter;
-      CellFont* quarterHalf = set->quarterHalf;
-      const Rgb col = cell.crColor;
-      const QColor textColour = blackText ? QColor(0, 0, 0)
-                                          : QColor(127 - RgbRed(col) / 2, 127 - RgbGreen(col) / 2,
-                                                   127 - RgbBlue(col) / 2);
-      p.setPen(textColour);
-      const QRectF in(cell.rcNode.left + 1, cell.rcNode.top + 1, w - 2, h - 2);
-      const int len = std::snprintf(buf, sizeof buf, "%05d", cell.nValue);
-      const bool haveLimits = upper.InRange(c, r) && lower.InRange(c, r);
-
-      if (diff || (!limits && !adjacent)) {
-        CentredText(p, *full, in, buf, len);
-      } else if (limits && !adjacent) {
-        const qreal band = in.height() / 3.0;
-        CentredText(p, *third, QRectF(in.left(), in.top() + band, in.width(), band), buf, len);
-        if (haveLimits) {
-          int n = std::snprintf(buf, sizeof buf, "%05d", upper(c, r));
-          CentredText(p, *thirdHalf, QRectF(in.left(), in.top(), in.width(), band), buf, n);
-          n = std::snprintf(buf, sizeof buf, "%05d", lower(c, r));
-          CentredText(p, *thirdHalf, QRectF(in.left(), in.top() + 2 * band, in.width(), band), buf, n);
-        }
-      } else if (adjacent && !limits) {
-        const qreal band = in.height() / 2.0;
-        CentredText(p, *third, QRectF(in.left(), in.top(), in.width(), band), buf, len);
-        const int n = std::snprintf(buf, sizeof buf, "%.0f%%", cell.dPercent / 100.0);
-        CentredText(p, *third, QRectF(in.left(), in.top() + band, in.width(), band), buf, n);
-      } else {
-        // Both: upper limit, value, percentage, lower limit from top to bottom.
-        const qreal band = in.height() / 4.0;
-        CentredText(p, *quarter, QRectF(in.left(), in.top() + band, in.width(), band), buf, len);
-        int n = std::snprintf(buf, sizeof buf, "%.0f%%", cell.dPercent / 100.0);
-        CentredText(p, *quarter, QRectF(in.left(), in.top() + 2 * band, in.width(), band), buf, n);
-        if (haveLimits) {
-          n = std::snprintf(buf, sizeof buf, "%05d", upper(c, r));
-          CentredText(p, *quarterHalf, QRectF(in.left(), in.top(), in.width(), band), buf, n);
-          n = std::snprintf(buf, sizeof buf, "%05d", lower(c, r));
-          CentredText(p, *quarterHalf, QRectF(in.left(), in.top() + 3 * band, in.width(), band), buf, n);
-        }
-      }
+      if (skipDrawn && textsDrawn_[static_cast<std::size_t>(c) * static_cast<std::size_t>(m.Rows()) +
+                                   static_cast<std::size_t>(r)] != 0)
+        continue;
+      QRgb colour = 0;
+      const int n = TextsOf(m, t, c, r, texts, colour);
+      for (int i = 0; i < n; ++i) CentredText(p, *texts[i].font, texts[i].rect, texts[i].text, texts[i].len, colour);
     }
   }
 }
@@ -543,7 +787,7 @@ void GridPainter::StatusOverlay(QPainter& p, const NodeMap& m) {
   constexpr std::int32_t kDrawn = NodeFlag::KEY | NodeFlag::MASK | NodeFlag::ZERO | NodeFlag::SHORT_ANY |
                                   NodeFlag::OPEN | NodeFlag::LOW | NodeFlag::HIGH | NodeFlag::PASS |
                                   NodeFlag::FAIL;
-  const VisibleLines v = Visible(m);
+  const VisibleLines& v = visible_;
   const int style = m.GetDisplayStyle();
   int lastW = -1;
   int lastH = -1;
@@ -573,8 +817,7 @@ void GridPainter::StatusOverlay(QPainter& p, const NodeMap& m) {
           lastH = h;
           letterFont = &Font(kArial, h - 2, 0.6 * (w - 2));
         }
-        p.setPen(colour);
-        CentredText(p, *letterFont, QRectF(in), &letter, 1);
+        CentredText(p, *letterFont, QRectF(in), &letter, 1, colour.rgb());
       }
       if (flags & NodeFlag::ZERO) Fill(p, in, QColor(205, 179, 208));
       if (flags & NodeFlag::KEY) {
@@ -604,7 +847,7 @@ void GridPainter::HoverReadout(QPainter& p, const NodeMap& m, const GridEditStat
   const QRect node = ToQRect(cell.rcNode);
 
   // Cross-hair through the node's centre over the node area.
-  const VisibleLines v = Visible(m);
+  const VisibleLines& v = visible_;
   const Rect first = m.Cell(v.cols.front(), v.rows.front()).rcNode;
   const Rect last = m.Cell(v.cols.back(), v.rows.back()).rcNode;
   const QPointF centre = QRectF(node).center();

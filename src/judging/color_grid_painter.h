@@ -54,11 +54,22 @@ struct GridEditState {
 // A font set up like a GDI font of a given cell height and average character
 // width, with the glyphs of printable ASCII cached so that the many short node
 // texts can be drawn as glyph runs without text layout.
+// A glyph's coverage as horizontal runs: runs of full coverage are filled,
+// runs of partial coverage blended, uncovered pixels never visited.
+struct GlyphSpan {
+  std::int16_t dy = 0;  // row and first column within the mask box
+  std::int16_t dx = 0;
+  std::int16_t len = 0;
+  bool full = false;         // coverage 255 throughout
+  std::uint32_t offset = 0;  // partial runs: first coverage value in GlyphMask::alpha
+};
+
 struct GlyphMask {
-  std::vector<std::uint8_t> alpha;  // coverage, w x h
-  int w = 0;
+  std::vector<std::uint8_t> alpha;  // coverage of the partial runs, each padded with zeros to a multiple of 4
+  std::vector<GlyphSpan> spans;     // row by row, left to right
+  int w = 0;                        // box around the covered pixels
   int h = 0;
-  int dx = 0;  // mask origin relative to the pen position on the baseline
+  int dx = 0;  // box origin relative to the pen position on the baseline
   int dy = 0;
   bool made = false;
 };
@@ -88,6 +99,11 @@ class GridPainter {
   CellFont& Font(const QString& family, int cellHeight, double avgWidth);
 
  private:
+  // Visible column and row positions, in list order.
+  struct VisibleLines {
+    std::vector<int> cols;
+    std::vector<int> rows;
+  };
   // Direct access to the pixels when painting into a 32-bit image without
   // transformation or clipping: the thousands of node fills and value texts
   // are then written straight into memory instead of through the painter.
@@ -98,13 +114,56 @@ class GridPainter {
     int height = 0;
   };
   void Fill(QPainter& p, const QRect& r, const QColor& c);
+  // An opaque fill, straight into the pixels when there is direct access.
+  void FillDirect(int x, int y, int w, int h, Rgb colour, QPainter& p);
   void Fill(QPainter& p, int x, int y, int w, int h, const QColor& c) { Fill(p, QRect(x, y, w, h), c); }
   const GlyphMask& Mask(CellFont& f, int index, int phase);
   void BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char* ascii, int len, QRgb colour);
+  static constexpr int kMaxGlyphs = 32;
+  struct PlacedGlyph {
+    const GlyphMask* mask;
+    int ox, oy;  // top-left corner of the mask box
+  };
+  int PlaceGlyphs(CellFont& f, qreal& pen, int baseline, const char* ascii, int len, PlacedGlyph* out, QRect& ink);
+  void BlitPlaced(const PlacedGlyph* glyphs, int count, quint32 text);
+  // Pen start and baseline of an ASCII text centred in rect; false when the
+  // glyph cache cannot draw the text.
+  static bool Place(const CellFont& f, const QRectF& rect, const char* ascii, int len, qreal& left,
+                    qreal& baseline);
+
+  // Node value texts: what the test modes show in each node.
+  struct TextModes {
+    bool diff = false;
+    bool limits = false;
+    bool adjacent = false;
+    bool blackText = false;
+  };
+  struct NodeText {
+    CellFont* font = nullptr;
+    QRectF rect;
+    char text[32] = {};
+    int len = 0;
+  };
+  // Fonts of the node texts for one node size.
+  struct FontSet {
+    int w, h;
+    CellFont* full;   // value alone
+    CellFont* third;  // a third of the height, full width
+    CellFont* thirdHalf;
+    CellFont* quarter;
+    CellFont* quarterHalf;
+  };
+  static TextModes Modes(const NodeMap& m);
+  int TextsOf(const NodeMap& m, const TextModes& t, int c, int r, NodeText* out, QRgb& colour);
+  bool TextsInside(const NodeMap& m, const TextModes& t, int c, int r);
+  void NodesByScanline(const NodeMap& m, const VisibleLines& v, const GridEditState& e, bool hoverLit,
+                       const TextModes& modes);
 
   void Background(QPainter& p, const NodeMap& m, QSize size);
   void Headers(QPainter& p, const NodeMap& m, const GridEditState& e);
   void Nodes(QPainter& p, const NodeMap& m, const GridEditState& e, QSize size);
+  void FindVisible(const NodeMap& m);
+  bool RegularGrid(const NodeMap& m, const VisibleLines& v);
   void NodeTexts(QPainter& p, const NodeMap& m);
   void StatusOverlay(QPainter& p, const NodeMap& m);
   void HoverReadout(QPainter& p, const NodeMap& m, const GridEditState& e, QSize size);
@@ -116,7 +175,9 @@ class GridPainter {
   void LabelBox(QPainter& p, const GridLabel& label, int y, int alpha);
 
   // Single-line text centred in rect; ASCII goes through the glyph cache.
-  void CentredText(QPainter& p, CellFont& f, const QRectF& rect, const char* ascii, int len);
+  // Drawn in colour (opaque); the painter's pen is only set when the text
+  // goes through the painter.
+  void CentredText(QPainter& p, CellFont& f, const QRectF& rect, const char* ascii, int len, QRgb colour);
   void CentredText(QPainter& p, const CellFont& f, const QRectF& rect, const QString& text);
 
   struct FontMetricsRatio {
@@ -135,6 +196,13 @@ class GridPainter {
   };
 
   Raster raster_;
+  VisibleLines visible_;                  // this paint's
+  std::vector<int> gridX_;                 // grid line positions of a regular node block
+  std::vector<int> gridY_;
+  std::vector<quint32> bandColours_;       // node colours of one row of nodes
+  std::vector<quint32> bandLine_;          // a scan line through one row of nodes
+  std::vector<FontSet> fontSets_;          // this paint's, by node size
+  std::vector<std::uint8_t> textsDrawn_;   // [col * rows + row]: texts drawn with the node fill
   VerdictCache verdict_;
   std::map<QString, FontMetricsRatio> ratios_;
   std::map<std::tuple<QString, int, int>, CellFont> fonts_;
