@@ -101,13 +101,21 @@ void StationCore::OnDevReplug() {
 int StationCore::OpenLink() {
   if (!link) return device::kErrNoHandle;
   std::lock_guard lock(linkMutex);
-  return link->OpenController();
+  const int r = link->OpenController();
+  if (r == 0) ++linkGeneration;
+  return r;
 }
 
-void StationCore::CloseLink() {
+void StationCore::CloseLink(std::optional<std::uint64_t> onlyGeneration) {
   if (!link) return;
   std::lock_guard lock(linkMutex);
+  if (onlyGeneration && *onlyGeneration != linkGeneration) return;
   link->CloseController();
+}
+
+std::uint64_t StationCore::LinkGeneration() {
+  std::lock_guard lock(linkMutex);
+  return linkGeneration;
 }
 
 bool StationCore::LinkConnected() {
@@ -144,7 +152,7 @@ void StationCore::StartDeviceThreads() {
   }
 }
 
-void StationCore::ShowDisconnected(std::stop_token stop) {
+void StationCore::ShowDisconnected(std::stop_token stop, std::optional<std::uint64_t> onlyGeneration) {
   grid.SetFrozen(true);
   const bool shown = OnWindow(
       [this] {
@@ -152,7 +160,7 @@ void StationCore::ShowDisconnected(std::stop_token stop) {
         view.SetStatusPane(2, texts::kPaneSystem, kColourWhite, kColourGrey);
       },
       stop);
-  CloseLink();
+  CloseLink(onlyGeneration);
   bDeviceConnected = false;
   grid.SetGridSize(0, 0);
   if (shown) OnWindow([this] { view.RepaintGrid(); }, stop);
@@ -332,9 +340,13 @@ void StationCore::ReconnectThreadProc(std::stop_token stop) {
     StartDeviceThreads();
     return;
   }
+  const std::uint64_t generation = LinkGeneration();
   if (OpenLink() != 0) {
+    // An arrival may have opened the link since this failed attempt (the box was
+    // plugged back just now): its own start-up owns the connection then.
+    if (LinkGeneration() != generation) return;
     OnWindow([this] { view.SetTitle(texts::kTitleDisconnected); }, stop);
-    ShowDisconnected(stop);
+    ShowDisconnected(stop, generation);
     // The bridge is opened again by its next arrival.
     if (channel) channel->CloseBridge();
     return;

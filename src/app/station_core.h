@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -126,10 +127,13 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   // Open and close of the controller link, one at a time (the window thread and
   // the reconnect thread both do it).
   int OpenLink();
-  void CloseLink();
+  // Closes the link; with `onlyGeneration`, only while no open has succeeded since
+  // that generation was read (an arrival may have reopened it meanwhile).
+  void CloseLink(std::optional<std::uint64_t> onlyGeneration = std::nullopt);
   bool LinkConnected();
+  std::uint64_t LinkGeneration();  // counts successful opens
   void StartDeviceThreads();
-  void ShowDisconnected(std::stop_token stop = {});
+  void ShowDisconnected(std::stop_token stop = {}, std::optional<std::uint64_t> onlyGeneration = std::nullopt);
   // Device initialisation's read-back: read, validate and lay out the
   // controller's panel, its user-data record and the screen-level group.
   enum class ReadBackResult { Ok, Invalid, NoDevice };
@@ -170,6 +174,7 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   // test thread is its only user while it runs; the lock keeps a cycle that
   // outlived StopTestThread's bound from overlapping the next user.
   std::recursive_mutex linkMutex;
+  std::uint64_t linkGeneration = 0;  // linkMutex
   StationClock& clock;
 
   // The panel configuration; written only while the test thread is stopped,
