@@ -395,6 +395,8 @@ std::string GridPainter::Paint(QPainter& p, NodeMap& model, const GridEditState&
   // Fonts are kept between paints (one set per node size); a long run of
   // resizes must not let the set grow without bound.
   fontSets_.clear();
+  letterFont_ = nullptr;
+  overlayDrawn_ = false;
   FindVisible(model);
   if (fonts_.size() > 256) fonts_.clear();
   raster_ = Raster{};
@@ -428,7 +430,7 @@ std::string GridPainter::Paint(QPainter& p, NodeMap& model, const GridEditState&
     Headers(p, model, edit);
     Nodes(p, model, edit, size);
     NodeTexts(p, model);
-    StatusOverlay(p, model);
+    if (!overlayDrawn_) StatusOverlay(p, model);
     p.setRenderHint(QPainter::Antialiasing, true);
     HoverReadout(p, model, edit, size);
     Selection(p, model, edit);
@@ -520,13 +522,19 @@ bool GridPainter::RegularGrid(const NodeMap& m, const VisibleLines& v) {
   return true;
 }
 
-// The picture of the layered fills of a regular node block, written scan line
-// by scan line so that every pixel is written once and in memory order: the
-// node interiors in their colours, dark grey lines at every node's left and
-// top edge, red along the far right and bottom edge. After each row of nodes
-// its texts follow while the band is still in the cache.
-void GridPainter::NodesByScanline(const NodeMap& m, const VisibleLines& v, const GridEditState& e, bool hoverLit,
-                                  const TextModes& modes) {
+// The node layer, the texts and the status overlay of a regular node block,
+// band by band (one row of nodes each, its scan lines still in the cache):
+// - the scan lines, every pixel written once and in memory order: node
+//   interiors in their colours, dark grey lines at every node's left and top
+//   edge, red along the far right and bottom edge;
+// - the lit edges of the hovered node and the client frame within the band;
+// - the node texts that lie inside their node's interior;
+// - the status overlay of the band's nodes, when every text and overlay of the
+//   map stays inside its node (checked first), since then nothing drawn for
+//   another band reaches them.
+// Per pixel this is the order of the layers painted one after the other.
+void GridPainter::NodesByScanline(QPainter& p, const NodeMap& m, const VisibleLines& v, const GridEditState& e,
+                                  bool hoverLit, const TextModes& modes, QSize size) {
   constexpr quint32 kGrey = 0xFF404040u;
   constexpr quint32 kRed = 0xFFFF0000u;
   const auto& xs = gridX_;
@@ -535,16 +543,96 @@ void GridPainter::NodesByScanline(const NodeMap& m, const VisibleLines& v, const
   const std::size_t nr = v.rows.size();
   const std::size_t rows = static_cast<std::size_t>(m.Rows());
   const int width = raster_.width;
+  const int style = m.GetDisplayStyle();
   auto span = [width](quint32* line, int x0, int x1, quint32 value) {  // [x0, x1) clipped
     x0 = std::max(x0, 0);
     x1 = std::min(x1, width);
     if (x0 < x1) std::fill_n(line + x0, x1 - x0, value);
   };
+
+  // Texts placed first: which lie inside their nodes, and may the overlay join the bands?
+  placed_.clear();
+  placedStart_.assign(nc * nr + 1, 0);
+  placedColour_.resize(nc * nr);
+  placedInside_.assign(nc * nr, 0);
+  bool fuse = true;
+  for (std::size_t j = 0; j < nr; ++j) {
+    for (std::size_t i = 0; i < nc; ++i) {
+      const std::size_t k = j * nc + i;
+      const std::size_t start = placed_.size();
+      placedStart_[k] = start;
+      NodeText texts[4];
+      QRgb colour = 0;
+      const int n = TextsOf(m, modes, v.cols[i], v.rows[j], texts, colour);
+      // The client frame is drawn before the texts here, so they may cover it.
+      const Rect& node = m.Cell(v.cols[i], v.rows[j]).rcNode;
+      const QRect interior(node.left + 1, node.top + 1, node.Width() - 2, node.Height() - 2);
+      bool inside = true;
+      QRect ink;
+      for (int t = 0; t < n && inside; ++t) {
+        qreal left = 0;
+        qreal baseline = 0;
+        const NodeText& nt = texts[t];
+        if (nt.len > kMaxGlyphs || !Place(*nt.font, nt.rect, nt.text, nt.len, left, baseline)) {
+          inside = false;
+          break;
+        }
+        const std::size_t at = placed_.size();
+        placed_.resize(at + static_cast<std::size_t>(nt.len));
+        const int placedCount =
+            PlaceGlyphs(*nt.font, left, static_cast<int>(baseline), nt.text, nt.len, placed_.data() + at, ink);
+        placed_.resize(at + static_cast<std::size_t>(placedCount));
+      }
+      if (inside && !ink.isEmpty() && !interior.contains(ink)) inside = false;
+      if (!inside) {
+        placed_.resize(start);
+        fuse = false;
+      }
+      placedInside_[k] = inside ? 1 : 0;
+      placedColour_[k] = 0xFF000000u | (colour & 0xFFFFFFu);
+      if (fuse && !OverlayInside(m, v.cols[i], v.rows[j], style)) fuse = false;
+    }
+  }
+  placedStart_[nc * nr] = placed_.size();
+  overlayDrawn_ = fuse;
+
+  const int w = size.width();
+  const int h = size.height();
+  auto edges = [&](int y0, int y1) {
+    auto within = [&](int x, int y, int fw, int fh, quint32 value) {
+      const int top = std::max(y, y0);
+      const int bottom = std::min(y + fh, y1);
+      if (top >= bottom) return;
+      for (int yy = top; yy < bottom; ++yy)
+        span(reinterpret_cast<quint32*>(raster_.bits + yy * raster_.bytesPerLine), x, x + fw, value);
+    };
+    if (hoverLit) {
+      const QRect hv = ToQRect(m.Cell(e.hovered.col, e.hovered.row).rcNode);
+      const bool lastCol = e.hovered.col == v.cols.back();
+      const bool lastRow = e.hovered.row == v.rows.back();
+      const Rgb g = Raised(MakeRgb(64, 64, 64));
+      const Rgb rd = Raised(MakeRgb(255, 0, 0));
+      const quint32 litGrey = 0xFF000000u | (static_cast<quint32>(RgbRed(g)) << 16) |
+                              (static_cast<quint32>(RgbGreen(g)) << 8) | static_cast<quint32>(RgbBlue(g));
+      const quint32 litRed = 0xFF000000u | (static_cast<quint32>(RgbRed(rd)) << 16) |
+                             (static_cast<quint32>(RgbGreen(rd)) << 8) | static_cast<quint32>(RgbBlue(rd));
+      within(hv.x(), hv.y(), hv.width() - 1, 1, litGrey);
+      within(hv.x(), hv.y(), 1, hv.height() - 1, litGrey);
+      if (lastCol) within(hv.x() + hv.width() - 1, hv.y(), 1, lastRow ? hv.height() : hv.height() - 1, litRed);
+      if (lastRow) within(hv.x(), hv.y() + hv.height() - 1, lastCol ? hv.width() : hv.width() - 1, 1, litRed);
+    }
+    if (w > 0 && h > 0) {
+      within(0, 0, w, 1, kGrey);
+      within(0, h - 1, w, 1, kGrey);
+      within(0, 0, 1, h, kGrey);
+      within(w - 1, 0, 1, h, kGrey);
+    }
+  };
+
   bandColours_.resize(nc);
   // One scan line inside a row of nodes, built once per row and copied.
   const int x0 = std::max(xs[0], 0);
   const int x1 = std::min(xs[nc] + 1, width);
-  if (x0 >= x1) return;
   bandLine_.resize(static_cast<std::size_t>(width));
   quint32* inner = bandLine_.data();
   for (std::size_t j = 0; j <= nr; ++j) {
@@ -556,10 +644,6 @@ void GridPainter::NodesByScanline(const NodeMap& m, const VisibleLines& v, const
         if (hoverLit && v.cols[i] == e.hovered.col && v.rows[j] == e.hovered.row) colour = Raised(colour);
         bandColours_[i] = 0xFF000000u | (static_cast<quint32>(RgbRed(colour)) << 16) |
                           (static_cast<quint32>(RgbGreen(colour)) << 8) | static_cast<quint32>(RgbBlue(colour));
-      }
-    }
-    if (j < nr) {
-      for (std::size_t i = 0; i < nc; ++i) {
         span(inner, xs[i], xs[i] + 1, kGrey);
         span(inner, xs[i] + 1, xs[i + 1], bandColours_[i]);
       }
@@ -572,17 +656,25 @@ void GridPainter::NodesByScanline(const NodeMap& m, const VisibleLines& v, const
       } else if (y == yTop) {
         span(line, xs[0], xs[nc], kGrey);
         span(line, xs[nc], xs[nc] + 1, kRed);
-      } else {
+      } else if (x0 < x1) {
         std::memcpy(line + x0, inner + x0, static_cast<std::size_t>(x1 - x0) * sizeof(quint32));
       }
     }
-    if (j < nr) {
-      for (std::size_t i = 0; i < nc; ++i) {
-        if (TextsInside(m, modes, v.cols[i], v.rows[j]))
-          textsDrawn_[static_cast<std::size_t>(v.cols[i]) * rows + static_cast<std::size_t>(v.rows[j])] = 1;
-      }
+    edges(yTop, yEnd);
+    if (j == nr) continue;
+    for (std::size_t i = 0; i < nc; ++i) {
+      const std::size_t k = j * nc + i;
+      if (placedInside_[k] == 0) continue;
+      BlitPlaced(placed_.data() + placedStart_[k], static_cast<int>(placedStart_[k + 1] - placedStart_[k]),
+                 placedColour_[k]);
+      textsDrawn_[static_cast<std::size_t>(v.cols[i]) * rows + static_cast<std::size_t>(v.rows[j])] = 1;
     }
+    if (fuse)
+      for (std::size_t i = 0; i < nc; ++i) OverlayNode(p, m, v.cols[i], v.rows[j], style);
   }
+  // The hover edges and the client frame above and below the node block.
+  edges(0, ys[0]);
+  edges(ys[nr] + 1, std::max(h, raster_.height));
 }
 
 // Every node is filled with its colour and framed dark grey (top, left) and red
@@ -604,9 +696,12 @@ void GridPainter::Nodes(QPainter& p, const NodeMap& m, const GridEditState& e, Q
   const std::size_t rows = static_cast<std::size_t>(m.Rows());
   textsDrawn_.clear();
   if (direct) textsDrawn_.resize(static_cast<std::size_t>(m.Columns()) * rows, 0);
+  overlayDrawn_ = false;
   if (!v.cols.empty() && !v.rows.empty() && direct && RegularGrid(m, v)) {
-    NodesByScanline(m, v, e, hoverLit, modes);
-  } else if (!v.cols.empty() && !v.rows.empty()) {
+    NodesByScanline(p, m, v, e, hoverLit, modes, size);
+    return;
+  }
+  if (!v.cols.empty() && !v.rows.empty()) {
     for (int c : v.cols) {
       for (int r : v.rows) {
         const GridCell& cell = m.Cell(c, r);
@@ -781,58 +876,91 @@ void GridPainter::NodeTexts(QPainter& p, const NodeMap& m) {
 
 // ---- Layer: status overlay -------------------------------------------------------------------
 
-void GridPainter::StatusOverlay(QPainter& p, const NodeMap& m) {
-  constexpr std::int32_t kFaultBits =
-      NodeFlag::SHORT_ANY | NodeFlag::OPEN | NodeFlag::LOW | NodeFlag::HIGH | NodeFlag::FAIL;
-  constexpr std::int32_t kDrawn = NodeFlag::KEY | NodeFlag::MASK | NodeFlag::ZERO | NodeFlag::SHORT_ANY |
-                                  NodeFlag::OPEN | NodeFlag::LOW | NodeFlag::HIGH | NodeFlag::PASS |
-                                  NodeFlag::FAIL;
-  const VisibleLines& v = visible_;
-  const int style = m.GetDisplayStyle();
-  int lastW = -1;
-  int lastH = -1;
-  CellFont* letterFont = nullptr;
+namespace {
 
-  for (int c : v.cols) {
-    for (int r : v.rows) {
-      const GridCell& cell = m.Cell(c, r);
-      const std::int32_t flags = cell.nFlags;
-      if ((flags & kDrawn) == 0) continue;
-      const int w = cell.rcNode.Width();
-      const int h = cell.rcNode.Height();
-      if (w < 3 || h < 3) continue;
-      const QRect in(cell.rcNode.left + 1, cell.rcNode.top + 1, w - 2, h - 2);
+constexpr std::int32_t kFaultBits = NodeFlag::SHORT_ANY | NodeFlag::OPEN | NodeFlag::LOW | NodeFlag::HIGH | NodeFlag::FAIL;
+constexpr std::int32_t kOverlaid = NodeFlag::KEY | NodeFlag::MASK | NodeFlag::ZERO | NodeFlag::SHORT_ANY |
+                                   NodeFlag::OPEN | NodeFlag::LOW | NodeFlag::HIGH | NodeFlag::PASS | NodeFlag::FAIL;
 
-      if (flags & NodeFlag::PASS) Fill(p, in, QColor(0, 255, 0));
-      if (flags & NodeFlag::FAIL) Fill(p, in, QColor(255, 0, 0));
+// The overlay letter of a node and its colour; '\0' for none.
+char LetterOf(const GridCell& cell, int style, QRgb& colour) {
+  const std::int32_t flags = cell.nFlags;
+  const char letter = NodeMap::OverlayLetter(flags);
+  if (letter == '\0' || style == kStyleBackground) return '\0';
+  colour = ToQColor(Complement(cell.crColor)).rgb();
+  if (flags & NodeFlag::PASS) colour = qRgb(0, 0, 255);
+  if (flags & NodeFlag::FAIL) colour = qRgb(0, 0, 0);
+  if (style == kStyleText && (flags & kFaultBits)) colour = qRgb(255, 0, 0);
+  return letter;
+}
 
-      const char letter = NodeMap::OverlayLetter(flags);
-      if (letter != '\0' && style != kStyleBackground) {
-        QColor colour = ToQColor(Complement(cell.crColor));
-        if (flags & NodeFlag::PASS) colour = QColor(0, 0, 255);
-        if (flags & NodeFlag::FAIL) colour = QColor(0, 0, 0);
-        if (style == kStyleText && (flags & kFaultBits)) colour = QColor(255, 0, 0);
-        if (w != lastW || h != lastH) {
-          lastW = w;
-          lastH = h;
-          letterFont = &Font(kArial, h - 2, 0.6 * (w - 2));
-        }
-        CentredText(p, *letterFont, QRectF(in), &letter, 1, colour.rgb());
-      }
-      if (flags & NodeFlag::ZERO) Fill(p, in, QColor(205, 179, 208));
-      if (flags & NodeFlag::KEY) {
-        p.setPen(QPen(ToQColor(Complement(cell.crColor)), 2));
-        p.setBrush(Qt::NoBrush);
-        p.drawEllipse(in.adjusted(1, 1, -1, -1));
-      }
-      if (flags & NodeFlag::MASK) {
-        Fill(p, in, QColor(100, 100, 100));
-        p.setPen(QPen(QColor(255, 0, 0), 1));
-        p.drawLine(in.topLeft(), in.bottomRight());
-        p.drawLine(in.topRight(), in.bottomLeft());
-      }
-    }
+}  // namespace
+
+CellFont& GridPainter::LetterFont(int w, int h) {
+  if (w != letterW_ || h != letterH_ || letterFont_ == nullptr) {
+    letterW_ = w;
+    letterH_ = h;
+    letterFont_ = &Font(kArial, h - 2, 0.6 * (w - 2));
   }
+  return *letterFont_;
+}
+
+// Whether the node's overlay stays inside the node's interior (off the grid
+// lines): the fills, ellipse and cross do by their geometry, the letter is
+// measured.
+bool GridPainter::OverlayInside(const NodeMap& m, int c, int r, int style) {
+  const GridCell& cell = m.Cell(c, r);
+  if ((cell.nFlags & kOverlaid) == 0) return true;
+  const int w = cell.rcNode.Width();
+  const int h = cell.rcNode.Height();
+  if (w < 3 || h < 3) return true;
+  QRgb colour = 0;
+  const char letter = LetterOf(cell, style, colour);
+  if (letter == '\0') return true;
+  const QRect in(cell.rcNode.left + 1, cell.rcNode.top + 1, w - 2, h - 2);
+  CellFont& f = LetterFont(w, h);
+  qreal left = 0;
+  qreal baseline = 0;
+  if (!Place(f, QRectF(in), &letter, 1, left, baseline)) return false;
+  PlacedGlyph glyph[1];
+  QRect ink;
+  PlaceGlyphs(f, left, static_cast<int>(baseline), &letter, 1, glyph, ink);
+  return ink.isEmpty() || in.contains(ink);
+}
+
+void GridPainter::OverlayNode(QPainter& p, const NodeMap& m, int c, int r, int style) {
+  const GridCell& cell = m.Cell(c, r);
+  const std::int32_t flags = cell.nFlags;
+  if ((flags & kOverlaid) == 0) return;
+  const int w = cell.rcNode.Width();
+  const int h = cell.rcNode.Height();
+  if (w < 3 || h < 3) return;
+  const QRect in(cell.rcNode.left + 1, cell.rcNode.top + 1, w - 2, h - 2);
+
+  if (flags & NodeFlag::PASS) Fill(p, in, QColor(0, 255, 0));
+  if (flags & NodeFlag::FAIL) Fill(p, in, QColor(255, 0, 0));
+
+  QRgb colour = 0;
+  const char letter = LetterOf(cell, style, colour);
+  if (letter != '\0') CentredText(p, LetterFont(w, h), QRectF(in), &letter, 1, colour);
+  if (flags & NodeFlag::ZERO) Fill(p, in, QColor(205, 179, 208));
+  if (flags & NodeFlag::KEY) {
+    p.setPen(QPen(ToQColor(Complement(cell.crColor)), 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(in.adjusted(1, 1, -1, -1));
+  }
+  if (flags & NodeFlag::MASK) {
+    Fill(p, in, QColor(100, 100, 100));
+    p.setPen(QPen(QColor(255, 0, 0), 1));
+    p.drawLine(in.topLeft(), in.bottomRight());
+    p.drawLine(in.topRight(), in.bottomLeft());
+  }
+}
+
+void GridPainter::StatusOverlay(QPainter& p, const NodeMap& m) {
+  const int style = m.GetDisplayStyle();
+  for (int c : visible_.cols)
+    for (int r : visible_.rows) OverlayNode(p, m, c, r, style);
 }
 
 // ---- Layer: hover read-out -------------------------------------------------------------------

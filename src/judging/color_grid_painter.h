@@ -156,8 +156,12 @@ class GridPainter {
   static TextModes Modes(const NodeMap& m);
   int TextsOf(const NodeMap& m, const TextModes& t, int c, int r, NodeText* out, QRgb& colour);
   bool TextsInside(const NodeMap& m, const TextModes& t, int c, int r);
-  void NodesByScanline(const NodeMap& m, const VisibleLines& v, const GridEditState& e, bool hoverLit,
-                       const TextModes& modes);
+  void NodesByScanline(QPainter& p, const NodeMap& m, const VisibleLines& v, const GridEditState& e, bool hoverLit,
+                       const TextModes& modes, QSize size);
+  // Status overlay of one node, and whether it stays inside the node.
+  void OverlayNode(QPainter& p, const NodeMap& m, int c, int r, int style);
+  bool OverlayInside(const NodeMap& m, int c, int r, int style);
+  CellFont& LetterFont(int w, int h);
 
   void Background(QPainter& p, const NodeMap& m, QSize size);
   void Headers(QPainter& p, const NodeMap& m, const GridEditState& e);
@@ -201,6 +205,14 @@ class GridPainter {
   std::vector<int> gridY_;
   std::vector<quint32> bandColours_;       // node colours of one row of nodes
   std::vector<quint32> bandLine_;          // a scan line through one row of nodes
+  std::vector<PlacedGlyph> placed_;        // node texts placed before a scan-line paint
+  std::vector<std::size_t> placedStart_;   // per visible node (row by row), into placed_
+  std::vector<quint32> placedColour_;
+  std::vector<std::uint8_t> placedInside_;
+  bool overlayDrawn_ = false;              // the status overlay went with the scan lines
+  CellFont* letterFont_ = nullptr;         // overlay letters, for nodes of letterW_ x letterH_
+  int letterW_ = -1;
+  int letterH_ = -1;
   std::vector<FontSet> fontSets_;          // this paint's, by node size
   std::vector<std::uint8_t> textsDrawn_;   // [col * rows + row]: texts drawn with the node fill
   VerdictCache verdict_;
