@@ -297,6 +297,17 @@ const GlyphMask& GridPainter::Mask(CellFont& f, int index, int phase) {
   return m;
 }
 
+// x * a / 255 per 8-bit channel, rounded like the raster engine.
+inline quint32 ByteMul(quint32 x, quint32 a) {
+  quint32 t = (x & 0xff00ffu) * a;
+  t = (t + ((t >> 8) & 0xff00ffu) + 0x800080u) >> 8;
+  t &= 0xff00ffu;
+  x = ((x >> 8) & 0xff00ffu) * a;
+  x = x + ((x >> 8) & 0xff00ffu) + 0x800080u;
+  x &= 0xff00ff00u;
+  return x | t;
+}
+
 // x * a / 255 + y * b / 255 per 8-bit channel, two channels at a time, with
 // a + b = 255 (rounded like the raster engine's own blending).
 inline quint32 Interpolate255(quint32 x, quint32 a, quint32 y, quint32 b) {
@@ -1051,9 +1062,72 @@ void GridPainter::Selection(QPainter& p, const NodeMap& m, const GridEditState& 
 
 // ---- Layer: area frames ----------------------------------------------------------------------
 
+// The anti-aliased stroke of a rounded area frame, replayed: its coverage is
+// rasterised once per frame rectangle and pen (into a small image whose
+// alpha is the coverage) and then blended each paint as the raster engine
+// blends an opaque pen, colour x coverage + pixel x (255 - coverage).
+void GridPainter::FrameStrokes(const QRectF& frame, std::size_t slot, int penWidth, QRgb colour) {
+  if (strokes_.size() <= slot) strokes_.resize(slot + 1);
+  StrokeCoverage& sc = strokes_[slot];
+  const QSize size(raster_.width, raster_.height);
+  if (!sc.made || sc.frame != frame || sc.size != size) {
+    sc.made = true;
+    sc.frame = frame;
+    sc.size = size;
+    sc.spans.clear();
+    sc.alpha.clear();
+    sc.box = frame.toAlignedRect().adjusted(-penWidth, -penWidth, penWidth, penWidth) & QRect(QPoint(0, 0), size);
+    if (sc.box.isEmpty()) return;
+    QImage img(sc.box.size(), QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    {
+      QPainter cp(&img);
+      cp.setRenderHint(QPainter::Antialiasing, true);
+      cp.translate(-sc.box.left(), -sc.box.top());
+      cp.setBrush(Qt::NoBrush);
+      cp.setPen(QPen(QColor(255, 255, 255), penWidth));
+      cp.drawRoundedRect(frame, 15, 15);
+    }
+    for (int y = 0; y < img.height(); ++y) {
+      const auto* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+      int x = 0;
+      while (x < img.width()) {
+        if (qAlpha(row[x]) == 0) {
+          ++x;
+          continue;
+        }
+        GlyphSpan span;
+        span.dy = static_cast<std::int16_t>(y);
+        span.dx = static_cast<std::int16_t>(x);
+        span.full = qAlpha(row[x]) == 255;
+        span.offset = static_cast<std::uint32_t>(sc.alpha.size());
+        while (x < img.width() && qAlpha(row[x]) != 0 && (qAlpha(row[x]) == 255) == span.full) {
+          if (!span.full) sc.alpha.push_back(static_cast<std::uint8_t>(qAlpha(row[x])));
+          ++x;
+        }
+        span.len = static_cast<std::int16_t>(x - span.dx);
+        sc.spans.push_back(span);
+      }
+    }
+  }
+  const quint32 pen = 0xFF000000u | (colour & 0xFFFFFFu);
+  for (const GlyphSpan& span : sc.spans) {
+    auto* dst = reinterpret_cast<quint32*>(raster_.bits + (sc.box.top() + span.dy) * raster_.bytesPerLine) +
+                sc.box.left() + span.dx;
+    if (span.full) {
+      std::fill_n(dst, span.len, pen);
+      continue;
+    }
+    const std::uint8_t* cov = sc.alpha.data() + span.offset;
+    for (int i = 0; i < span.len; ++i)
+      dst[i] = ByteMul(pen, cov[i]) + ByteMul(dst[i], 255u - cov[i]);
+  }
+}
+
 void GridPainter::AreaFrames(QPainter& p, const NodeMap& m) {
   const auto& areas = m.Areas();
-  for (const GridArea& a : areas) {
+  for (std::size_t index = 0; index < areas.size(); ++index) {
+    const GridArea& a = areas[index];
     if (!a.bEnabled) continue;
     if (a.nFirstCol < 0 || a.nSecondCol < 0 || a.nFirstRow < 0 || a.nSecondRow < 0) continue;
     if (a.nFirstCol >= m.Columns() || a.nSecondCol >= m.Columns() || a.nFirstRow >= m.Rows() ||
@@ -1062,11 +1136,16 @@ void GridPainter::AreaFrames(QPainter& p, const NodeMap& m) {
     const QRect r1 = ToQRect(m.Cell(a.nFirstCol, a.nFirstRow).rcNode);
     const QRect r2 = ToQRect(m.Cell(a.nSecondCol, a.nSecondRow).rcNode);
     const QRectF frame = QRectF(r1.united(r2)).adjusted(2, 2, -2, -2);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(QColor(0, 0, 0), 6));
-    p.drawRoundedRect(frame, 15, 15);
-    p.setPen(QPen(QColor(255, 0, 255), 2));
-    p.drawRoundedRect(frame, 15, 15);
+    if (raster_.bits != nullptr) {
+      FrameStrokes(frame, 2 * index, 6, qRgb(0, 0, 0));
+      FrameStrokes(frame, 2 * index + 1, 2, qRgb(255, 0, 255));
+    } else {
+      p.setBrush(Qt::NoBrush);
+      p.setPen(QPen(QColor(0, 0, 0), 6));
+      p.drawRoundedRect(frame, 15, 15);
+      p.setPen(QPen(QColor(255, 0, 255), 2));
+      p.drawRoundedRect(frame, 15, 15);
+    }
     if (!a.strName.empty()) {
       QFont font(kArial);
       font.setPixelSize(18);

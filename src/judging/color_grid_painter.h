@@ -173,6 +173,7 @@ class GridPainter {
   void HoverReadout(QPainter& p, const NodeMap& m, const GridEditState& e, QSize size);
   void Selection(QPainter& p, const NodeMap& m, const GridEditState& e);
   void AreaFrames(QPainter& p, const NodeMap& m);
+  void FrameStrokes(const QRectF& frame, std::size_t slot, int penWidth, QRgb colour);
   void Verdict(QPainter& p, const NodeMap& m, const std::string& verdict, QSize size);
   void Legend(QPainter& p, const NodeMap& m);
   void Labels(QPainter& p, const NodeMap& m);
@@ -199,7 +200,18 @@ class GridPainter {
     QPoint at;
   };
 
+  // Coverage of one area frame stroke, for one frame rectangle and image size.
+  struct StrokeCoverage {
+    bool made = false;
+    QRectF frame;
+    QSize size;
+    QRect box;
+    std::vector<GlyphSpan> spans;  // relative to box
+    std::vector<std::uint8_t> alpha;
+  };
+
   Raster raster_;
+  std::vector<StrokeCoverage> strokes_;  // [2 * area + stroke]
   VisibleLines visible_;                  // this paint's
   std::vector<int> gridX_;                 // grid line positions of a regular node block
   std::vector<int> gridY_;
