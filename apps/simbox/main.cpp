@@ -26,6 +26,7 @@ extern char** environ;
 namespace {
 
 volatile sig_atomic_t g_child = 0;
+constexpr const char* kPreload = "libumockdev-preload.so.0";
 
 void ForwardSignal(int sig) {
   if (g_child > 0) kill(static_cast<pid_t>(g_child), sig);
@@ -62,15 +63,23 @@ bool LoadScenario(const std::string& spec, varnex2::sim::Scenario& out, std::str
 std::vector<std::string> ChildEnvironment(const std::string& scannerPort) {
   std::vector<std::string> env;
   if (!scannerPort.empty()) env.push_back("VARNEX2_SIM_SCANNER_PORT=" + scannerPort);
-  std::string preload = "libumockdev-preload.so.0";
+  std::string preload = kPreload;
   std::string asanOptions = "verify_asan_link_order=0";
   for (char** e = environ; *e != nullptr; ++e) {
     std::string entry = *e;
     if (entry.rfind("LD_PRELOAD=", 0) == 0) {
-      const std::string rest = entry.substr(sizeof("LD_PRELOAD=") - 1);
-      if (!rest.empty()) preload += ":" + rest;
+      // Ours may be in there already (the box runs under it itself): keep it once, in front.
+      std::string rest = entry.substr(sizeof("LD_PRELOAD=") - 1);
+      for (std::size_t at; (at = rest.find(kPreload)) != std::string::npos;) rest.erase(at, std::strlen(kPreload));
+      for (const char* part = rest.c_str(); *part != '\0';) {
+        const char* end = std::strchr(part, ':');
+        const std::string item(part, end != nullptr ? end : part + std::strlen(part));
+        if (!item.empty()) preload += ":" + item;
+        part = end != nullptr ? end + 1 : part + std::strlen(part);
+      }
       continue;
     }
+    if (entry.rfind("VARNEX2_SIMBOX_PRELOADED=", 0) == 0) continue;
     if (entry.rfind("VARNEX2_SIM_SCANNER_PORT=", 0) == 0) continue;
     if (entry.rfind("ASAN_OPTIONS=", 0) == 0) {
       const std::string rest = entry.substr(sizeof("ASAN_OPTIONS=") - 1);
@@ -116,10 +125,32 @@ int RunChild(const std::vector<std::string>& command, const std::string& scanner
   return 1;
 }
 
+// The testbed's own udev calls must see the testbed's /sys as the child does: a "remove"
+// uevent is built from the device's sysfs entry, which the real /sys does not have. So the
+// box runs itself under the umockdev preload too (re-executed once, marked in the environment).
+void RunUnderPreload(char** argv) {
+  if (std::getenv("VARNEX2_SIMBOX_PRELOADED") != nullptr) return;
+  std::string preload = kPreload;
+  if (const char* old = std::getenv("LD_PRELOAD"); old != nullptr && *old != '\0') preload += std::string(":") + old;
+  std::string asanOptions = "verify_asan_link_order=0";
+  if (const char* old = std::getenv("ASAN_OPTIONS"); old != nullptr && *old != '\0')
+    asanOptions = std::string(old) + ":" + asanOptions;
+  const std::string oldPreload = std::getenv("LD_PRELOAD") != nullptr ? std::getenv("LD_PRELOAD") : "";
+  setenv("LD_PRELOAD", preload.c_str(), 1);
+  setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
+  setenv("VARNEX2_SIMBOX_PRELOADED", "1", 1);
+  execv("/proc/self/exe", argv);
+  // Not re-executed: go on as before; removals then reach no udev listener.
+  std::fprintf(stderr, "varnex2-simbox: cannot re-run under the umockdev preload: %s\n", std::strerror(errno));
+  if (oldPreload.empty()) unsetenv("LD_PRELOAD");
+  else setenv("LD_PRELOAD", oldPreload.c_str(), 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace varnex2;
+  RunUnderPreload(argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   simbox::SimboxOptions options;
   std::string error;

@@ -142,6 +142,8 @@ int RunStation(QApplication& app, const station::StationOptions& options,
     if (window.JudgedFrames() > 0) {
       const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(window.FirstJudgedAt() - started);
       std::printf("first_frame_ms=%lld\n", static_cast<long long>(ms.count()));
+      const auto last = std::chrono::duration_cast<std::chrono::milliseconds>(window.LastJudgedAt() - started);
+      std::printf("last_frame_ms=%lld\n", static_cast<long long>(last.count()));
     }
     PrintMemory();
     std::fflush(stdout);

@@ -435,9 +435,9 @@ void CVarnex2Dlg::ExitProgram(int code) {
 // ---- Statistics notices -----------------------------------------------------------------------
 
 void CVarnex2Dlg::OnShowTitleStats(int lParam) {
-  if (judged_.fetch_add(1, std::memory_order_relaxed) == 0) {
-    firstJudged_.store(std::chrono::steady_clock::now().time_since_epoch().count());
-  }
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  if (judged_.fetch_add(1, std::memory_order_relaxed) == 0) firstJudged_.store(now);
+  lastJudged_.store(now);
   titleParam_.store(lParam, std::memory_order_relaxed);
   ScheduleStatsNotice();
 }

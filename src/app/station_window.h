@@ -70,6 +70,10 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   std::chrono::steady_clock::time_point FirstJudgedAt() const {
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(firstJudged_.load()));
   }
+  // When the latest evaluation was reported (steady clock); epoch when none was.
+  std::chrono::steady_clock::time_point LastJudgedAt() const {
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastJudged_.load()));
+  }
 
   // ---- StationView ----------------------------------------------------------
   void Post(std::function<void()> call) override;
@@ -142,6 +146,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   std::shared_ptr<SendGate> gate_ = std::make_shared<SendGate>();
   std::atomic<std::uint64_t> judged_{0};
   std::atomic<std::chrono::steady_clock::rep> firstJudged_{0};
+  std::atomic<std::chrono::steady_clock::rep> lastJudged_{0};
   std::atomic<int> titleParam_{0};
   std::atomic<bool> statusShow_{false};
   std::atomic<bool> noticePending_{false};

@@ -173,6 +173,23 @@ TEST_F(StationProcessTest, RealBackEndsJudgeFramesOfTheEmulatedBox) {
   EXPECT_GT(frames.captured(1).toInt(), 3);
   EXPECT_TRUE(o.out.contains("title=Varnex2 - 设备已连接")) << o.out.toStdString();
 }
+
+// The built-in "unplug" scenario takes the box off the bus at 5 s and plugs it in at 8 s:
+// the station sees the removal and the arrival through udev and tests again afterwards.
+TEST_F(StationProcessTest, RealBackEndsSurviveAnUnplugAndReplug) {
+  const Outcome o = Run({"--scenario", "unplug", "--paced", "--", QStringLiteral(VARNEX2_STATION_BINARY),
+                         "--quit-after=16"},
+                        120000, QStringLiteral(VARNEX2_SIMBOX_BINARY));
+  if (o.exitCode == 1 && o.err.contains("cannot build the umockdev testbed")) {
+    GTEST_SKIP() << "umockdev cannot run here: " << o.err.toStdString();
+  }
+  ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+  const QRegularExpressionMatch last = QRegularExpression("last_frame_ms=(\\d+)\\n").match(o.out);
+  ASSERT_TRUE(last.hasMatch()) << o.out.toStdString();
+  // Frames were judged again after the box came back at 8 s.
+  EXPECT_GT(last.captured(1).toInt(), 9000) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("title=Varnex2 - 设备已连接")) << o.out.toStdString();
+}
 #endif
 
 }  // namespace
