@@ -501,14 +501,21 @@ void GridPainter::Headers(QPainter& p, const NodeMap& m, const GridEditState& e)
   const QColor shadow(128, 128, 128);
   const QColor light(255, 255, 255);
   char buf[16];
+  int fontW = -1;
+  int fontH = -1;
+  CellFont* font = nullptr;
   auto one = [&](const GridLine& line, bool hovered) {
     const QRect r = ToQRect(line.rcHeader);
     if (r.width() <= 0 || r.height() <= 0) return;
     Fill(p, r, hovered ? QColor(255, 0, 0) : ToQColor(line.crBack));
     Frame3D([&](const QRect& rr, const QColor& c) { Fill(p, rr, c); }, r, shadow, light);
     const int len = std::snprintf(buf, sizeof buf, "%d", line.nNumber + base);
-    CellFont& f = Font(kNarrow, r.height(), r.width() / 4.0);
-    CentredText(p, f, QRectF(r), buf, len, ToQColor(line.crText).rgb());
+    if (r.width() != fontW || r.height() != fontH || font == nullptr) {  // headers share a few sizes
+      fontW = r.width();
+      fontH = r.height();
+      font = &Font(kNarrow, r.height(), r.width() / 4.0);
+    }
+    CentredText(p, *font, QRectF(r), buf, len, ToQColor(line.crText).rgb());
   };
   const auto& cols = m.ColumnLines();
   const auto& rows = m.RowLines();
@@ -1204,6 +1211,21 @@ void GridPainter::Legend(QPainter& p, const NodeMap& m) {
   const Rect box = m.LegendRect();
   const double cw = (box.Width() - 1) / 6.5;
   if (cw <= 1.0 || box.Height() <= 12) return;
+  // The legend only changes with its figures: when they and the pixels
+  // beneath are those of the last paint, its pixels are copied back.
+  const QRect area = ToQRect(box) & QRect(0, 0, raster_.width, raster_.height);
+  const bool memo = raster_.bits != nullptr && !area.isEmpty();
+  const std::array<std::int32_t, 3> figures{m.LegendMax(), m.LegendMid(), m.LegendMin()};
+  if (memo && legend_.area == area && legend_.figures == figures && legend_.before.size() == legend_.after.size() &&
+      SamePixels(area, legend_.before)) {
+    PutPixels(area, legend_.after);
+    return;
+  }
+  if (memo) {
+    legend_.area = area;
+    legend_.figures = figures;
+    GetPixels(area, legend_.before);
+  }
   const int lineH = box.Height() / 3;
   const CellFont& f = Font(kNarrow, lineH, cw / 2.0);
   p.setPen(QColor(0, 0, 0));
@@ -1218,6 +1240,34 @@ void GridPainter::Legend(QPainter& p, const NodeMap& m) {
     CentredText(p, f, r, lines[i]);
   }
   p.restore();
+  if (memo) GetPixels(area, legend_.after);
+}
+
+void GridPainter::GetPixels(const QRect& area, std::vector<quint32>& out) const {
+  out.resize(static_cast<std::size_t>(area.width()) * static_cast<std::size_t>(area.height()));
+  const auto w = static_cast<std::size_t>(area.width());
+  for (int y = 0; y < area.height(); ++y)
+    std::memcpy(out.data() + static_cast<std::size_t>(y) * w,
+                reinterpret_cast<const quint32*>(raster_.bits + (area.top() + y) * raster_.bytesPerLine) + area.left(),
+                w * sizeof(quint32));
+}
+
+void GridPainter::PutPixels(const QRect& area, const std::vector<quint32>& in) {
+  const auto w = static_cast<std::size_t>(area.width());
+  for (int y = 0; y < area.height(); ++y)
+    std::memcpy(reinterpret_cast<quint32*>(raster_.bits + (area.top() + y) * raster_.bytesPerLine) + area.left(),
+                in.data() + static_cast<std::size_t>(y) * w, w * sizeof(quint32));
+}
+
+bool GridPainter::SamePixels(const QRect& area, const std::vector<quint32>& in) const {
+  const auto w = static_cast<std::size_t>(area.width());
+  if (in.size() != w * static_cast<std::size_t>(area.height())) return false;
+  for (int y = 0; y < area.height(); ++y)
+    if (std::memcmp(reinterpret_cast<const quint32*>(raster_.bits + (area.top() + y) * raster_.bytesPerLine) +
+                        area.left(),
+                    in.data() + static_cast<std::size_t>(y) * w, w * sizeof(quint32)) != 0)
+      return false;
+  return true;
 }
 
 // ---- Layers: notice and statistics labels ----------------------------------------------------

@@ -176,6 +176,10 @@ class GridPainter {
   void FrameStrokes(const QRectF& frame, std::size_t slot, int penWidth, QRgb colour);
   void Verdict(QPainter& p, const NodeMap& m, const std::string& verdict, QSize size);
   void Legend(QPainter& p, const NodeMap& m);
+  // Pixels of an area inside the image, row by row.
+  void GetPixels(const QRect& area, std::vector<quint32>& out) const;
+  void PutPixels(const QRect& area, const std::vector<quint32>& in);
+  bool SamePixels(const QRect& area, const std::vector<quint32>& in) const;
   void Labels(QPainter& p, const NodeMap& m);
   void LabelBox(QPainter& p, const GridLabel& label, int y, int alpha);
 
@@ -210,7 +214,16 @@ class GridPainter {
     std::vector<std::uint8_t> alpha;
   };
 
+  // The legend's pixels before and after its last drawing, with its figures.
+  struct LegendMemo {
+    QRect area;
+    std::array<std::int32_t, 3> figures{};
+    std::vector<quint32> before;
+    std::vector<quint32> after;
+  };
+
   Raster raster_;
+  LegendMemo legend_;
   std::vector<StrokeCoverage> strokes_;  // [2 * area + stroke]
   VisibleLines visible_;                  // this paint's
   std::vector<int> gridX_;                 // grid line positions of a regular node block
