@@ -159,6 +159,27 @@ std::vector<Scene> Scenes() {
   s.push_back({"difference_colour_1920", {1920, 1080}, [](CColorGrid& g) {
                  StationMap(g, kAllModes | TestMode::DIFFERENCE);
                }});
+  // Texts wider than their nodes (six characters) and marks next to them.
+  s.push_back({"wide_values_1100", {1100, 700}, [](CColorGrid& g) {
+                 StationMap(g, TestMode::THRESHOLD);
+                 NodeMap& m = g.Model();
+                 m.SetTestModeFlags(TestMode::THRESHOLD | TestMode::DIFFERENCE);
+                 NodeFrame f(52, 32);
+                 for (int c = 0; c < 52; ++c)
+                   for (int r = 0; r < 32; ++r) f(c, r) = (c + r) % 5 == 0 ? -12345 - c * 100 : 123456 + r * 1000 + c;
+                 m.Evaluate(f);
+                 m.SetNodeFlags(3, 3, 6, 4, NodeFlag::PASS, 0, FlagOp::Or);
+                 m.SetNodeFlags(8, 3, 8, 4, NodeFlag::KEY, 0, FlagOp::Or);
+               }});
+  s.push_back({"wide_percent_1280", {1280, 800}, [](CColorGrid& g) {
+                 StationMap(g, TestMode::ADJACENT);
+                 g.Model().SetAllPercent(1.0e9);
+               }});
+  s.push_back({"no_headers_1280", {1280, 800}, [](CColorGrid& g) {
+                 StationMap(g, kAllModes);
+                 g.Model().SetShowHeaders(false);
+                 Hover(g, 0, 0);
+               }});
   s.push_back({"small_no_texts_400", {400, 300}, [](CColorGrid& g) {
                  StationMap(g, kAllModes);
                  g.Model().SetLineNumberBase(1);
@@ -356,6 +377,27 @@ TEST(ColorGridPictures, DirectAndOrdinaryPaintingAgreeOnFillsAndFrames) {
       ASSERT_EQ(direct.pixel(x, 0), ordinary.pixel(x, 0)) << x;
       ASSERT_EQ(direct.pixel(x, scene.size.height() - 1), ordinary.pixel(x, scene.size.height() - 1)) << x;
     }
+  }
+}
+
+// A percentage whose text is longer than the text buffer is cut to the
+// buffer: the paint must never read past it (checked by the sanitizer runs),
+// and the node keeps its colour around the text.
+TEST(ColorGridPictures, PercentagesLongerThanTheTextBufferAreCut) {
+  App();
+  const QSize size(1280, 800);
+  CColorGrid grid;
+  grid.resize(size);
+  StationMap(grid, TestMode::ADJACENT);
+  for (double percent : {1.0e40, 1.0e300, -1.0e300}) {
+    grid.Model().SetAllPercent(percent);
+    const QImage img = grid.RenderToImage(size);
+    NodeMap& m = grid.Model();
+    m.Layout(size.width(), size.height());
+    const GridCell& cell = m.Cell(5, 20);
+    EXPECT_EQ(img.pixel(cell.rcNode.left + 1, cell.rcNode.top + 1),
+              qRgb(RgbRed(cell.crColor), RgbGreen(cell.crColor), RgbBlue(cell.crColor)))
+        << percent;
   }
 }
 
