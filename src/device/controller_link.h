@@ -30,7 +30,7 @@ inline constexpr int kFramePageCount = 56;
 inline constexpr std::chrono::milliseconds kAnswerTimeout{200};
 inline constexpr std::chrono::milliseconds kEventLoopTimeout{1000};
 // How long an exchange polls for its answer before it sleeps on the response event.
-inline constexpr std::chrono::microseconds kAnswerSpin{150};
+inline constexpr std::chrono::microseconds kAnswerSpin{50};
 
 // Request command bytes (byte 1 of a request report).
 inline constexpr std::uint8_t kCmdRegister = 0x51;

@@ -615,7 +615,7 @@ struct SimBox::Impl {
   // A reader that has just taken a report usually gets the next request's answer within
   // microseconds; polling briefly before sleeping saves the wake-up of a sleeping thread,
   // which costs more than the whole exchange. True when the queue changed meanwhile.
-  static constexpr auto kReaderSpin = std::chrono::microseconds(150);
+  static constexpr auto kReaderSpin = std::chrono::microseconds(50);
   bool SpinForChange(std::unique_lock<std::mutex>& lk, std::uint64_t seen, Clock::time_point until,
                      const std::stop_token& stop) {
     lk.unlock();
