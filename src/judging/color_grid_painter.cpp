@@ -975,16 +975,81 @@ void GridPainter::OverlayNode(QPainter& p, const NodeMap& m, int c, int r, int s
   if (letter != '\0') CentredText(p, LetterFont(w, h), QRectF(in), &letter, 1, colour);
   if (flags & NodeFlag::ZERO) Fill(p, in, QColor(205, 179, 208));
   if (flags & NodeFlag::KEY) {
-    p.setPen(QPen(ToQColor(Complement(cell.crColor)), 2));
-    p.setBrush(Qt::NoBrush);
-    p.drawEllipse(in.adjusted(1, 1, -1, -1));
+    const QRgb ring = ToQColor(Complement(cell.crColor)).rgb();
+    if (!ReplayShape(Shape::Ring, in, ring)) {
+      p.setPen(QPen(QColor::fromRgb(ring), 2));
+      p.setBrush(Qt::NoBrush);
+      p.drawEllipse(in.adjusted(1, 1, -1, -1));
+    }
   }
   if (flags & NodeFlag::MASK) {
     Fill(p, in, QColor(100, 100, 100));
-    p.setPen(QPen(QColor(255, 0, 0), 1));
-    p.drawLine(in.topLeft(), in.bottomRight());
-    p.drawLine(in.topRight(), in.bottomLeft());
+    if (!ReplayShape(Shape::Cross, in, qRgb(255, 0, 0))) {
+      p.setPen(QPen(QColor(255, 0, 0), 1));
+      p.drawLine(in.topLeft(), in.bottomRight());
+      p.drawLine(in.topRight(), in.bottomLeft());
+    }
   }
+}
+
+// The aliased mark shapes of the overlay, drawn once per node size by Qt into a
+// small image and replayed as fills of the pixels they set (an aliased pen
+// sets whole pixels, and the same shape one whole pixel further is the same
+// pixels one pixel further). Only for shapes inside the image; false when
+// the shape is not replayed and must be painted.
+bool GridPainter::ReplayShape(Shape shape, const QRect& in, QRgb colour) {
+  if (raster_.bits == nullptr || !QRect(0, 0, raster_.width, raster_.height).contains(in)) return false;
+  ShapeRuns* runs = nullptr;
+  for (ShapeRuns& r : shapes_)
+    if (r.shape == shape && r.size == in.size()) runs = &r;
+  if (runs == nullptr) {
+    if (shapes_.size() >= 16) shapes_.clear();  // nodes of a map have a few sizes
+    shapes_.emplace_back();
+    runs = &shapes_.back();
+    runs->shape = shape;
+    runs->size = in.size();
+    QImage img(in.size(), QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    {
+      QPainter sp(&img);
+      sp.setRenderHint(QPainter::Antialiasing, false);
+      const QRect local(QPoint(0, 0), in.size());
+      if (shape == Shape::Ring) {
+        sp.setPen(QPen(QColor(255, 255, 255), 2));
+        sp.setBrush(Qt::NoBrush);
+        sp.drawEllipse(local.adjusted(1, 1, -1, -1));
+      } else {
+        sp.setPen(QPen(QColor(255, 255, 255), 1));
+        sp.drawLine(local.topLeft(), local.bottomRight());
+        sp.drawLine(local.topRight(), local.bottomLeft());
+      }
+    }
+    runs->usable = true;
+    for (int y = 0; y < img.height() && runs->usable; ++y) {
+      const auto* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+      for (int x = 0; x < img.width();) {
+        const int a = qAlpha(row[x]);
+        if (a == 0) {
+          ++x;
+          continue;
+        }
+        if (a != 255) {  // not a whole pixel: paint it
+          runs->usable = false;
+          break;
+        }
+        const int start = x;
+        while (x < img.width() && qAlpha(row[x]) == 255) ++x;
+        runs->runs.push_back(QRect(start, y, x - start, 1));
+      }
+    }
+  }
+  if (!runs->usable) return false;
+  const quint32 value = 0xFF000000u | (colour & 0xFFFFFFu);
+  for (const QRect& r : runs->runs)
+    std::fill_n(reinterpret_cast<quint32*>(raster_.bits + (in.top() + r.top()) * raster_.bytesPerLine) + in.left() +
+                    r.left(),
+                r.width(), value);
+  return true;
 }
 
 void GridPainter::StatusOverlay(QPainter& p, const NodeMap& m) {

@@ -162,6 +162,8 @@ class GridPainter {
   void OverlayNode(QPainter& p, const NodeMap& m, int c, int r, int style);
   bool OverlayInside(const NodeMap& m, int c, int r, int style);
   CellFont& LetterFont(int w, int h);
+  enum class Shape { Ring, Cross };
+  bool ReplayShape(Shape shape, const QRect& in, QRgb colour);
 
   void Background(QPainter& p, const NodeMap& m, QSize size);
   void Headers(QPainter& p, const NodeMap& m, const GridEditState& e);
@@ -222,7 +224,16 @@ class GridPainter {
     std::vector<quint32> after;
   };
 
+  // The pixels an aliased mark shape sets in a node interior of one size.
+  struct ShapeRuns {
+    Shape shape = Shape::Cross;
+    QSize size;
+    bool usable = false;
+    std::vector<QRect> runs;  // one row each, relative to the interior
+  };
+
   Raster raster_;
+  std::vector<ShapeRuns> shapes_;
   LegendMemo legend_;
   std::vector<StrokeCoverage> strokes_;  // [2 * area + stroke]
   VisibleLines visible_;                  // this paint's
