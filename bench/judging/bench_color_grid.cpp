@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <cstdlib>
+#include <vector>
 
 #include "judging/color_grid.h"
 
@@ -59,6 +60,28 @@ void BM_RepaintAllModes(benchmark::State& state) {
   Repaint(state, TestMode::THRESHOLD | TestMode::LIMITS | TestMode::ADJACENT);
 }
 
+// The test cycle: a new frame every time (eight noisy frames in turn), judged
+// and repainted, so nothing that depends on the values can be reused.
+void BM_RepaintNewFrames(benchmark::State& state) {
+  CColorGrid grid;
+  grid.resize(1920, 1080);
+  StationMap(grid, TestMode::THRESHOLD);
+  std::vector<NodeFrame> frames;
+  for (int k = 0; k < 8; ++k) {
+    NodeFrame f(52, 32);
+    for (int c = 0; c < 52; ++c)
+      for (int r = 0; r < 32; ++r) f(c, r) = 21000 + c * 80 + r * 60 + ((c * 7 + r * 13 + k * 5) % 17) * 40 - k * 3;
+    frames.push_back(f);
+  }
+  QImage image(1920, 1080, QImage::Format_ARGB32_Premultiplied);
+  std::size_t next = 0;
+  for (auto _ : state) {
+    grid.Model().Evaluate(frames[next++ % frames.size()]);
+    grid.RenderInto(image);
+    benchmark::DoNotOptimize(image.constBits());
+  }
+}
+
 // A fresh picture each time (offline judge output): adds the image allocation.
 void BM_RenderToNewImage(benchmark::State& state) {
   CColorGrid grid;
@@ -72,6 +95,7 @@ void BM_RenderToNewImage(benchmark::State& state) {
 
 BENCHMARK(BM_RepaintThresholdMode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintAllModes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepaintNewFrames)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderToNewImage)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -529,8 +529,8 @@ void GridPainter::Headers(QPainter& p, const NodeMap& m, const GridEditState& e)
 
 // The node block is regular when every visible column has one left edge and
 // one width over all rows (and every row one top edge and height), and each
-// node overlaps the next by exactly one pixel. Fills lines_.x / lines_.y with
-// the grid line positions: one per visible line, then the far (red) edge.
+// node overlaps the next by exactly one pixel. Fills gridX_ / gridY_ with the
+// grid line positions: one per visible line, then the far (red) edge.
 bool GridPainter::RegularGrid(const NodeMap& m, const VisibleLines& v) {
   auto& xs = gridX_;
   auto& ys = gridY_;

@@ -51,11 +51,9 @@ struct GridEditState {
   bool LeftAlone() const { return nLastKeyFlags == MouseKey::LEFT; }
 };
 
-// A font set up like a GDI font of a given cell height and average character
-// width, with the glyphs of printable ASCII cached so that the many short node
-// texts can be drawn as glyph runs without text layout.
-// A glyph's coverage as horizontal runs: runs of full coverage are filled,
-// runs of partial coverage blended, uncovered pixels never visited.
+// A glyph's coverage as horizontal runs: covered pixels less than eight apart
+// form one run, blended four pixels at a time; runs of only full coverage are
+// filled; the pixels between runs are never visited.
 struct GlyphSpan {
   std::int16_t dy = 0;  // row and first column within the mask box
   std::int16_t dx = 0;
@@ -74,6 +72,9 @@ struct GlyphMask {
   bool made = false;
 };
 
+// A font set up like a GDI font of a given cell height and average character
+// width, with the glyphs of printable ASCII cached so that the many short node
+// texts can be drawn as glyph runs without text layout.
 struct CellFont {
   QFont font;
   QRawFont raw;
