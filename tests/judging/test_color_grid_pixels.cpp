@@ -184,6 +184,12 @@ std::vector<Scene> Scenes() {
                  StationMap(g, kAllModes);
                  g.Model().SetLineNumberBase(1);
                }});
+  // Nodes of a pixel or two, and an odd size.
+  s.push_back({"tiny_70", {70, 50}, [](CColorGrid& g) {
+                 StationMap(g, kAllModes);
+                 Hover(g, 5, 5);
+               }});
+  s.push_back({"odd_333", {333, 217}, [](CColorGrid& g) { StationMap(g, TestMode::THRESHOLD); }});
   s.push_back({"few_lines_640", {640, 480}, [](CColorGrid& g) {
                  NodeMap& m = g.Model();
                  m.SetGridSize(7, 5);
