@@ -328,9 +328,14 @@ int GridPainter::PlaceGlyphs(CellFont& f, qreal& pen, int baseline, const char* 
   int n = 0;
   for (int i = 0; i < len; ++i) {
     const int index = static_cast<unsigned char>(ascii[i]) - kFirstAscii;
-    const qreal quarter = std::round(pen * CellFont::kPhases);
-    const int whole = static_cast<int>(std::floor(quarter / CellFont::kPhases));
-    const int phase = static_cast<int>(quarter) - whole * CellFont::kPhases;
+    // Rounded half away from zero like std::round, without the library call:
+    // pen positions are whole 1/64 pixels (the advances are), so adding a half
+    // is exact. Four phases: the whole pixel and the phase by shift and mask.
+    static_assert(CellFont::kPhases == 4);
+    const qreal scaled = pen * CellFont::kPhases;
+    const auto quarter = static_cast<std::int64_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
+    const int whole = static_cast<int>(quarter >> 2);
+    const int phase = static_cast<int>(quarter & 3);
     const GlyphMask& m = Mask(f, index, phase);
     pen += f.advance[static_cast<std::size_t>(index)];
     if (m.spans.empty()) continue;
