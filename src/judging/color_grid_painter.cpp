@@ -5,7 +5,9 @@
 #include <QPainter>
 #include <QPen>
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -345,6 +347,7 @@ int GridPainter::PlaceGlyphs(CellFont& f, qreal& pen, int baseline, const char* 
   return n;
 }
 
+#if defined(__SSE2__)
 // Four pixels of Interpolate255(text, a, dst, 255 - a), a from four coverage
 // bytes, in 16-bit lanes: the same arithmetic, so the same pixels (a = 0
 // leaves a pixel as it is, a = 255 gives the text colour).
@@ -367,12 +370,16 @@ inline void Blend4(quint32* dst, const std::uint8_t* cov, __m128i text16) {
   hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi, _mm_srli_epi16(hi, 8)), c128), 8);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(lo, hi));
 }
+#endif
 
 // Blends placed glyphs in one opaque colour: full runs are filled, partial
-// runs blended four pixels at a time (their coverage is padded with zeros,
-// which leave pixels as they are), one by one where a run meets the image edge.
+// runs blended four pixels at a time with SSE2 (their coverage is padded with
+// zeros, which leave pixels as they are), one by one where a run meets the
+// image edge or without SSE2.
 void GridPainter::BlitPlaced(const PlacedGlyph* glyphs, int count, quint32 text) {
+#if defined(__SSE2__)
   const __m128i text16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(text)), _mm_setzero_si128());
+#endif
   for (int g = 0; g < count; ++g) {
     const GlyphMask& m = *glyphs[g].mask;
     const int ox = glyphs[g].ox;
@@ -384,10 +391,12 @@ void GridPainter::BlitPlaced(const PlacedGlyph* glyphs, int count, quint32 text)
       int n = span.len;
       const std::uint8_t* cov = m.alpha.data() + span.offset;
       auto* row = reinterpret_cast<quint32*>(raster_.bits + y * raster_.bytesPerLine);
+#if defined(__SSE2__)
       if (!span.full && x >= 0 && x + ((n + 3) & ~3) <= raster_.width) {
         for (int i = 0; i < n; i += 4) Blend4(row + x + i, cov + i, text16);
         continue;
       }
+#endif
       if (x < 0) {
         cov -= x;
         n += x;
