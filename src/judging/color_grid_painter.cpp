@@ -599,17 +599,23 @@ void GridPainter::NodesByScanline(QPainter& p, const NodeMap& m, const VisibleLi
   placedStart_.assign(nc * nr + 1, 0);
   placedColour_.resize(nc * nr);
   placedInside_.assign(nc * nr, 0);
+  bandColours_.resize(nc * nr);
   bool fuse = true;
   for (std::size_t j = 0; j < nr; ++j) {
     for (std::size_t i = 0; i < nc; ++i) {
       const std::size_t k = j * nc + i;
       const std::size_t start = placed_.size();
       placedStart_[k] = start;
+      const GridCell& cell = m.Cell(v.cols[i], v.rows[j]);
+      Rgb fill = cell.crColor;
+      if (hoverLit && v.cols[i] == e.hovered.col && v.rows[j] == e.hovered.row) fill = Raised(fill);
+      bandColours_[k] = 0xFF000000u | (static_cast<quint32>(RgbRed(fill)) << 16) |
+                        (static_cast<quint32>(RgbGreen(fill)) << 8) | static_cast<quint32>(RgbBlue(fill));
       NodeText texts[4];
       QRgb colour = 0;
-      const int n = TextsOf(m, modes, v.cols[i], v.rows[j], texts, colour);
+      const int n = TextsOf(m, modes, v.cols[i], v.rows[j], cell, texts, colour);
       // The client frame is drawn before the texts here, so they may cover it.
-      const Rect& node = m.Cell(v.cols[i], v.rows[j]).rcNode;
+      const Rect& node = cell.rcNode;
       const QRect interior(node.left + 1, node.top + 1, node.Width() - 2, node.Height() - 2);
       bool inside = true;
       QRect ink;
@@ -634,7 +640,7 @@ void GridPainter::NodesByScanline(QPainter& p, const NodeMap& m, const VisibleLi
       }
       placedInside_[k] = inside ? 1 : 0;
       placedColour_[k] = 0xFF000000u | (colour & 0xFFFFFFu);
-      if (fuse && !OverlayInside(m, v.cols[i], v.rows[j], style)) fuse = false;
+      if (fuse && !OverlayInside(cell, style)) fuse = false;
     }
   }
   placedStart_[nc * nr] = placed_.size();
@@ -673,7 +679,6 @@ void GridPainter::NodesByScanline(QPainter& p, const NodeMap& m, const VisibleLi
     }
   };
 
-  bandColours_.resize(nc);
   // One scan line inside a row of nodes, built once per row and copied.
   const int x0 = std::max(xs[0], 0);
   const int x1 = std::min(xs[nc] + 1, width);
@@ -684,12 +689,8 @@ void GridPainter::NodesByScanline(QPainter& p, const NodeMap& m, const VisibleLi
     const int yEnd = j < nr ? ys[j + 1] : ys[j] + 1;
     if (j < nr) {
       for (std::size_t i = 0; i < nc; ++i) {
-        Rgb colour = m.Cell(v.cols[i], v.rows[j]).crColor;
-        if (hoverLit && v.cols[i] == e.hovered.col && v.rows[j] == e.hovered.row) colour = Raised(colour);
-        bandColours_[i] = 0xFF000000u | (static_cast<quint32>(RgbRed(colour)) << 16) |
-                          (static_cast<quint32>(RgbGreen(colour)) << 8) | static_cast<quint32>(RgbBlue(colour));
         span(inner, xs[i], xs[i] + 1, kGrey);
-        span(inner, xs[i] + 1, xs[i + 1], bandColours_[i]);
+        span(inner, xs[i] + 1, xs[i + 1], bandColours_[j * nc + i]);
       }
       span(inner, xs[nc], xs[nc] + 1, kRed);
     }
@@ -807,8 +808,8 @@ GridPainter::TextModes GridPainter::Modes(const NodeMap& m) {
 
 // The value texts of one node (none when the node is too small), laid out in
 // bands by the test modes, and their colour.
-int GridPainter::TextsOf(const NodeMap& m, const TextModes& t, int c, int r, NodeText* out, QRgb& colour) {
-  const GridCell& cell = m.Cell(c, r);
+int GridPainter::TextsOf(const NodeMap& m, const TextModes& t, int c, int r, const GridCell& cell, NodeText* out,
+                         QRgb& colour) {
   const int w = cell.rcNode.Width();
   const int h = cell.rcNode.Height();
   const double cw = (w - 2) / 6.5;
@@ -881,7 +882,7 @@ int GridPainter::TextsOf(const NodeMap& m, const TextModes& t, int c, int r, Nod
 bool GridPainter::TextsInside(const NodeMap& m, const TextModes& t, int c, int r) {
   NodeText texts[4];
   QRgb colour = 0;
-  const int n = TextsOf(m, t, c, r, texts, colour);
+  const int n = TextsOf(m, t, c, r, m.Cell(c, r), texts, colour);
   if (n == 0) return true;
   const Rect& node = m.Cell(c, r).rcNode;
   const QRect interior = QRect(node.left + 1, node.top + 1, node.Width() - 2, node.Height() - 2) &
@@ -912,7 +913,7 @@ void GridPainter::NodeTexts(QPainter& p, const NodeMap& m) {
                                    static_cast<std::size_t>(r)] != 0)
         continue;
       QRgb colour = 0;
-      const int n = TextsOf(m, t, c, r, texts, colour);
+      const int n = TextsOf(m, t, c, r, m.Cell(c, r), texts, colour);
       for (int i = 0; i < n; ++i) CentredText(p, *texts[i].font, texts[i].rect, texts[i].text, texts[i].len, colour);
     }
   }
@@ -952,8 +953,7 @@ CellFont& GridPainter::LetterFont(int w, int h) {
 // Whether the node's overlay stays inside the node's interior (off the grid
 // lines): the fills, ellipse and cross do by their geometry, the letter is
 // measured.
-bool GridPainter::OverlayInside(const NodeMap& m, int c, int r, int style) {
-  const GridCell& cell = m.Cell(c, r);
+bool GridPainter::OverlayInside(const GridCell& cell, int style) {
   if ((cell.nFlags & kOverlaid) == 0) return true;
   const int w = cell.rcNode.Width();
   const int h = cell.rcNode.Height();

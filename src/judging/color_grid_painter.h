@@ -155,13 +155,14 @@ class GridPainter {
     CellFont* quarterHalf;
   };
   static TextModes Modes(const NodeMap& m);
-  int TextsOf(const NodeMap& m, const TextModes& t, int c, int r, NodeText* out, QRgb& colour);
+  int TextsOf(const NodeMap& m, const TextModes& t, int c, int r, const GridCell& cell, NodeText* out,
+              QRgb& colour);
   bool TextsInside(const NodeMap& m, const TextModes& t, int c, int r);
   void NodesByScanline(QPainter& p, const NodeMap& m, const VisibleLines& v, const GridEditState& e, bool hoverLit,
                        const TextModes& modes, QSize size);
   // Status overlay of one node, and whether it stays inside the node.
   void OverlayNode(QPainter& p, const NodeMap& m, int c, int r, int style);
-  bool OverlayInside(const NodeMap& m, int c, int r, int style);
+  bool OverlayInside(const GridCell& cell, int style);
   CellFont& LetterFont(int w, int h);
   enum class Shape { Ring, Cross };
   bool ReplayShape(Shape shape, const QRect& in, QRgb colour);
@@ -240,7 +241,7 @@ class GridPainter {
   VisibleLines visible_;                  // this paint's
   std::vector<int> gridX_;                 // grid line positions of a regular node block
   std::vector<int> gridY_;
-  std::vector<quint32> bandColours_;       // node colours of one row of nodes
+  std::vector<quint32> bandColours_;       // node fill colours (row by row) of a scan-line paint
   std::vector<quint32> bandLine_;          // a scan line through one row of nodes
   std::vector<PlacedGlyph> placed_;        // node texts placed before a scan-line paint
   std::vector<std::size_t> placedStart_;   // per visible node (row by row), into placed_
