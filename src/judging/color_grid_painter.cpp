@@ -518,18 +518,51 @@ void GridPainter::Headers(QPainter& p, const NodeMap& m, const GridEditState& e)
   int fontW = -1;
   int fontH = -1;
   CellFont* font = nullptr;
+  // A header covers its whole rectangle, so while its rectangle, colours and
+  // number stay the same (and its text lies inside) its last pixels are
+  // simply copied back.
+  std::size_t index = 0;
+  const QRect image(0, 0, raster_.width, raster_.height);
   auto one = [&](const GridLine& line, bool hovered) {
     const QRect r = ToQRect(line.rcHeader);
     if (r.width() <= 0 || r.height() <= 0) return;
-    Fill(p, r, hovered ? QColor(255, 0, 0) : ToQColor(line.crBack));
+    const QColor back = hovered ? QColor(255, 0, 0) : ToQColor(line.crBack);
+    const QRgb text = ToQColor(line.crText).rgb();
+    const int number = line.nNumber + base;
+    const bool memo = raster_.bits != nullptr && image.contains(r);
+    if (memo) {
+      if (headers_.size() <= index) headers_.resize(index + 1);
+      HeaderMemo& h = headers_[index++];
+      if (h.usable && h.rect == r && h.back == back.rgb() && h.text == text && h.number == number) {
+        PutPixels(r, h.pixels);
+        return;
+      }
+      h.usable = false;
+    }
+    Fill(p, r, back);
     Frame3D([&](const QRect& rr, const QColor& c) { Fill(p, rr, c); }, r, shadow, light);
-    const int len = std::snprintf(buf, sizeof buf, "%d", line.nNumber + base);
+    const int len = std::snprintf(buf, sizeof buf, "%d", number);
     if (r.width() != fontW || r.height() != fontH || font == nullptr) {  // headers share a few sizes
       fontW = r.width();
       fontH = r.height();
       font = &Font(kNarrow, r.height(), r.width() / 4.0);
     }
-    CentredText(p, *font, QRectF(r), buf, len, ToQColor(line.crText).rgb());
+    CentredText(p, *font, QRectF(r), buf, len, text);
+    if (!memo) return;
+    qreal left = 0;
+    qreal baseline = 0;
+    if (len > kMaxGlyphs || !Place(*font, QRectF(r), buf, len, left, baseline)) return;
+    PlacedGlyph glyphs[kMaxGlyphs];
+    QRect ink;
+    PlaceGlyphs(*font, left, static_cast<int>(baseline), buf, len, glyphs, ink);
+    if (!ink.isEmpty() && !r.contains(ink)) return;
+    HeaderMemo& h = headers_[index - 1];
+    h.rect = r;
+    h.back = back.rgb();
+    h.text = text;
+    h.number = number;
+    GetPixels(r, h.pixels);
+    h.usable = true;
   };
   const auto& cols = m.ColumnLines();
   const auto& rows = m.RowLines();

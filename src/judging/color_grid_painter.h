@@ -234,7 +234,18 @@ class GridPainter {
     std::vector<QRect> runs;  // one row each, relative to the interior
   };
 
+  // One header's pixels after its last drawing, with what they show.
+  struct HeaderMemo {
+    bool usable = false;
+    QRect rect;
+    QRgb back = 0;
+    QRgb text = 0;
+    int number = 0;
+    std::vector<quint32> pixels;
+  };
+
   Raster raster_;
+  std::vector<HeaderMemo> headers_;  // in drawing order
   std::vector<ShapeRuns> shapes_;
   LegendMemo legend_;
   std::vector<StrokeCoverage> strokes_;  // [2 * area + stroke]
