@@ -56,17 +56,21 @@ void StationCore::OnDeviceEvent(const platform::DeviceEvent& event) {
   }
   if (cls.controllerMain && link) {
     if (!arrival) {
+      NoteLoss();
       view.SetTitle(texts::kTitleDisconnected);
       StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
-    } else if (LinkConnected()) {
-      // Already connected (a repeated arrival): reopening would close the link
-      // under the threads that use it, and stopping the test would leave it
-      // stopped, since the connect slot is filled and nothing restarts it.
+    } else if (bool alreadyOpen = false; OpenLinkUnlessConnected(alreadyOpen) != 0) {
+      NoteLoss();
+      view.SetTitle(texts::kTitleDisconnected);
+      StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
+    } else if (alreadyOpen) {
+      // Already connected (a repeated arrival, or a reopen after the countdown):
+      // reopening would close the link under the threads that use it, and stopping
+      // the test would leave it stopped, since the connect slot is filled and
+      // nothing restarts it.
+      bDeviceConnected = true;
       view.SetTitle(texts::kTitleConnected);
       StartDeviceThreads();
-    } else if (OpenLink() != 0) {
-      view.SetTitle(texts::kTitleDisconnected);
-      StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
     } else {
       bDeviceConnected = true;
       view.SetTitle(texts::kTitleConnected);
@@ -83,6 +87,7 @@ void StationCore::OnDeviceEvent(const platform::DeviceEvent& event) {
 }
 
 void StationCore::OnDevLost(int /*transferStatus*/) {
+  NoteLoss();
   bDeviceConnected = false;
   grid.SetFrozen(true);
   StartWorker(SlotId::DeviceLost, &StationCore::DeviceLostThreadProc);
@@ -106,11 +111,23 @@ int StationCore::OpenLink() {
   return r;
 }
 
-void StationCore::CloseLink(std::optional<std::uint64_t> onlyGeneration) {
-  if (!link) return;
+bool StationCore::CloseLink(std::optional<std::uint64_t> onlyGeneration) {
+  if (!link) return true;
   std::lock_guard lock(linkMutex);
-  if (onlyGeneration && *onlyGeneration != linkGeneration) return;
+  if (onlyGeneration && *onlyGeneration != linkGeneration) return false;
   link->CloseController();
+  return true;
+}
+
+int StationCore::OpenLinkUnlessConnected(bool& alreadyOpen) {
+  alreadyOpen = false;
+  if (!link) return device::kErrNoHandle;
+  std::lock_guard lock(linkMutex);
+  if (link->HasHandle() && link->DeviceConnected()) {
+    alreadyOpen = true;
+    return 0;
+  }
+  return OpenLink();
 }
 
 std::uint64_t StationCore::LinkGeneration() {
@@ -160,7 +177,11 @@ void StationCore::ShowDisconnected(std::stop_token stop, std::optional<std::uint
         view.SetStatusPane(2, texts::kPaneSystem, kColourWhite, kColourGrey);
       },
       stop);
-  CloseLink(onlyGeneration);
+  if (!CloseLink(onlyGeneration)) {
+    // Reopened meanwhile by an arrival, whose start-up sets the connected look.
+    grid.SetFrozen(false);
+    return;
+  }
   bDeviceConnected = false;
   grid.SetGridSize(0, 0);
   if (shown) OnWindow([this] { view.RepaintGrid(); }, stop);
@@ -306,6 +327,10 @@ void StationCore::ReconnectThreadProc(std::stop_token stop) {
   ProcedureLock lock(reconnectMutex, stop);
   if (!lock.Owned()) return;
   if (!clock.Wait(kProcStartWait, stop)) return;
+  // An unplug is seen twice (the removal and the failed transfer); the second request
+  // can start this procedure again after the first has reconnected. Counting down
+  // again would disconnect a box that works.
+  if (LinkGeneration() != lostGeneration.load()) return;
 
   // The controller link is closed below: first let the threads that use it end
   // (each of their waits is bounded).
@@ -335,8 +360,14 @@ void StationCore::ReconnectThreadProc(std::stop_token stop) {
 
   if (LinkConnected()) {
     // An arrival during the countdown has reconnected already: reopening would
-    // close the link under the threads it started.
-    OnWindow([this] { view.SetTitle(texts::kTitleConnected); }, stop);
+    // close the link under the threads it started. Its start-up hid the notice
+    // before the countdown showed it again; the instruction is stale now.
+    bDeviceConnected = true;
+    grid.SetNoticeLabel(std::string(), false, kNoticeRed, kNoticeWhite);
+    OnWindow([this] {
+      view.SetTitle(texts::kTitleConnected);
+      view.RepaintGrid();
+    }, stop);
     StartDeviceThreads();
     return;
   }

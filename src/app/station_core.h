@@ -127,9 +127,12 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   // Open and close of the controller link, one at a time (the window thread and
   // the reconnect thread both do it).
   int OpenLink();
+  // Opens the link unless it is open and connected already (then `alreadyOpen`), in one
+  // step, so an arrival never takes a reopen in progress elsewhere for a failure.
+  int OpenLinkUnlessConnected(bool& alreadyOpen);
   // Closes the link; with `onlyGeneration`, only while no open has succeeded since
   // that generation was read (an arrival may have reopened it meanwhile).
-  void CloseLink(std::optional<std::uint64_t> onlyGeneration = std::nullopt);
+  bool CloseLink(std::optional<std::uint64_t> onlyGeneration = std::nullopt);  // false: left open
   bool LinkConnected();
   std::uint64_t LinkGeneration();  // counts successful opens
   void StartDeviceThreads();
@@ -175,6 +178,11 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   // outlived StopTestThread's bound from overlapping the next user.
   std::recursive_mutex linkMutex;
   std::uint64_t linkGeneration = 0;  // linkMutex
+  // The link generation when the latest loss (removal, failed transfer, failed open)
+  // was seen. A reconnect that starts after a newer open is stale: the loss it was
+  // started for has been dealt with.
+  std::atomic<std::uint64_t> lostGeneration{0};
+  void NoteLoss() { lostGeneration = LinkGeneration(); }
   StationClock& clock;
 
   // The panel configuration; written only while the test thread is stopped,

@@ -424,6 +424,34 @@ TEST(StationPresence, LostTransferWithTheBoxStillThereReconnectsAndKeepsTheBridg
   EXPECT_EQ(rig.box->BridgePage(249)[0], before ^ 2);
 }
 
+TEST(StationPresence, ReplugDuringTheCountdownTestsAgainAndClearsTheNotice) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.box->Unplug(sim::BoxFunction::Controller);
+  rig.box->Unplug(sim::BoxFunction::Bridge);
+  ASSERT_TRUE(WaitUntil([&] { return Notice(rig.grid).strText == "请等待 14 秒程序拔出设备"; }));
+  rig.box->Plug(sim::BoxFunction::Bridge);
+  rig.box->Plug(sim::BoxFunction::Controller);
+  // However the arrival and the end of the countdown interleave, the box ends up tested
+  // again with no stale instruction on the map.
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto r = rig.Repaints();
+    return std::any_of(r.begin(), r.end(), [](const Repaint& p) { return p.notice == "重新插入设备！"; });
+  }));
+  ASSERT_TRUE(WaitUntil([&] {
+    return rig.station->TestRunning() && rig.station->DeviceConnected() && !Notice(rig.grid).bShown;
+  }));
+  ASSERT_TRUE(rig.WaitRepaints(2));
+  EXPECT_FALSE(Notice(rig.grid).bShown) << Notice(rig.grid).strText << [&] {
+    std::string all;
+    for (const auto& r : rig.Repaints()) all += (r.noticeShown ? "+" : "-") + r.notice + "|";
+    for (const auto& t : rig.Titles()) all += "\n" + t;
+    return all;
+  }();
+  EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
+}
+
 TEST(StationPresence, ShutdownAbandonsTheCountdown) {
   // Real waits: the countdown would take 16 s.
   StationRig rig({.monitor = false, .clockDivisor = 1});
