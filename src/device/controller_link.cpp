@@ -288,11 +288,15 @@ int ControllerLink::ExchangeReport(std::span<const std::uint8_t> request, Contro
   if (r != 0) return r;
   if (transferred < static_cast<int>(kControllerReportSize)) return kErrNoHandle;
 
-  if (!noAnswer) {
-    // The answer of a register request usually arrives within microseconds: poll for it
-    // briefly before sleeping, which saves the wake-up of a sleeping thread per exchange.
+  // An answer that arrives within microseconds (an in-process box) is polled for briefly
+  // before sleeping, which saves the wake-up of a sleeping thread per exchange. Where answers
+  // take a report slot (a real bus) polling only burns CPU: it stops once it has missed, and
+  // is tried again every kAnswerSpinRetry exchanges in case the port has become fast.
+  if (!noAnswer && (bSpinHelps_ || ++nSpinSkipped_ >= kAnswerSpinRetry)) {
+    nSpinSkipped_ = 0;
     const auto spinUntil = std::chrono::steady_clock::now() + kAnswerSpin;
     while (!bResponseSignalled_.load() && std::chrono::steady_clock::now() < spinUntil) std::this_thread::yield();
+    bSpinHelps_ = bResponseSignalled_.load();
   }
   std::unique_lock lock(responseMutex_);
   if (noAnswer) {

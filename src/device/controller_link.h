@@ -31,6 +31,7 @@ inline constexpr std::chrono::milliseconds kAnswerTimeout{200};
 inline constexpr std::chrono::milliseconds kEventLoopTimeout{1000};
 // How long an exchange polls for its answer before it sleeps on the response event.
 inline constexpr std::chrono::microseconds kAnswerSpin{50};
+inline constexpr int kAnswerSpinRetry = 32;
 
 // Request command bytes (byte 1 of a request report).
 inline constexpr std::uint8_t kCmdRegister = 0x51;
@@ -140,6 +141,9 @@ class ControllerLink {
   std::condition_variable responseCv_;
   // Written under responseMutex_; atomic so that a waiting exchange can poll it briefly.
   std::atomic<bool> bResponseSignalled_{false};
+  // Whether polling for the last answer caught it (exchanges run on one thread at a time).
+  bool bSpinHelps_ = true;
+  int nSpinSkipped_ = 0;
   ControllerReport responseBuffer_{};
 
   // Frame path (hFrameDoneEvent). frameStream_ and bStreaming_ belong to the event thread.
