@@ -33,37 +33,6 @@ bool IsWholeDefaultMatrix(const config::AreaParams& a) {
          a.nYSize == judging::kDefaultColumns;
 }
 
-// The screen-level group as the node map holds it now (the max/min dialog
-// changes it there).
-config::ScreenLevelSettings FromStatisticsSettings(const judging::StatisticsSettings& s) {
-  config::ScreenLevelSettings out;
-  out.ViewMode = s.ViewMode;
-  out.ScreenThresholdEnable = s.ScreenThresholdEnable ? 1 : 0;
-  out.RawdataMax = s.RawdataMax;
-  out.RawdataMaxEnable = s.RawdataMaxEnable ? 1 : 0;
-  out.RawdataMin = s.RawdataMin;
-  out.RawdataMinEnable = s.RawdataMinEnable ? 1 : 0;
-  out.RawdataRange = s.RawdataRange;
-  out.RawdataRangeEnable = s.RawdataRangeEnable ? 1 : 0;
-  out.RawdataVariance = s.RawdataVariance;
-  out.RawdataVarianceEnable = s.RawdataVarianceEnable ? 1 : 0;
-  out.RawdataRangeDiscardVariance = s.RawdataRangeDiscardVariance;
-  out.RawdataRangeDiscardVarianceEnable = s.RawdataRangeDiscardVarianceEnable ? 1 : 0;
-  return out;
-}
-
-device::AreaSettings ToAreaSettings(const config::AreaParams& p) {
-  device::AreaSettings a;
-  a.nXOrigin = p.nXOrigin;
-  a.nYOrigin = p.nYOrigin;
-  a.nXSize = p.nXSize;
-  a.nYSize = p.nYSize;
-  a.nGain = p.nGain;
-  a.bEnable = p.bEnable;
-  a.nThresUpper = p.nThresUpper;
-  a.nThresLower = p.nThresLower;
-  return a;
-}
 
 }  // namespace
 
@@ -235,7 +204,7 @@ void StationCore::SaveParameterFile(const std::filesystem::path& file) {
   }
   snapshot.adjacentPercent = judging::ToArray2D(grid.GetPercentArray());
   snapshot.nTestModeFlags = static_cast<std::uint32_t>(grid.TestModeFlags());
-  snapshot.screen = FromStatisticsSettings(grid.GetStatisticsSettings());
+  snapshot.screen = judging::FromStatisticsSettings(grid.GetStatisticsSettings());
   std::string message;
   if (config::SaveParameterFile(file, snapshot, kProgramVersion, message) == config::ParameterFileStatus::kOk)
     view.ShowMessage(config::kMsgSaveSucceeded, MessageIcon::Information);

@@ -25,18 +25,6 @@ constexpr int kCountdownFrom = 14;
 constexpr judging::Rgb kNoticeRed = judging::MakeRgb(255, 0, 0);
 constexpr judging::Rgb kNoticeWhite = judging::MakeRgb(255, 255, 255);
 
-config::AreaParams ToAreaParams(const device::AreaSettings& a) {
-  config::AreaParams p;
-  p.nXOrigin = a.nXOrigin;
-  p.nYOrigin = a.nYOrigin;
-  p.nXSize = a.nXSize;
-  p.nYSize = a.nYSize;
-  p.nGain = a.nGain;
-  p.bEnable = a.bEnable;
-  p.nThresUpper = a.nThresUpper;
-  p.nThresLower = a.nThresLower;
-  return p;
-}
 
 }  // namespace
 
@@ -72,12 +60,7 @@ void StationCore::OnDeviceEvent(const platform::DeviceEvent& event) {
       view.SetTitle(texts::kTitleConnected);
       StartDeviceThreads();
     } else {
-      bDeviceConnected = true;
-      view.SetTitle(texts::kTitleConnected);
-      clock.Wait(kSettleWait);
-      StopTestThread();
-      clock.Wait(kSettleWait);
-      StartDeviceThreads();
+      StartAfterOpen();
     }
   }
   if (!arrival) {
@@ -147,6 +130,10 @@ void StationCore::OpenAtStart() {
     ShowDisconnected();
     return;
   }
+  StartAfterOpen();
+}
+
+void StationCore::StartAfterOpen() {
   bDeviceConnected = true;
   view.SetTitle(texts::kTitleConnected);
   clock.Wait(kSettleWait);

@@ -20,11 +20,29 @@
 #include "app/station.h"
 #include "config/panel_config.h"
 #include "device/controller_link.h"
+#include "device/panel_areas.h"
 #include "device/usb_channel.h"
 #include "judging/node_map.h"
 #include "scanner/scanner_setting.h"
 
 namespace varnex2::app {
+
+// An area as the configuration holds it and as the controller's windows store it.
+inline device::AreaSettings ToAreaSettings(const config::AreaParams& p) {
+  return {p.nXOrigin, p.nYOrigin, p.nXSize, p.nYSize, p.nGain, p.bEnable, p.nThresUpper, p.nThresLower};
+}
+inline config::AreaParams ToAreaParams(const device::AreaSettings& a) {
+  config::AreaParams p;
+  p.nXOrigin = a.nXOrigin;
+  p.nYOrigin = a.nYOrigin;
+  p.nXSize = a.nXSize;
+  p.nYSize = a.nYSize;
+  p.nGain = a.nGain;
+  p.bEnable = a.bEnable;
+  p.nThresUpper = a.nThresUpper;
+  p.nThresLower = a.nThresLower;
+  return p;
+}
 
 // Auto-reset event (hCycleEvent).
 class CycleEvent {
@@ -135,6 +153,9 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   bool CloseLink(std::optional<std::uint64_t> onlyGeneration = std::nullopt);  // false: left open
   bool LinkConnected();
   std::uint64_t LinkGeneration();  // counts successful opens
+  // The controller link has just opened (window thread): connected look, the two
+  // settling waits around StopTestThread, then the device threads.
+  void StartAfterOpen();
   void StartDeviceThreads();
   void ShowDisconnected(std::stop_token stop = {}, std::optional<std::uint64_t> onlyGeneration = std::nullopt);
   // Device initialisation's read-back: read, validate and lay out the

@@ -84,6 +84,23 @@ StatisticsSettings ToStatisticsSettings(const config::ScreenLevelSettings& s) {
   return out;
 }
 
+config::ScreenLevelSettings FromStatisticsSettings(const StatisticsSettings& s) {
+  config::ScreenLevelSettings out;
+  out.ViewMode = s.ViewMode;
+  out.ScreenThresholdEnable = s.ScreenThresholdEnable ? 1 : 0;
+  out.RawdataMax = s.RawdataMax;
+  out.RawdataMaxEnable = s.RawdataMaxEnable ? 1 : 0;
+  out.RawdataMin = s.RawdataMin;
+  out.RawdataMinEnable = s.RawdataMinEnable ? 1 : 0;
+  out.RawdataRange = s.RawdataRange;
+  out.RawdataRangeEnable = s.RawdataRangeEnable ? 1 : 0;
+  out.RawdataVariance = s.RawdataVariance;
+  out.RawdataVarianceEnable = s.RawdataVarianceEnable ? 1 : 0;
+  out.RawdataRangeDiscardVariance = s.RawdataRangeDiscardVariance;
+  out.RawdataRangeDiscardVarianceEnable = s.RawdataRangeDiscardVarianceEnable ? 1 : 0;
+  return out;
+}
+
 void ApplyConfigToNodeMap(NodeMap& map, const config::PanelConfig& panel) {
   Lock lock(map.Mutex());
   LayOutAreas(map, panel);

@@ -35,5 +35,7 @@ config::Int32Array2D ToArray2D(const NodeFrame& frame);
 
 // The screen-level group as the node map holds it.
 StatisticsSettings ToStatisticsSettings(const config::ScreenLevelSettings& screen);
+// The reverse: the screen-level group as the node map holds it (to save it).
+config::ScreenLevelSettings FromStatisticsSettings(const StatisticsSettings& statistics);
 
 }  // namespace varnex2::judging
