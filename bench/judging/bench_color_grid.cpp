@@ -53,6 +53,7 @@ void Repaint(benchmark::State& state, std::int32_t modes) {
     grid.RenderInto(image);
     benchmark::DoNotOptimize(image.constBits());
   }
+  if (std::getenv("SAVE_PNG")) image.save(QString::fromLocal8Bit(std::getenv("SAVE_PNG")));
 }
 
 void BM_RepaintThresholdMode(benchmark::State& state) { Repaint(state, TestMode::THRESHOLD); }
@@ -82,6 +83,31 @@ void BM_RepaintNewFrames(benchmark::State& state) {
   }
 }
 
+// The window's paint event on the screen's backing store: a new frame judged,
+// then a synchronous repaint of the shown widget (buffer, copy and flush).
+void BM_WidgetRepaint(benchmark::State& state) {
+  CColorGrid grid;
+  grid.resize(1920, 1080);
+  StationMap(grid, TestMode::THRESHOLD);
+  grid.show();
+  QApplication::processEvents();
+  std::vector<NodeFrame> frames;
+  for (int k = 0; k < 8; ++k) {
+    NodeFrame f(52, 32);
+    for (int c = 0; c < 52; ++c)
+      for (int r = 0; r < 32; ++r) f(c, r) = 21000 + c * 80 + r * 60 + ((c * 7 + r * 13 + k * 5) % 17) * 40 - k * 3;
+    frames.push_back(f);
+  }
+  std::size_t next = 0;
+  for (auto _ : state) {
+    grid.Model().Evaluate(frames[next++ % frames.size()]);
+    grid.repaint();
+  }
+  state.counters["width"] = grid.width();
+  state.counters["height"] = grid.height();
+  if (std::getenv("SAVE_PNG")) grid.grab().save(QString::fromLocal8Bit(std::getenv("SAVE_PNG")) + ".widget.png");
+}
+
 // A fresh picture each time (offline judge output): adds the image allocation.
 void BM_RenderToNewImage(benchmark::State& state) {
   CColorGrid grid;
@@ -96,6 +122,7 @@ void BM_RenderToNewImage(benchmark::State& state) {
 BENCHMARK(BM_RepaintThresholdMode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintAllModes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintNewFrames)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WidgetRepaint)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderToNewImage)->Unit(benchmark::kMillisecond);
 
 }  // namespace

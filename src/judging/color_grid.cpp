@@ -122,8 +122,19 @@ void CColorGrid::PaintInto(QPainter& painter, QSize size) {
 }
 
 void CColorGrid::paintEvent(QPaintEvent*) {
-  // On a high-density screen the buffer has the screen's pixels; the painter
-  // then scales and the fast pixel path gives way to ordinary painting.
+  // Straight into the window's backing store when the painter can write its
+  // pixels directly: one pass over the picture instead of a second copy.
+  {
+    QPainter window(this);
+    if (GridPainter::PaintsDirect(window, size())) {
+      backBuffer_ = QImage();
+      PaintInto(window, size());
+      return;
+    }
+  }
+  // Otherwise composed in a buffer. On a high-density screen the buffer has
+  // the screen's pixels; the painter then scales and the fast pixel path
+  // gives way to ordinary painting.
   const qreal dpr = devicePixelRatioF();
   const QSize pixels = (QSizeF(size()) * dpr).toSize();
   if (backBuffer_.size() != pixels || backBuffer_.devicePixelRatio() != dpr) {

@@ -2,6 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QGlyphRun>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPen>
 
@@ -428,6 +429,39 @@ void GridPainter::BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char
 
 // ---- Whole paint ------------------------------------------------------------------------
 
+GridPainter::Raster GridPainter::DirectTarget(QPainter& p, QSize size) {
+  Raster raster;
+  QPaintEngine* engine = p.paintEngine();
+  if (engine == nullptr || engine->type() != QPaintEngine::Raster || p.hasClipping()) return raster;
+  // A widget's painter draws into its window's backing store: the engine's
+  // device is then that image, and the device transform the widget's offset.
+  QPaintDevice* device = engine->paintDevice();
+  if (device == nullptr || device->devType() != QInternal::Image) return raster;
+  auto* image = static_cast<QImage*>(device);
+  const QImage::Format format = image->format();
+  if ((format != QImage::Format_ARGB32_Premultiplied && format != QImage::Format_RGB32) ||
+      image->devicePixelRatio() != 1.0)
+    return raster;
+  const QTransform& t = p.deviceTransform();
+  if (t.type() > QTransform::TxTranslate) return raster;
+  const int dx = static_cast<int>(t.dx());
+  const int dy = static_cast<int>(t.dy());
+  if (dx != t.dx() || dy != t.dy() || dx < 0 || dy < 0) return raster;
+  const QRect target = QRect(QPoint(dx, dy), size) & image->rect();
+  if (target.isEmpty() || target.topLeft() != QPoint(dx, dy)) return raster;
+  // Only a paint of the whole extent: a partial one may have siblings above it
+  // whose pixels the direct writes would cover.
+  const QRegion clip = engine->systemClip();
+  if (!clip.isEmpty() && !QRegion(target).subtracted(clip).isEmpty()) return raster;
+  raster.bits = image->bits() + static_cast<qsizetype>(dy) * image->bytesPerLine() + dx * 4;
+  raster.bytesPerLine = image->bytesPerLine();
+  raster.width = target.width();
+  raster.height = target.height();
+  return raster;
+}
+
+bool GridPainter::PaintsDirect(QPainter& p, QSize size) { return DirectTarget(p, size).bits != nullptr; }
+
 std::string GridPainter::Paint(QPainter& p, NodeMap& model, const GridEditState& edit, QSize size) {
   // Fonts are kept between paints (one set per node size); a long run of
   // resizes must not let the set grow without bound.
@@ -436,19 +470,7 @@ std::string GridPainter::Paint(QPainter& p, NodeMap& model, const GridEditState&
   overlayDrawn_ = false;
   FindVisible(model);
   if (fonts_.size() > 256) fonts_.clear();
-  raster_ = Raster{};
-  if (p.device() != nullptr && p.device()->devType() == QInternal::Image && p.deviceTransform().isIdentity() &&
-      !p.hasClipping()) {
-    auto* image = static_cast<QImage*>(p.device());
-    const QImage::Format format = image->format();
-    if ((format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_RGB32) &&
-        image->devicePixelRatio() == 1.0) {
-      raster_.bits = image->bits();
-      raster_.bytesPerLine = image->bytesPerLine();
-      raster_.width = image->width();
-      raster_.height = image->height();
-    }
-  }
+  raster_ = DirectTarget(p, size);
   p.setRenderHint(QPainter::Antialiasing, false);
   p.setRenderHint(QPainter::TextAntialiasing, true);
   Background(p, model, size);

@@ -95,6 +95,11 @@ class GridPainter {
   // verdict text fixed by this paint (empty map or frozen: the last one).
   std::string Paint(QPainter& p, NodeMap& model, const GridEditState& edit, QSize size);
 
+  // Whether a paint through p of an extent of size writes the pixels straight
+  // into memory (a 32-bit image, or a widget's backing store, at an integer
+  // offset, unclipped); otherwise everything goes through the painter.
+  static bool PaintsDirect(QPainter& p, QSize size);
+
   // Font of the given family with a GDI-like cell height and average character
   // width in pixels (width 0: natural width).
   CellFont& Font(const QString& family, int cellHeight, double avgWidth);
@@ -114,6 +119,7 @@ class GridPainter {
     int width = 0;
     int height = 0;
   };
+  static Raster DirectTarget(QPainter& p, QSize size);
   void Fill(QPainter& p, const QRect& r, const QColor& c);
   // An opaque fill, straight into the pixels when there is direct access.
   void FillDirect(int x, int y, int w, int h, Rgb colour, QPainter& p);

@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QDir>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPalette>
 
 #include <algorithm>
 #include <cstdio>
@@ -385,6 +387,57 @@ TEST(ColorGridPictures, DirectAndOrdinaryPaintingAgreeOnFillsAndFrames) {
       ASSERT_EQ(direct.pixel(x, 0), ordinary.pixel(x, 0)) << x;
       ASSERT_EQ(direct.pixel(x, scene.size.height() - 1), ordinary.pixel(x, scene.size.height() - 1)) << x;
     }
+  }
+}
+
+// The window's paint goes straight into the backing store at the control's
+// offset and gives the picture of an image paint there; a widget lying over
+// the control keeps its own pixels.
+TEST(ColorGridPictures, OnScreenPaintMatchesTheImagePaintAndSparesWidgetsAbove) {
+  App();
+  QWidget window;
+  window.resize(1100, 760);
+  auto* grid = new CColorGrid(&window);
+  grid->setGeometry(37, 41, 1000, 640);
+  StationMap(*grid, TestMode::THRESHOLD);
+  auto* above = new QWidget(&window);
+  above->hide();
+  above->setAutoFillBackground(true);
+  QPalette palette = above->palette();
+  palette.setColor(QPalette::Window, QColor(12, 34, 56));
+  above->setPalette(palette);
+  above->setGeometry(300, 200, 120, 80);
+  above->raise();
+  window.show();
+  QApplication::processEvents();
+
+  QImage* store = nullptr;
+  QPaintDevice* device = window.backingStore() != nullptr ? window.backingStore()->paintDevice() : nullptr;
+  if (device != nullptr && device->devType() == QInternal::Image) store = static_cast<QImage*>(device);
+  if (store == nullptr || store->devicePixelRatio() != 1.0) GTEST_SKIP() << "no raster backing store";
+
+  // Alone, then with the widget above it (shown, then raised again).
+  for (int pass = 0; pass < 3; ++pass) {
+    SCOPED_TRACE(pass);
+    above->setVisible(pass > 0);
+    if (pass == 2) above->raise();
+    QApplication::processEvents();
+    grid->repaint();
+    const QImage expected = grid->RenderToImage(grid->size());
+    QImage onScreen = store->copy(QRect(grid->pos(), grid->size()));
+    // The widget above is compared separately.
+    QPainter hide(&onScreen);
+    hide.fillRect(QRect(above->pos() - grid->pos(), above->size()), Qt::black);
+    hide.end();
+    QImage reference = expected.convertToFormat(QImage::Format_RGB32);
+    QPainter hideToo(&reference);
+    hideToo.fillRect(QRect(above->pos() - grid->pos(), above->size()), Qt::black);
+    hideToo.end();
+    const Difference d = Compare(reference, onScreen, VerdictBox(*grid, grid->size()));
+    EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y();
+    if (pass == 0) continue;
+    EXPECT_EQ(store->pixelColor(above->geometry().center()), QColor(12, 34, 56));
+    EXPECT_EQ(store->pixelColor(above->geometry().topLeft()), QColor(12, 34, 56));
   }
 }
 
