@@ -653,7 +653,10 @@ struct SimBox::Impl {
       }
       if (now >= deadline) return InResult::Timeout;
       const std::uint64_t seen = queueVersion.load();
-      if (ring.Empty() && SpinForChange(lk, seen, std::min(deadline, now + kReaderSpin), stop)) continue;
+      // Paced, no answer can come out before the next report slot: the poll would
+      // only burn the reader's CPU.
+      if (ring.Empty() && !options.paced && SpinForChange(lk, seen, std::min(deadline, now + kReaderSpin), stop))
+        continue;
       cv.wait_until(lk, stop, wakeAt, [&] { return queueVersion.load() != seen; });
     }
   }
