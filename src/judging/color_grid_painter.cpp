@@ -1335,8 +1335,97 @@ void GridPainter::Verdict(QPainter& p, const NodeMap& m, const std::string& verd
       vp.drawText(QPointF(-ink.left(), -ink.top()), text);
     }
     verdict_.at = QPoint(static_cast<int>(originX) + ink.left(), static_cast<int>(baseline) + ink.top());
+    VerdictSpans();
   }
-  p.drawImage(verdict_.at, verdict_.image);
+  if (raster_.bits == nullptr) {
+    p.drawImage(verdict_.at, verdict_.image);
+    return;
+  }
+  BlendVerdict();
+}
+
+// The covered pixels of the verdict image as runs: covered pixels less than
+// eight apart form one run, its pixels kept in VerdictCache::pixels padded with
+// transparent ones to a multiple of four. Most of the image is transparent and
+// is then never visited.
+void GridPainter::VerdictSpans() {
+  verdict_.spans.clear();
+  verdict_.pixels.clear();
+  const QImage& image = verdict_.image;
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
+    int x = 0;
+    while (x < image.width()) {
+      while (x < image.width() && row[x] == 0) ++x;
+      if (x == image.width()) break;
+      const int start = x;
+      int end = x;
+      while (x < image.width()) {
+        if (row[x] != 0) {
+          end = ++x;
+        } else if (x - end < 7) {
+          ++x;
+        } else {
+          break;
+        }
+      }
+      GlyphSpan span;
+      span.dy = static_cast<std::int16_t>(y);
+      span.dx = static_cast<std::int16_t>(start);
+      span.len = static_cast<std::int16_t>(end - start);
+      span.offset = static_cast<std::uint32_t>(verdict_.pixels.size());
+      verdict_.pixels.insert(verdict_.pixels.end(), row + start, row + end);
+      verdict_.pixels.resize(verdict_.pixels.size() + static_cast<std::size_t>((4 - span.len % 4) % 4), 0u);
+      verdict_.spans.push_back(span);
+      x = end;
+    }
+  }
+}
+
+// Source-over of the verdict's premultiplied pixels, with the raster engine's
+// arithmetic (source + destination * (255 - source alpha) / 255), so the pixels
+// are those of drawing the image through the painter.
+void GridPainter::BlendVerdict() {
+  const int ox = verdict_.at.x();
+  const int oy = verdict_.at.y();
+  for (const GlyphSpan& span : verdict_.spans) {
+    const int y = oy + span.dy;
+    if (y < 0 || y >= raster_.height) continue;
+    int x = ox + span.dx;
+    int n = span.len;
+    const quint32* src = verdict_.pixels.data() + span.offset;
+    auto* row = reinterpret_cast<quint32*>(raster_.bits + y * raster_.bytesPerLine);
+#if defined(__SSE2__)
+    if (x >= 0 && x + ((n + 3) & ~3) <= raster_.width) {
+      const __m128i rbMask = _mm_set1_epi32(0x00ff00ff);
+      const __m128i c255 = _mm_set1_epi16(255);
+      const __m128i half = _mm_set1_epi16(0x80);
+      for (int i = 0; i < n; i += 4) {
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x + i));
+        __m128i alpha = _mm_srli_epi32(sv, 24);
+        alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
+        const __m128i inv = _mm_sub_epi16(c255, alpha);
+        __m128i rb = _mm_mullo_epi16(_mm_and_si128(dv, rbMask), inv);
+        __m128i ag = _mm_mullo_epi16(_mm_srli_epi16(dv, 8), inv);
+        rb = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(rb, _mm_srli_epi16(rb, 8)), half), 8);
+        ag = _mm_andnot_si128(rbMask, _mm_add_epi16(_mm_add_epi16(ag, _mm_srli_epi16(ag, 8)), half));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + x + i), _mm_add_epi8(sv, _mm_or_si128(rb, ag)));
+      }
+      continue;
+    }
+#endif
+    if (x < 0) {
+      src -= x;
+      n += x;
+      x = 0;
+    }
+    n = std::min(n, raster_.width - x);
+    for (int i = 0; i < n; ++i) {
+      const quint32 sp = src[i];
+      if (sp != 0) row[x + i] = sp + ByteMul(row[x + i], 255u - (sp >> 24));
+    }
+  }
 }
 
 // ---- Layer: legend ---------------------------------------------------------------------------

@@ -185,6 +185,8 @@ class GridPainter {
   void AreaFrames(QPainter& p, const NodeMap& m);
   void FrameStrokes(const QRectF& frame, std::size_t slot, int penWidth, QRgb colour);
   void Verdict(QPainter& p, const NodeMap& m, const std::string& verdict, QSize size);
+  void VerdictSpans();
+  void BlendVerdict();
   void Legend(QPainter& p, const NodeMap& m);
   // Pixels of an area inside the image, row by row.
   void GetPixels(const QRect& area, std::vector<quint32>& out) const;
@@ -212,6 +214,8 @@ class GridPainter {
     QSize size;
     QImage image;
     QPoint at;
+    std::vector<GlyphSpan> spans;  // covered runs of image, dx/dy within it
+    std::vector<quint32> pixels;   // their premultiplied pixels, each run padded to a multiple of 4
   };
 
   // Coverage of one area frame stroke, for one frame rectangle and image size.

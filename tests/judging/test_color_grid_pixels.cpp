@@ -441,6 +441,45 @@ TEST(ColorGridPictures, OnScreenPaintMatchesTheImagePaintAndSparesWidgetsAbove) 
   }
 }
 
+// The verdict overlay blended straight into the pixels gives the pixels of
+// drawing it through the painter (within the tolerance of Qt's own renderings
+// of the big text): on nodes too small for value texts the two paths paint the
+// same background under it.
+TEST(ColorGridPictures, VerdictBlendedDirectlyMatchesThePainter) {
+  App();
+  for (const bool fail : {false, true}) {
+    SCOPED_TRACE(fail);
+    const QSize size(420, 330);
+    CColorGrid grid;
+    grid.resize(size);
+    StationMap(grid, TestMode::THRESHOLD);
+    NodeMap& m = grid.Model();
+    if (fail) m.SetResultFlags(m.ResultFlags() | ResultFlag::TOUCH_NG);
+    const QRect box = VerdictBox(grid, size);
+    ASSERT_FALSE(box.isEmpty());
+    const QImage direct = grid.RenderToImage(size);
+    QImage ordinary(size, QImage::Format_ARGB32_Premultiplied);
+    {
+      std::lock_guard<std::recursive_mutex> lock(m.Mutex());
+      m.Layout(size.width(), size.height());
+      GridPainter painter;
+      QPainter p(&ordinary);
+      p.setClipRect(QRect(QPoint(0, 0), size));
+      painter.Paint(p, m, grid.EditState(), size);
+    }
+    m.SetResultFlags(m.ResultFlags() & ~ResultFlag::EVALUATION_SHOWN);
+    const QImage bare = grid.RenderToImage(size);
+    // Inside the node block, away from the headers' texts.
+    const Rect first = m.Cell(0, 0).rcNode;
+    const QRect nodes = box & QRect(first.left + 1, first.top + 1, size.width(), size.height());
+    const Difference d = Compare(direct.copy(nodes), ordinary.copy(nodes), QRect(QPoint(0, 0), nodes.size()));
+    EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference "
+                           << d.maxChannel;
+    const Difference overlay = Compare(direct.copy(nodes), bare.copy(nodes));
+    EXPECT_GT(overlay.pixels, nodes.width() * nodes.height() / 10);
+  }
+}
+
 // A percentage whose text is longer than the text buffer is cut to the
 // buffer: the paint must never read past it (checked by the sanitizer runs),
 // and the node keeps its colour around the text.
