@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QDir>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFileDialog>
@@ -417,6 +418,10 @@ void CVarnex2Dlg::SetStatusPaneWidth(int pane, int width) {
 
 void CVarnex2Dlg::EnableTopMenus(bool enabled) {
   for (int i = 0; i < 3; ++i) topMenus_[i]->menuAction()->setEnabled(enabled);
+}
+
+QString CVarnex2Dlg::RecordsDirectory() const {
+  return QDir(options_.recordsDirectory.isEmpty() ? QDir::currentPath() : options_.recordsDirectory).absolutePath();
 }
 
 void CVarnex2Dlg::RepaintGrid() {

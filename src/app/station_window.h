@@ -39,6 +39,10 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   struct Options {
     // Put in front of every title, e.g. "【模拟】" while the box is simulated.
     QString titlePrefix;
+    // Where the test records go (their day and "TestLog" folders are made
+    // inside it); empty: the working directory. A simulated station keeps its
+    // records in a folder of their own.
+    QString recordsDirectory;
   };
 
   // Asks for a file for command `id` (open when !save); an empty result cancels.
@@ -64,6 +68,8 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void SetKeyHook(KeyHook hook) { keyHook_ = std::move(hook); }
 
   QString BaseTitle() const { return baseTitle_; }
+  // The folder the records are written in (absolute).
+  QString RecordsDirectory() const;
   // Evaluations reported by the node map since the window was created.
   std::uint64_t JudgedFrames() const { return judged_.load(); }
   // When the first evaluation was reported (steady clock); epoch when none was.

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QImage>
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -148,6 +149,9 @@ TEST_F(StationProcessTest, SimulatedRunJudgesFrames) {
   const QRegularExpressionMatch verdict = QRegularExpression("last_verdict=(PASS|FAIL|)\\n").match(o.out);
   EXPECT_TRUE(verdict.hasMatch()) << o.out.toStdString();
   EXPECT_TRUE(o.out.contains("title=【模拟】Varnex2 - ")) << o.out.toStdString();  // simulation always shows
+  // Records of simulated panels have a folder of their own.
+  EXPECT_TRUE(o.out.contains("records_dir=" + QDir(dir.path()).absoluteFilePath("Simulated") + "\n"))
+      << o.out.toStdString();
 
   const QImage image(picture);
   ASSERT_FALSE(image.isNull());
@@ -172,6 +176,8 @@ TEST_F(StationProcessTest, RealBackEndsJudgeFramesOfTheEmulatedBox) {
   ASSERT_TRUE(frames.hasMatch()) << o.out.toStdString();
   EXPECT_GT(frames.captured(1).toInt(), 3);
   EXPECT_TRUE(o.out.contains("title=Varnex2 - 设备已连接")) << o.out.toStdString();
+  // A real box's records go in the working directory.
+  EXPECT_TRUE(o.out.contains("records_dir=" + QDir(dir.path()).absolutePath() + "\n")) << o.out.toStdString();
 }
 
 // The built-in "unplug" scenario takes the box off the bus at 5 s and plugs it in at 8 s:
