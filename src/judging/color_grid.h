@@ -100,7 +100,7 @@ class CColorGrid : public QWidget {
   NodeMap model_;
   GridEditState edit_;
   GridPainter painter_;
-  QImage backBuffer_;  // the paint is composed here, then copied in one piece
+  QImage backBuffer_;  // where the paint cannot go straight into the backing store, it is composed here
   std::atomic<bool> testRunning_{false};
 };
 
