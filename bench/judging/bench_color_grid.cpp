@@ -43,7 +43,25 @@ void StationMap(CColorGrid& grid, std::int32_t modes) {
   m.SetLabel(2, "最小值=0 ", true, MakeRgb(0, 0, 255), MakeRgb(255, 255, 255));
 }
 
-// The window's repaint: the same back buffer every time.
+// Eight noisy frames of the station's map, judged in turn.
+std::vector<NodeFrame> NoisyFrames() {
+  std::vector<NodeFrame> frames;
+  for (int k = 0; k < 8; ++k) {
+    NodeFrame f(52, 32);
+    for (int c = 0; c < 52; ++c)
+      for (int r = 0; r < 32; ++r) f(c, r) = 21000 + c * 80 + r * 60 + ((c * 7 + r * 13 + k * 5) % 17) * 40 - k * 3;
+    frames.push_back(f);
+  }
+  return frames;
+}
+
+// VARNEX2_BENCH_PICTURE=FILE saves a benchmark's last picture, to look at.
+void SavePicture(const QImage& image, const char* suffix) {
+  if (const char* file = std::getenv("VARNEX2_BENCH_PICTURE"); file != nullptr)
+    image.save(QString::fromLocal8Bit(file) + QString::fromLatin1(suffix));
+}
+
+// Repaints into the same image every time.
 void Repaint(benchmark::State& state, std::int32_t modes) {
   CColorGrid grid;
   grid.resize(1920, 1080);
@@ -53,7 +71,7 @@ void Repaint(benchmark::State& state, std::int32_t modes) {
     grid.RenderInto(image);
     benchmark::DoNotOptimize(image.constBits());
   }
-  if (std::getenv("SAVE_PNG")) image.save(QString::fromLocal8Bit(std::getenv("SAVE_PNG")));
+  SavePicture(image, ".image.png");
 }
 
 void BM_RepaintThresholdMode(benchmark::State& state) { Repaint(state, TestMode::THRESHOLD); }
@@ -67,13 +85,7 @@ void BM_RepaintNewFrames(benchmark::State& state) {
   CColorGrid grid;
   grid.resize(1920, 1080);
   StationMap(grid, TestMode::THRESHOLD);
-  std::vector<NodeFrame> frames;
-  for (int k = 0; k < 8; ++k) {
-    NodeFrame f(52, 32);
-    for (int c = 0; c < 52; ++c)
-      for (int r = 0; r < 32; ++r) f(c, r) = 21000 + c * 80 + r * 60 + ((c * 7 + r * 13 + k * 5) % 17) * 40 - k * 3;
-    frames.push_back(f);
-  }
+  const std::vector<NodeFrame> frames = NoisyFrames();
   QImage image(1920, 1080, QImage::Format_ARGB32_Premultiplied);
   std::size_t next = 0;
   for (auto _ : state) {
@@ -83,21 +95,15 @@ void BM_RepaintNewFrames(benchmark::State& state) {
   }
 }
 
-// The window's paint event on the screen's backing store: a new frame judged,
-// then a synchronous repaint of the shown widget (buffer, copy and flush).
+// The window's own repaint: a new frame judged, then a synchronous repaint of
+// the shown control, which paints into the window's backing store.
 void BM_WidgetRepaint(benchmark::State& state) {
   CColorGrid grid;
   grid.resize(1920, 1080);
   StationMap(grid, TestMode::THRESHOLD);
   grid.show();
   QApplication::processEvents();
-  std::vector<NodeFrame> frames;
-  for (int k = 0; k < 8; ++k) {
-    NodeFrame f(52, 32);
-    for (int c = 0; c < 52; ++c)
-      for (int r = 0; r < 32; ++r) f(c, r) = 21000 + c * 80 + r * 60 + ((c * 7 + r * 13 + k * 5) % 17) * 40 - k * 3;
-    frames.push_back(f);
-  }
+  const std::vector<NodeFrame> frames = NoisyFrames();
   std::size_t next = 0;
   for (auto _ : state) {
     grid.Model().Evaluate(frames[next++ % frames.size()]);
@@ -105,7 +111,7 @@ void BM_WidgetRepaint(benchmark::State& state) {
   }
   state.counters["width"] = grid.width();
   state.counters["height"] = grid.height();
-  if (std::getenv("SAVE_PNG")) grid.grab().save(QString::fromLocal8Bit(std::getenv("SAVE_PNG")) + ".widget.png");
+  SavePicture(grid.grab().toImage(), ".widget.png");
 }
 
 // A fresh picture each time (offline judge output): adds the image allocation.
