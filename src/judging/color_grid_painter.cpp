@@ -300,6 +300,19 @@ const GlyphMask& GridPainter::Mask(CellFont& f, int index, int phase) {
   return m;
 }
 
+// Clips a run of n pixels starting at x to the columns [0, width); returns how
+// many pixels were cut off at its start (n may end up 0 or less).
+inline int ClipRun(int& x, int& n, int width) {
+  int cut = 0;
+  if (x < 0) {
+    cut = -x;
+    n += x;
+    x = 0;
+  }
+  n = std::min(n, width - x);
+  return cut;
+}
+
 // x * a / 255 per 8-bit channel, rounded like the raster engine.
 inline quint32 ByteMul(quint32 x, quint32 a) {
   quint32 t = (x & 0xff00ffu) * a;
@@ -398,12 +411,7 @@ void GridPainter::BlitPlaced(const PlacedGlyph* glyphs, int count, quint32 text)
         continue;
       }
 #endif
-      if (x < 0) {
-        cov -= x;
-        n += x;
-        x = 0;
-      }
-      n = std::min(n, raster_.width - x);
+      cov += ClipRun(x, n, raster_.width);
       if (n <= 0) continue;
       quint32* dst = row + x;
       if (span.full) {
@@ -1415,12 +1423,7 @@ void GridPainter::BlendVerdict() {
       continue;
     }
 #endif
-    if (x < 0) {
-      src -= x;
-      n += x;
-      x = 0;
-    }
-    n = std::min(n, raster_.width - x);
+    src += ClipRun(x, n, raster_.width);
     for (int i = 0; i < n; ++i) {
       const quint32 sp = src[i];
       if (sp != 0) row[x + i] = sp + ByteMul(row[x + i], 255u - (sp >> 24));

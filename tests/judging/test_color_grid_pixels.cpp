@@ -279,6 +279,20 @@ QRect VerdictBox(CColorGrid& grid, QSize size) {
   return box.isEmpty() ? box : box.adjusted(-2, -2, 2, 2);
 }
 
+// The grid painted by a fresh painter through a clipped QPainter, which turns
+// the direct pixel path off.
+QImage PaintThroughPainter(CColorGrid& grid, QSize size) {
+  QImage image(size, QImage::Format_ARGB32_Premultiplied);
+  NodeMap& m = grid.Model();
+  std::lock_guard<std::recursive_mutex> lock(m.Mutex());
+  m.Layout(size.width(), size.height());
+  GridPainter painter;
+  QPainter p(&image);
+  p.setClipRect(QRect(QPoint(0, 0), size));
+  painter.Paint(p, m, grid.EditState(), size);
+  return image;
+}
+
 TEST(ColorGridPictures, APainterReusedAcrossScenesPaintsLikeAFreshOne) {
   GridPainter shared;
   QImage sharedImage;
@@ -363,15 +377,11 @@ TEST(ColorGridPictures, DirectAndOrdinaryPaintingAgreeOnFillsAndFrames) {
                     }};
   auto grid = Build(scene);
   const QImage direct = grid->RenderToImage(scene.size);
-  QImage ordinary(scene.size, QImage::Format_ARGB32_Premultiplied);
+  const QImage ordinary = PaintThroughPainter(*grid, scene.size);
   {
     NodeMap& m = grid->Model();
     std::lock_guard<std::recursive_mutex> lock(m.Mutex());
     m.Layout(scene.size.width(), scene.size.height());
-    GridPainter painter;
-    QPainter p(&ordinary);
-    p.setClipRect(QRect(QPoint(0, 0), scene.size));
-    painter.Paint(p, m, grid->EditState(), scene.size);
     // Grid lines, node corners and the client frame.
     for (int c = 0; c < m.Columns(); ++c) {
       for (int r = 0; r < m.Rows(); ++r) {
@@ -458,15 +468,7 @@ TEST(ColorGridPictures, VerdictBlendedDirectlyMatchesThePainter) {
     const QRect box = VerdictBox(grid, size);
     ASSERT_FALSE(box.isEmpty());
     const QImage direct = grid.RenderToImage(size);
-    QImage ordinary(size, QImage::Format_ARGB32_Premultiplied);
-    {
-      std::lock_guard<std::recursive_mutex> lock(m.Mutex());
-      m.Layout(size.width(), size.height());
-      GridPainter painter;
-      QPainter p(&ordinary);
-      p.setClipRect(QRect(QPoint(0, 0), size));
-      painter.Paint(p, m, grid.EditState(), size);
-    }
+    const QImage ordinary = PaintThroughPainter(grid, size);
     m.SetResultFlags(m.ResultFlags() & ~ResultFlag::EVALUATION_SHOWN);
     const QImage bare = grid.RenderToImage(size);
     // Inside the node block, away from the headers' texts.
