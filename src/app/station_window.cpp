@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QThread>
+#include <QTimer>
 
 #include "app/menu_ids.h"
 #include "app/message_box.h"
@@ -20,6 +21,7 @@ namespace varnex2::app {
 namespace {
 
 constexpr int kBarHeight = CStatusBarEx::kHeight;
+constexpr int kWarmUpDelayMs = 50;
 
 // 0x00BBGGRR as the texts of the station give colours.
 QColor FromColourRef(std::uint32_t c) {
@@ -303,6 +305,16 @@ void CVarnex2Dlg::LayoutChildren() {
 void CVarnex2Dlg::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   LayoutChildren();
+}
+
+void CVarnex2Dlg::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // While the device threads wait out their start-up pauses the window is
+  // idle: the map's fonts and verdict overlays are loaded then instead of in
+  // the first paints of the panel. A moment later, once maximised.
+  if (warmedUp_) return;
+  warmedUp_ = true;
+  QTimer::singleShot(kWarmUpDelayMs, grid_, [grid = grid_] { grid->WarmUp(); });
 }
 
 bool CVarnex2Dlg::eventFilter(QObject* watched, QEvent* event) {

@@ -116,6 +116,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -148,6 +149,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   KeyHook keyHook_;
   QString baseTitle_;
   bool bRegionPending = false;  // a region selection for adjacent percentages was asked for
+  bool warmedUp_ = false;
 
   std::shared_ptr<SendGate> gate_ = std::make_shared<SendGate>();
   std::atomic<std::uint64_t> judged_{0};

@@ -84,6 +84,8 @@ void CColorGrid::RepaintIfIdle() {
 
 void CColorGrid::RepaintAfterInput() { RepaintIfIdle(); }
 
+void CColorGrid::WarmUp() { painter_.WarmUp(size()); }
+
 int CColorGrid::AreaOfNode(NodePos node) const {
   const auto& cols = model_.ColumnLines();
   const auto& rows = model_.RowLines();

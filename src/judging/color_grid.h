@@ -56,6 +56,11 @@ class CColorGrid : public QWidget {
   // Repaints now unless the test cycle is running (display style changes).
   void RepaintIfIdle();
 
+  // Loads the fonts and verdict overlays the first paints of a populated map
+  // need, at the control's present size, so that those paints do not wait
+  // for them (UI thread; for an idle moment after the window is shown).
+  void WarmUp();
+
   // Paints the whole control at the given size into an image, exactly like a
   // repaint of the window (the verdict is fixed and counted as well). Used for
   // tests, benchmarks and the offline judge's picture output.

@@ -869,6 +869,20 @@ GridPainter::TextModes GridPainter::Modes(const NodeMap& m) {
   return t;
 }
 
+CellFont* GridPainter::SetFont(FontSet& set, FontSet::Kind kind) {
+  CellFont*& font = set.fonts[static_cast<std::size_t>(kind)];
+  if (font != nullptr) return font;
+  const double cw = (set.w - 2) / 6.5;
+  switch (kind) {
+    case FontSet::kFull: font = &Font(kNarrow, set.h / 2, cw); break;
+    case FontSet::kThird: font = &Font(kNarrow, set.h / 3, cw); break;
+    case FontSet::kThirdHalf: font = &Font(kNarrow, set.h / 3, cw / 2.0); break;
+    case FontSet::kQuarter: font = &Font(kNarrow, set.h / 4, cw); break;
+    case FontSet::kQuarterHalf: font = &Font(kNarrow, set.h / 4, cw / 2.0); break;
+  }
+  return font;
+}
+
 // The value texts of one node (none when the node is too small), laid out in
 // bands by the test modes, and their colour.
 int GridPainter::TextsOf(const NodeMap& m, const TextModes& t, int c, int r, const GridCell& cell, NodeText* out,
@@ -878,13 +892,11 @@ int GridPainter::TextsOf(const NodeMap& m, const TextModes& t, int c, int r, con
   const double cw = (w - 2) / 6.5;
   if (cw < 2.0 || h < 12) return 0;
   // Fonts per node size; the nodes of a map differ by at most a pixel.
-  const FontSet* set = nullptr;
-  for (const FontSet& fs : fontSets_)
+  FontSet* set = nullptr;
+  for (FontSet& fs : fontSets_)
     if (fs.w == w && fs.h == h) set = &fs;
   if (set == nullptr) {
-    fontSets_.push_back(FontSet{w, h, &Font(kNarrow, h / 2, cw), &Font(kNarrow, h / 3, cw),
-                                &Font(kNarrow, h / 3, cw / 2.0), &Font(kNarrow, h / 4, cw),
-                                &Font(kNarrow, h / 4, cw / 2.0)});
+    fontSets_.push_back(FontSet{w, h, {}});
     set = &fontSets_.back();
   }
   const Rgb col = cell.crColor;
@@ -912,26 +924,26 @@ int GridPainter::TextsOf(const NodeMap& m, const TextModes& t, int c, int r, con
   };
 
   if (t.diff || (!t.limits && !t.adjacent)) {
-    add(set->full, in.top(), in.height(), "%05d", cell.nValue);
+    add(SetFont(*set, FontSet::kFull), in.top(), in.height(), "%05d", cell.nValue);
   } else if (t.limits && !t.adjacent) {
     const qreal band = in.height() / 3.0;
-    add(set->third, in.top() + band, band, "%05d", cell.nValue);
+    add(SetFont(*set, FontSet::kThird), in.top() + band, band, "%05d", cell.nValue);
     if (haveLimits) {
-      add(set->thirdHalf, in.top(), band, "%05d", upper(c, r));
-      add(set->thirdHalf, in.top() + 2 * band, band, "%05d", lower(c, r));
+      add(SetFont(*set, FontSet::kThirdHalf), in.top(), band, "%05d", upper(c, r));
+      add(SetFont(*set, FontSet::kThirdHalf), in.top() + 2 * band, band, "%05d", lower(c, r));
     }
   } else if (t.adjacent && !t.limits) {
     const qreal band = in.height() / 2.0;
-    add(set->third, in.top(), band, "%05d", cell.nValue);
-    add(set->third, in.top() + band, band, "%.0f%%", cell.dPercent / 100.0);
+    add(SetFont(*set, FontSet::kThird), in.top(), band, "%05d", cell.nValue);
+    add(SetFont(*set, FontSet::kThird), in.top() + band, band, "%.0f%%", cell.dPercent / 100.0);
   } else {
     // Both: upper limit, value, percentage, lower limit from top to bottom.
     const qreal band = in.height() / 4.0;
-    add(set->quarter, in.top() + band, band, "%05d", cell.nValue);
-    add(set->quarter, in.top() + 2 * band, band, "%.0f%%", cell.dPercent / 100.0);
+    add(SetFont(*set, FontSet::kQuarter), in.top() + band, band, "%05d", cell.nValue);
+    add(SetFont(*set, FontSet::kQuarter), in.top() + 2 * band, band, "%.0f%%", cell.dPercent / 100.0);
     if (haveLimits) {
-      add(set->quarterHalf, in.top(), band, "%05d", upper(c, r));
-      add(set->quarterHalf, in.top() + 3 * band, band, "%05d", lower(c, r));
+      add(SetFont(*set, FontSet::kQuarterHalf), in.top(), band, "%05d", upper(c, r));
+      add(SetFont(*set, FontSet::kQuarterHalf), in.top() + 3 * band, band, "%05d", lower(c, r));
     }
   }
   return n;
@@ -1310,56 +1322,94 @@ void GridPainter::AreaFrames(QPainter& p, const NodeMap& m) {
 
 // ---- Layer: verdict overlay ------------------------------------------------------------------
 
+namespace {
+
+// Blue for PASS, red for a failed panel.
+QColor VerdictBrush(std::int32_t result) {
+  constexpr std::int32_t kNg = ResultFlag::TOUCH_NG | ResultFlag::KEY_NG | ResultFlag::SHORT_FOUND |
+                               ResultFlag::SHORT_LINE_NOT_FOUND;
+  return (result & kNg) ? QColor(0x80, 0x00, 0x00, 0xC8) : QColor(0x00, 0x00, 0x80, 0xC8);
+}
+
+}  // namespace
+
 void GridPainter::Verdict(QPainter& p, const NodeMap& m, const std::string& verdict, QSize size) {
   const std::int32_t result = m.ResultFlags();
   if ((result & ResultFlag::EVALUATION_SHOWN) == 0 || verdict.empty()) return;
-  constexpr std::int32_t kNg = ResultFlag::TOUCH_NG | ResultFlag::KEY_NG | ResultFlag::SHORT_FOUND |
-                               ResultFlag::SHORT_LINE_NOT_FOUND;
-  const QColor brush = (result & kNg) ? QColor(0x80, 0x00, 0x00, 0xC8) : QColor(0x00, 0x00, 0x80, 0xC8);
-
-  // The glyphs are several hundred pixels high; they are rendered once per
-  // text, colour and size and then blended, which gives the same pixels.
-  if (verdict_.text != verdict || verdict_.colour != brush.rgba() || verdict_.size != size) {
-    verdict_.text = verdict;
-    verdict_.colour = brush.rgba();
-    verdict_.size = size;
-    // Em size 0.3 x client height in points, at the 96 dpi of the screen.
-    QFont font(kArial);
-    font.setPixelSize(std::max(1, static_cast<int>(std::lround(0.3 * size.height() * 96.0 / 72.0))));
-    font.setStyleStrategy(QFont::NoSubpixelAntialias);
-    const QString text = QString::fromStdString(verdict);
-    const QFontMetricsF fm(font);
-    // Centred both ways over the client area, like a centred single line.
-    const qreal originX = std::round((size.width() - fm.horizontalAdvance(text)) / 2.0);
-    const qreal baseline = std::round((size.height() - (fm.ascent() + fm.descent())) / 2.0 + fm.ascent());
-    const QRect ink = fm.boundingRect(text).toAlignedRect().adjusted(-4, -4, 4, 4);
-    verdict_.image = QImage(ink.size(), QImage::Format_ARGB32_Premultiplied);
-    verdict_.image.fill(Qt::transparent);
-    {
-      QPainter vp(&verdict_.image);
-      vp.setRenderHint(QPainter::Antialiasing, true);
-      vp.setFont(font);
-      vp.setPen(brush);
-      vp.drawText(QPointF(-ink.left(), -ink.top()), text);
-    }
-    verdict_.at = QPoint(static_cast<int>(originX) + ink.left(), static_cast<int>(baseline) + ink.top());
-    VerdictSpans();
-  }
+  const VerdictCache& v = VerdictImage(verdict, VerdictBrush(result), size);
   if (raster_.bits == nullptr) {
-    p.drawImage(verdict_.at, verdict_.image);
+    p.drawImage(v.at, v.image);
     return;
   }
-  BlendVerdict();
+  BlendVerdict(v);
+}
+
+// The glyphs are several hundred pixels high; they are rendered once per text,
+// colour and size and then blended, which gives the same pixels. Two are kept:
+// a verdict that changes every frame between PASS and FAIL renders neither again.
+const GridPainter::VerdictCache& GridPainter::VerdictImage(const std::string& verdict, const QColor& brush,
+                                                           QSize size) {
+  for (std::size_t i = 0; i < verdicts_.size(); ++i) {
+    const VerdictCache& c = verdicts_[i];
+    if (c.text == verdict && c.colour == brush.rgba() && c.size == size) {
+      lastVerdict_ = i;
+      return c;
+    }
+  }
+  lastVerdict_ = (lastVerdict_ + 1) % verdicts_.size();  // the one used longest ago
+  VerdictCache& v = verdicts_[lastVerdict_];
+  v.text = verdict;
+  v.colour = brush.rgba();
+  v.size = size;
+  // Em size 0.3 x client height in points, at the 96 dpi of the screen.
+  QFont font(kArial);
+  font.setPixelSize(std::max(1, static_cast<int>(std::lround(0.3 * size.height() * 96.0 / 72.0))));
+  font.setStyleStrategy(QFont::NoSubpixelAntialias);
+  const QString text = QString::fromStdString(verdict);
+  const QFontMetricsF fm(font);
+  // Centred both ways over the client area, like a centred single line.
+  const qreal originX = std::round((size.width() - fm.horizontalAdvance(text)) / 2.0);
+  const qreal baseline = std::round((size.height() - (fm.ascent() + fm.descent())) / 2.0 + fm.ascent());
+  const QRect ink = fm.boundingRect(text).toAlignedRect().adjusted(-4, -4, 4, 4);
+  v.image = QImage(ink.size(), QImage::Format_ARGB32_Premultiplied);
+  v.image.fill(Qt::transparent);
+  {
+    QPainter vp(&v.image);
+    vp.setRenderHint(QPainter::Antialiasing, true);
+    vp.setFont(font);
+    vp.setPen(brush);
+    vp.drawText(QPointF(-ink.left(), -ink.top()), text);
+  }
+  v.at = QPoint(static_cast<int>(originX) + ink.left(), static_cast<int>(baseline) + ink.top());
+  VerdictSpans(v);
+  return v;
+}
+
+void GridPainter::WarmUp(QSize size) {
+  // The families of the node texts and marks (a family's first font is slow
+  // to match), and the fallback that draws the legend's Chinese labels.
+  const CellFont& narrow = Font(kNarrow, 16, 0);
+  Font(kArial, 16, 0);
+  {
+    QImage scratch(96, 24, QImage::Format_ARGB32_Premultiplied);
+    scratch.fill(Qt::transparent);
+    QPainter sp(&scratch);
+    sp.setFont(narrow.font);
+    sp.drawText(QRectF(scratch.rect()), Qt::AlignCenter, QStringLiteral("最大平均最小 0"));
+  }
+  if (size.width() <= 0 || size.height() <= 0) return;
+  VerdictImage(NodeMap::VerdictFor(ResultFlag::TOUCH_NG), VerdictBrush(ResultFlag::TOUCH_NG), size);
+  VerdictImage(NodeMap::VerdictFor(0), VerdictBrush(0), size);
 }
 
 // The covered pixels of the verdict image as runs: covered pixels less than
 // eight apart form one run, its pixels kept in VerdictCache::pixels padded with
 // transparent ones to a multiple of four. Most of the image is transparent and
 // is then never visited.
-void GridPainter::VerdictSpans() {
-  verdict_.spans.clear();
-  verdict_.pixels.clear();
-  const QImage& image = verdict_.image;
+void GridPainter::VerdictSpans(VerdictCache& v) {
+  v.spans.clear();
+  v.pixels.clear();
+  const QImage& image = v.image;
   for (int y = 0; y < image.height(); ++y) {
     const auto* row = reinterpret_cast<const quint32*>(image.constScanLine(y));
     int x = 0;
@@ -1381,10 +1431,10 @@ void GridPainter::VerdictSpans() {
       span.dy = static_cast<std::int16_t>(y);
       span.dx = static_cast<std::int16_t>(start);
       span.len = static_cast<std::int16_t>(end - start);
-      span.offset = static_cast<std::uint32_t>(verdict_.pixels.size());
-      verdict_.pixels.insert(verdict_.pixels.end(), row + start, row + end);
-      verdict_.pixels.resize(verdict_.pixels.size() + static_cast<std::size_t>((4 - span.len % 4) % 4), 0u);
-      verdict_.spans.push_back(span);
+      span.offset = static_cast<std::uint32_t>(v.pixels.size());
+      v.pixels.insert(v.pixels.end(), row + start, row + end);
+      v.pixels.resize(v.pixels.size() + static_cast<std::size_t>((4 - span.len % 4) % 4), 0u);
+      v.spans.push_back(span);
       x = end;
     }
   }
@@ -1393,15 +1443,15 @@ void GridPainter::VerdictSpans() {
 // Source-over of the verdict's premultiplied pixels, with the raster engine's
 // arithmetic (source + destination * (255 - source alpha) / 255), so the pixels
 // are those of drawing the image through the painter.
-void GridPainter::BlendVerdict() {
-  const int ox = verdict_.at.x();
-  const int oy = verdict_.at.y();
-  for (const GlyphSpan& span : verdict_.spans) {
+void GridPainter::BlendVerdict(const VerdictCache& v) {
+  const int ox = v.at.x();
+  const int oy = v.at.y();
+  for (const GlyphSpan& span : v.spans) {
     const int y = oy + span.dy;
     if (y < 0 || y >= raster_.height) continue;
     int x = ox + span.dx;
     int n = span.len;
-    const quint32* src = verdict_.pixels.data() + span.offset;
+    const quint32* src = v.pixels.data() + span.offset;
     auto* row = reinterpret_cast<quint32*>(raster_.bits + y * raster_.bytesPerLine);
 #if defined(__SSE2__)
     if (x >= 0 && x + ((n + 3) & ~3) <= raster_.width) {

@@ -104,6 +104,12 @@ class GridPainter {
   // width in pixels (width 0: natural width).
   CellFont& Font(const QString& family, int cellHeight, double avgWidth);
 
+  // Loads ahead what the first paints of a map would otherwise load on their
+  // way: the text families, the fallback font of the legend's labels and the
+  // PASS and FAIL overlays for an extent of size. For an idle moment before
+  // the panel is known.
+  void WarmUp(QSize size);
+
  private:
   // Visible column and row positions, in list order.
   struct VisibleLines {
@@ -152,14 +158,14 @@ class GridPainter {
     int len = 0;
   };
   // Fonts of the node texts for one node size.
+  // Fonts of the node texts for one node size, each made when first used
+  // (loading a font is slow and a test mode uses one or two of them).
   struct FontSet {
+    enum Kind { kFull, kThird, kThirdHalf, kQuarter, kQuarterHalf };  // value alone; a third / quarter of the height at full / half width
     int w, h;
-    CellFont* full;   // value alone
-    CellFont* third;  // a third of the height, full width
-    CellFont* thirdHalf;
-    CellFont* quarter;
-    CellFont* quarterHalf;
+    std::array<CellFont*, 5> fonts{};
   };
+  CellFont* SetFont(FontSet& set, FontSet::Kind kind);
   static TextModes Modes(const NodeMap& m);
   int TextsOf(const NodeMap& m, const TextModes& t, int c, int r, const GridCell& cell, NodeText* out,
               QRgb& colour);
@@ -185,8 +191,10 @@ class GridPainter {
   void AreaFrames(QPainter& p, const NodeMap& m);
   void FrameStrokes(const QRectF& frame, std::size_t slot, int penWidth, QRgb colour);
   void Verdict(QPainter& p, const NodeMap& m, const std::string& verdict, QSize size);
-  void VerdictSpans();
-  void BlendVerdict();
+  struct VerdictCache;
+  const VerdictCache& VerdictImage(const std::string& verdict, const QColor& brush, QSize size);
+  void VerdictSpans(VerdictCache& v);
+  void BlendVerdict(const VerdictCache& v);
   void Legend(QPainter& p, const NodeMap& m);
   // Pixels of an area inside the image, row by row.
   void GetPixels(const QRect& area, std::vector<quint32>& out) const;
@@ -274,7 +282,8 @@ class GridPainter {
   int letterH_ = -1;
   std::vector<FontSet> fontSets_;          // this paint's, by node size
   std::vector<std::uint8_t> textsDrawn_;   // [col * rows + row]: texts drawn with the node fill
-  VerdictCache verdict_;
+  std::array<VerdictCache, 2> verdicts_;
+  std::size_t lastVerdict_ = 0;
   std::map<QString, FontMetricsRatio> ratios_;
   std::map<std::tuple<QString, int, int>, CellFont> fonts_;
 };

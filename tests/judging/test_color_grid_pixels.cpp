@@ -365,6 +365,36 @@ TEST(ColorGridPictures, ChangesBetweenFramesAreRepainted) {
   }
 }
 
+// The overlays loaded ahead by WarmUp, and those kept while the verdict flips
+// between PASS and FAIL or the size changes, paint like a fresh control's.
+TEST(ColorGridPictures, WarmedUpAndFlippingVerdictsPaintLikeAFreshControl) {
+  App();
+  const QSize size(1280, 800);
+  const QSize smaller(1000, 640);
+  CColorGrid live;
+  live.resize(size);
+  live.WarmUp();
+  StationMap(live, TestMode::THRESHOLD);
+  const std::int32_t shown = ResultFlag::EVALUATION_SHOWN;
+  const std::vector<std::pair<std::string, std::int32_t>> steps = {
+      {"pass", shown}, {"fail", shown | ResultFlag::TOUCH_NG}, {"pass again", shown},
+      {"fail by key", shown | ResultFlag::KEY_NG}, {"smaller", shown}, {"fail smaller", shown | ResultFlag::SHORT_FOUND},
+      {"back to size", shown | ResultFlag::SHORT_FOUND}, {"pass at size", shown}};
+  for (const auto& [name, flags] : steps) {
+    SCOPED_TRACE(name);
+    const QSize at = name.find("smaller") != std::string::npos ? smaller : size;
+    live.Model().SetResultFlags(flags);
+    QImage buffer(at, QImage::Format_ARGB32_Premultiplied);
+    live.RenderInto(buffer);
+    CColorGrid fresh;
+    fresh.resize(at);
+    StationMap(fresh, TestMode::THRESHOLD);
+    fresh.Model().SetResultFlags(flags);
+    const Difference d = Compare(fresh.RenderToImage(at), buffer, VerdictBox(fresh, at));
+    EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference " << d.maxChannel;
+  }
+}
+
 // Painting through a clipped painter turns the direct pixel path off; away
 // from the text the two must give the same picture.
 TEST(ColorGridPictures, DirectAndOrdinaryPaintingAgreeOnFillsAndFrames) {
