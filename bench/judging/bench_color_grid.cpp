@@ -95,6 +95,24 @@ void BM_RepaintNewFrames(benchmark::State& state) {
   }
 }
 
+// The same with the verdict turning from PASS to FAIL and back at every frame,
+// as while a panel is being placed.
+void BM_RepaintFlippingVerdict(benchmark::State& state) {
+  CColorGrid grid;
+  grid.resize(1920, 1080);
+  StationMap(grid, TestMode::THRESHOLD);
+  const std::vector<NodeFrame> frames = NoisyFrames();
+  QImage image(1920, 1080, QImage::Format_ARGB32_Premultiplied);
+  std::size_t next = 0;
+  for (auto _ : state) {
+    grid.Model().Evaluate(frames[next % frames.size()]);
+    grid.Model().SetResultFlags(ResultFlag::EVALUATION_SHOWN | (next % 2 ? ResultFlag::TOUCH_NG : 0));
+    ++next;
+    grid.RenderInto(image);
+    benchmark::DoNotOptimize(image.constBits());
+  }
+}
+
 // The window's own repaint: a new frame judged, then a synchronous repaint of
 // the shown control, which paints into the window's backing store.
 void BM_WidgetRepaint(benchmark::State& state) {
@@ -128,6 +146,7 @@ void BM_RenderToNewImage(benchmark::State& state) {
 BENCHMARK(BM_RepaintThresholdMode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintAllModes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintNewFrames)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepaintFlippingVerdict)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WidgetRepaint)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderToNewImage)->Unit(benchmark::kMillisecond);
 

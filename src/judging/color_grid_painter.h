@@ -157,11 +157,11 @@ class GridPainter {
     char text[32] = {};
     int len = 0;
   };
-  // Fonts of the node texts for one node size.
   // Fonts of the node texts for one node size, each made when first used
-  // (loading a font is slow and a test mode uses one or two of them).
+  // (loading a font is slow and a test mode uses one or two of them): the
+  // value alone, then a third or a quarter of the height at full or half width.
   struct FontSet {
-    enum Kind { kFull, kThird, kThirdHalf, kQuarter, kQuarterHalf };  // value alone; a third / quarter of the height at full / half width
+    enum Kind { kFull, kThird, kThirdHalf, kQuarter, kQuarterHalf };
     int w, h;
     std::array<CellFont*, 5> fonts{};
   };
