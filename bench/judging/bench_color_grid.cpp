@@ -83,24 +83,10 @@ void BM_RepaintAllModes(benchmark::State& state) {
 }
 
 // The test cycle: a new frame every time (eight noisy frames in turn), judged
-// and repainted, so nothing that depends on the values can be reused.
-void BM_RepaintNewFrames(benchmark::State& state) {
-  CColorGrid grid;
-  grid.resize(1920, 1080);
-  StationMap(grid, TestMode::THRESHOLD);
-  const std::vector<NodeFrame> frames = NoisyFrames();
-  QImage image(1920, 1080, QImage::Format_ARGB32_Premultiplied);
-  std::size_t next = 0;
-  for (auto _ : state) {
-    grid.Model().Evaluate(frames[next++ % frames.size()]);
-    grid.RenderInto(image);
-    benchmark::DoNotOptimize(image.constBits());
-  }
-}
-
-// The same with the verdict turning from PASS to FAIL and back at every frame,
-// as while a panel is being placed.
-void BM_RepaintFlippingVerdict(benchmark::State& state) {
+// and repainted, so nothing that depends on the values can be reused. With
+// flip the verdict also turns from PASS to FAIL and back at every frame, as
+// while a panel is being placed.
+void RepaintFrames(benchmark::State& state, bool flip) {
   CColorGrid grid;
   grid.resize(1920, 1080);
   StationMap(grid, TestMode::THRESHOLD);
@@ -109,12 +95,15 @@ void BM_RepaintFlippingVerdict(benchmark::State& state) {
   std::size_t next = 0;
   for (auto _ : state) {
     grid.Model().Evaluate(frames[next % frames.size()]);
-    grid.Model().SetResultFlags(ResultFlag::EVALUATION_SHOWN | (next % 2 ? ResultFlag::TOUCH_NG : 0));
+    if (flip) grid.Model().SetResultFlags(ResultFlag::EVALUATION_SHOWN | (next % 2 ? ResultFlag::TOUCH_NG : 0));
     ++next;
     grid.RenderInto(image);
     benchmark::DoNotOptimize(image.constBits());
   }
 }
+
+void BM_RepaintNewFrames(benchmark::State& state) { RepaintFrames(state, false); }
+void BM_RepaintFlippingVerdict(benchmark::State& state) { RepaintFrames(state, true); }
 
 // The window's own repaint: a new frame judged, then a synchronous repaint of
 // the shown control, which paints into the window's backing store.
