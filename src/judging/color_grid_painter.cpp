@@ -869,10 +869,17 @@ GridPainter::TextModes GridPainter::Modes(const NodeMap& m) {
   return t;
 }
 
+namespace {
+
+// Average character width of the node texts for a node w pixels wide.
+double NodeCharWidth(int w) { return (w - 2) / 6.5; }
+
+}  // namespace
+
 CellFont* GridPainter::SetFont(FontSet& set, FontSet::Kind kind) {
   CellFont*& font = set.fonts[static_cast<std::size_t>(kind)];
   if (font != nullptr) return font;
-  const double cw = (set.w - 2) / 6.5;
+  const double cw = NodeCharWidth(set.w);
   switch (kind) {
     case FontSet::kFull: font = &Font(kNarrow, set.h / 2, cw); break;
     case FontSet::kThird: font = &Font(kNarrow, set.h / 3, cw); break;
@@ -889,8 +896,7 @@ int GridPainter::TextsOf(const NodeMap& m, const TextModes& t, int c, int r, con
                          QRgb& colour) {
   const int w = cell.rcNode.Width();
   const int h = cell.rcNode.Height();
-  const double cw = (w - 2) / 6.5;
-  if (cw < 2.0 || h < 12) return 0;
+  if (NodeCharWidth(w) < 2.0 || h < 12) return 0;
   // Fonts per node size; the nodes of a map differ by at most a pixel.
   FontSet* set = nullptr;
   for (FontSet& fs : fontSets_)
