@@ -12,8 +12,10 @@ if(TARGET varnex2_sim_umockdev)
       "-Wl,--push-state,--no-as-needed" umockdev-preload "-Wl,--pop-state")
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_FUNCTION_LIST_DIR})
     varnex2_defaults(${name})
+    # Every report over the emulated usbfs takes a dozen thread hand-offs, and the link's waits
+    # are bounded (a frame: 58 reports in 200 ms): these tests run alone, not beside others.
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS threaded TIMEOUT 120 ENVIRONMENT "${_umockdev_test_env}")
+      PROPERTIES LABELS threaded TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "${_umockdev_test_env}")
   endfunction()
   varnex2_umockdev_test(test_umockdev_usb ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_usb.cpp)
   varnex2_umockdev_test(test_umockdev_hid ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_hid.cpp)
@@ -33,6 +35,6 @@ if(TARGET varnex2_sim_umockdev)
     add_test(NAME simbox.command_line_and_exit_status
       COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_simbox.sh $<TARGET_FILE:varnex2-simbox>)
     set_tests_properties(simbox.runs_a_program_against_the_box simbox.command_line_and_exit_status PROPERTIES LABELS "threaded;umockdev" TIMEOUT 120
-      ENVIRONMENT "${_umockdev_test_env}")
+      RUN_SERIAL TRUE ENVIRONMENT "${_umockdev_test_env}")
   endif()
 endif()
