@@ -284,7 +284,7 @@ int ControllerLink::ExchangeReport(std::span<const std::uint8_t> request, Contro
   ControllerReport out{};
   if (!request.empty()) std::memcpy(out.data(), request.data(), std::min(request.size(), out.size()));
   int transferred = 0;
-  r = port_.InterruptWrite(kControllerOutEndpoint, out, transferred, kAnswerTimeout);
+  r = port_.InterruptWrite(kControllerOutEndpoint, out, transferred, answerTimeout_);
   if (r != 0) return r;
   if (transferred < static_cast<int>(kControllerReportSize)) return kErrNoHandle;
 
@@ -305,7 +305,7 @@ int ControllerLink::ExchangeReport(std::span<const std::uint8_t> request, Contro
     responseCv_.notify_all();
     return kOk;
   }
-  if (!responseCv_.wait_for(lock, kAnswerTimeout, [this] { return bResponseSignalled_.load(); })) {
+  if (!responseCv_.wait_for(lock, answerTimeout_, [this] { return bResponseSignalled_.load(); })) {
     bResponseSignalled_ = true;
     return kErrNoAnswer;
   }
@@ -391,7 +391,7 @@ int ControllerLink::AcquireFrame(const ControllerRecord& record, std::span<std::
   const std::uint8_t modeByte[1] = {mode};
   if (WriteRegisters(FrameCommandAddress(record), modeByte, false) == 0) SendFrameRequest(kCmdFrameStart);
 
-  const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
+  const auto deadline = std::chrono::steady_clock::now() + answerTimeout_;
   std::unique_lock lock(frameMutex_);
   while (!bFrameDone_) {
     if (bEndRequestDue_) {

@@ -68,6 +68,10 @@ class ControllerLink {
   // Set both before OpenController; they are read by the event thread without a lock.
   void SetLostCallback(LostCallback callback) { lostCallback_ = std::move(callback); }
   void SetPageCallback(PageCallback callback) { pageCallback_ = std::move(callback); }
+  // How long an exchange waits for its answer and an acquisition for its frame: 200 ms for the
+  // box. Tests over an emulated bus, where each report costs a dozen thread hand-offs, widen it
+  // so that they check the protocol and not the host's scheduling. Set between exchanges.
+  void SetAnswerTimeout(std::chrono::milliseconds timeout) { answerTimeout_ = timeout; }
 
   // 0, -1 (no device), -100 (manufacturer differs), -101 (product differs) or a USB error code.
   // An open link is closed first.
@@ -118,6 +122,7 @@ class ControllerLink {
   platform::UsbPort& port_;
   LostCallback lostCallback_;
   PageCallback pageCallback_;
+  std::chrono::milliseconds answerTimeout_ = kAnswerTimeout;
 
   std::atomic<bool> bHandle_{false};
   std::atomic<bool> bDeviceConnected_{false};

@@ -280,6 +280,24 @@ TEST_F(LinkTest, FrameTimeoutZeroesTheDestination) {
   EXPECT_EQ(frame, box.frame);
 }
 
+// A widened answer time applies to register exchanges and frames alike.
+TEST_F(LinkTest, WidenedAnswerTimeIsHonoured) {
+  Open();
+  link.SetAnswerTimeout(450ms);
+  std::vector<std::uint8_t> b(4);
+  box.answerRegisters = false;
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.ReadRegisters(0x1000, b), kErrNoAnswer);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, 450ms);
+  box.answerRegisters = true;
+  box.streamFrames = false;
+  std::vector<std::uint16_t> frame(kMaxNodes);
+  int x = 0, y = 0;
+  t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.AcquireFrame(*link.Record(), frame, x, y, 0x20), kErrNoAnswer);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, 450ms);
+}
+
 TEST_F(LinkTest, MatrixBeyondTheBuffersIsRefused) {
   box.info[4] = 40;
   box.info[5] = 52;
