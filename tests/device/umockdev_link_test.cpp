@@ -38,7 +38,7 @@ TEST_F(UmockdevLinkTest, FramesAndRegistersOverLibusb) {
   {
     ControllerLink link(*port);
     // Over the emulated usbfs a frame's 58 reports take 35-350 ms depending on the host's load;
-    // the box's 200 ms bound is the in-process tests' business.
+    // the link's own 200 ms is checked by the in-process link tests.
     link.SetAnswerTimeout(3s);
     std::atomic<int> lost{0};
     link.SetLostCallback([&](int) { ++lost; });

@@ -12,8 +12,8 @@ if(TARGET varnex2_sim_umockdev)
       "-Wl,--push-state,--no-as-needed" umockdev-preload "-Wl,--pop-state")
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_FUNCTION_LIST_DIR})
     varnex2_defaults(${name})
-    # Every report over the emulated usbfs takes a dozen thread hand-offs, and the link's waits
-    # are bounded (a frame: 58 reports in 200 ms): these tests run alone, not beside others.
+    # Every report over the emulated usbfs takes a dozen thread hand-offs between the two cores:
+    # these tests run alone, so that parallel tests do not slow them further.
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS threaded TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "${_umockdev_test_env}")
   endfunction()
