@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -148,7 +149,7 @@ class UdevMonitor final : public DeviceMonitor {
         UdevEventFacts facts;
         if (Describe(dev, facts)) {
           ReadUsbFacts(dev, facts);
-          if (auto event = MakeDeviceEvent(facts, DeviceEventKind::Arrival)) known_[facts.syspath] = *event;
+          known_[facts.syspath] = MakeDeviceEvent(facts, DeviceEventKind::Arrival);
         }
         udev_device_unref(dev);
       }
@@ -200,9 +201,11 @@ class UdevMonitor final : public DeviceMonitor {
     if (act == "add") {
       ReadUsbFacts(dev, facts);
       event = MakeDeviceEvent(facts, DeviceEventKind::Arrival);
-      if (event) known_[facts.syspath] = *event;
+      known_[facts.syspath] = event;
     } else {
-      // Attributes are usually gone by now: report what was known at arrival.
+      // Attributes are usually gone by now: report what was known at arrival. A node seen arriving
+      // with nothing to report (the plain HID bridge's USB device) leaves silently too; read again
+      // after its sysfs entries are gone, it would pass for a device of its own.
       auto it = known_.find(facts.syspath);
       if (it != known_.end()) {
         event = it->second;
@@ -223,7 +226,8 @@ class UdevMonitor final : public DeviceMonitor {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   DeviceEventCallback callback_;
-  std::map<std::string, DeviceEvent> known_;  // syspath → event of its arrival (monitor thread only)
+  // syspath → event of its arrival, or none if it was not reported (monitor thread only)
+  std::map<std::string, std::optional<DeviceEvent>> known_;
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -307,6 +309,48 @@ TEST(UmockdevHotplug, MonitorReportsControllerAndBridgeArrivalAndRemoval) {
   monitor->Stop();
   platform::DeviceEvent extra;
   EXPECT_FALSE(events.Pop(extra, 100ms)) << extra.interfacePath;
+}
+
+// A monitor that falls behind handles the bridge's remove events after its sysfs entries are
+// gone; the USB device node, whose interfaces can then no longer be read, must not pass for a
+// second device leaving.
+TEST(UmockdevHotplug, LateHandledBridgeRemovalIsReportedOnce) {
+  auto box = std::make_shared<SimBox>();
+  auto testbed = testing::MakeTestbed(box);
+  ASSERT_NE(testbed, nullptr);
+  WaitQueue<platform::DeviceEvent> events;
+  std::mutex gateMutex;
+  std::condition_variable gateCv;
+  bool held = false;
+  auto monitor = platform::CreateUdevMonitor();
+  ASSERT_EQ(monitor->Start([&](const platform::DeviceEvent& e) {
+    std::unique_lock lock(gateMutex);
+    gateCv.wait_for(lock, 5s, [&] { return !held; });
+    events.Push(e);
+  }),
+            0);
+  for (platform::DeviceEvent early; events.Pop(early, 300ms);) {
+  }
+
+  {
+    std::lock_guard lock(gateMutex);
+    held = true;
+  }
+  box->Unplug(BoxFunction::Bridge);  // returns with the uevents sent and sysfs removed
+  std::this_thread::sleep_for(100ms);
+  {
+    std::lock_guard lock(gateMutex);
+    held = false;
+  }
+  gateCv.notify_all();
+
+  platform::DeviceEvent e;
+  ASSERT_TRUE(events.Pop(e));
+  EXPECT_EQ(e.kind, platform::DeviceEventKind::Removal);
+  EXPECT_TRUE(platform::ClassifyInterfacePath(e.interfacePath).bridge) << e.interfacePath;
+  platform::DeviceEvent extra;
+  EXPECT_FALSE(events.Pop(extra, 500ms)) << extra.interfacePath;
+  monitor->Stop();
 }
 
 }  // namespace
