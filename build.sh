@@ -62,6 +62,8 @@ case "$cmd" in
     fi
     ;;
   test)
+    # The layers: includes only along the allowed arrows, Qt only where allowed, links cover includes.
+    python3 scripts/check_layers.py
     configure_build build
     run_tests build
     ;;

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "config/parameter_file.h"
-#include "judging/color_grid.h"
+#include "judging/widget/color_grid.h"
 #include "judging/frame_capture.h"
 #include "judging/node_map.h"
 #include "judging/panel_layout.h"
@@ -159,19 +159,16 @@ int main(int argc, char** argv) {
 
   // The widget is only needed for the picture; without it a bare model does.
   std::unique_ptr<QApplication> app;
+  judging::NodeMap map;
   std::unique_ptr<judging::CColorGrid> grid;
-  std::unique_ptr<judging::NodeMap> bareMap;
   if (!options.png.empty()) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int qtArgc = 1;
     static char qtName[] = "varnex2-judge";
     static char* qtArgv[] = {qtName, nullptr};
     app = std::make_unique<QApplication>(qtArgc, qtArgv);
-    grid = std::make_unique<judging::CColorGrid>();
-  } else {
-    bareMap = std::make_unique<judging::NodeMap>();
+    grid = std::make_unique<judging::CColorGrid>(map);
   }
-  judging::NodeMap& map = grid ? grid->Model() : *bareMap;
   judging::ApplyConfigToNodeMap(map, panel);
 
   if (!options.saveParams.empty()) {

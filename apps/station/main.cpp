@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/message_box.h"
-#include "app/station.h"
+#include "station/station.h"
 #include "app/station_commands.h"
 #include "app/station_window.h"
 #include "platform/device_monitor.h"
@@ -69,7 +69,7 @@ int RunStation(QApplication& app, const station::StationOptions& options,
       std::string text = "scenario " + name + ": ";
       if (error.line > 0) text += "line " + std::to_string(error.line) + ": ";
       text += error.message;
-      app::ShowStationMessage(nullptr, QString::fromStdString(text), app::MessageIcon::Error);
+      app::ShowStationMessage(nullptr, QString::fromStdString(text), station::MessageIcon::Error);
       return kExitUnknownArgument;
     }
   }
@@ -80,9 +80,7 @@ int RunStation(QApplication& app, const station::StationOptions& options,
     // Records of simulated panels never go among those of real ones.
     windowOptions.recordsDirectory = QDir::current().filePath(QStringLiteral("Simulated"));
   }
-  app::CVarnex2Dlg window(windowOptions);
-
-  app::StationBackends backends;
+  station::StationBackends backends;
   std::shared_ptr<sim::SimBox> box;
   sim::PtyScanner scanner;
   if (options.simulate) {
@@ -104,10 +102,13 @@ int RunStation(QApplication& app, const station::StationOptions& options,
     backends.monitor = platform::CreateUdevMonitor();
   }
   backends.settings = platform::CreateFileSettingsStore(platform::DefaultSettingsFile());
-  backends.clock = app::CreateRealClock();
+  backends.clock = station::CreateRealClock();
 
-  app::Station station(window, window.Grid()->Model(), std::move(backends));
-  app::StationCommandsFor<app::Station> commands(station);
+  // The station owns the node map the window paints: it is built first and goes last.
+  station::Station station(std::move(backends));
+  app::CVarnex2Dlg window(station.Model(), windowOptions);
+  station.AttachView(window);
+  app::StationCommandsFor<station::Station> commands(station);
   window.AttachStation(&commands);
 
   // The scenario runs on the box's own timeline thread from now on.
@@ -172,7 +173,7 @@ int main(int argc, char** argv) {
   if (!lock.tryLock(0)) {
     if (lock.error() == QLockFile::LockFailedError) {
       app::ShowStationMessage(nullptr, QStringLiteral("已经运行了一个程序，禁止同时开启两个相同的程序!"),
-                              app::MessageIcon::Information);
+                              station::MessageIcon::Information);
       return kExitAlreadyRunning;
     }
     // No place for the lock (read-only runtime directory): run without the guard.
@@ -195,6 +196,6 @@ int main(int argc, char** argv) {
     case station::RunMode::Unknown:
       break;
   }
-  app::ShowStationMessage(nullptr, QStringLiteral("错误：未知参数命令！"), app::MessageIcon::Error);
+  app::ShowStationMessage(nullptr, QStringLiteral("错误：未知参数命令！"), station::MessageIcon::Error);
   return kExitUnknownArgument;
 }

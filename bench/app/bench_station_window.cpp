@@ -26,11 +26,11 @@
 #include <memory>
 #include <vector>
 
-#include "app/station.h"
+#include "station/station.h"
 #include "app/station_commands.h"
-#include "app/station_settings.h"
+#include "platform/memory_settings_store.h"
 #include "app/station_window.h"
-#include "judging/color_grid.h"
+#include "judging/widget/color_grid.h"
 #include "sim/sim_box.h"
 #include "sim/sim_ports.h"
 
@@ -105,14 +105,15 @@ void BM_StationWindowCycle(benchmark::State& state) {
   auto box = std::make_shared<sim::SimBox>(options);
   box->PlacePanel();
 
-  app::CVarnex2Dlg window(app::CVarnex2Dlg::Options{});
-  app::StationBackends backends;
+  station::StationBackends backends;
   backends.usb = sim::CreateSimUsbPort(box);
   backends.hid = sim::CreateSimHidPort(box);
-  backends.settings = app::CreateMemorySettingsStore();
-  backends.clock = app::CreateRealClock();
-  app::Station station(window, window.Grid()->Model(), std::move(backends));
-  app::StationCommandsFor<app::Station> commands(station);
+  backends.settings = platform::CreateMemorySettingsStore();
+  backends.clock = station::CreateRealClock();
+  station::Station station(std::move(backends));
+  app::CVarnex2Dlg window(station.Model(), app::CVarnex2Dlg::Options{});
+  station.AttachView(window);
+  app::StationCommandsFor<station::Station> commands(station);
   window.AttachStation(&commands);
   window.resize(1920, 1080);
   window.show();

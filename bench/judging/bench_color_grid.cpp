@@ -13,11 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "judging/color_grid.h"
+#include "judging/widget/color_grid.h"
+#include "judging/model_grid.h"
 
 namespace {
 
 using namespace varnex2::judging;
+using varnex2::judging::testing::ModelGrid;
 
 void StationMap(CColorGrid& grid, std::int32_t modes) {
   NodeMap& m = grid.Model();
@@ -66,7 +68,7 @@ void SavePicture(const QImage& image, const char* suffix) {
 
 // Repaints into the same image every time.
 void Repaint(benchmark::State& state, std::int32_t modes) {
-  CColorGrid grid;
+  ModelGrid grid;
   grid.resize(1920, 1080);
   StationMap(grid, modes);
   QImage image(1920, 1080, QImage::Format_ARGB32_Premultiplied);
@@ -87,7 +89,7 @@ void BM_RepaintAllModes(benchmark::State& state) {
 // flip the verdict also turns from PASS to FAIL and back at every frame, as
 // while a panel is being placed.
 void RepaintFrames(benchmark::State& state, bool flip) {
-  CColorGrid grid;
+  ModelGrid grid;
   grid.resize(1920, 1080);
   StationMap(grid, TestMode::THRESHOLD);
   const std::vector<NodeFrame> frames = NoisyFrames();
@@ -108,7 +110,7 @@ void BM_RepaintFlippingVerdict(benchmark::State& state) { RepaintFrames(state, t
 // The window's own repaint: a new frame judged, then a synchronous repaint of
 // the shown control, which paints into the window's backing store.
 void BM_WidgetRepaint(benchmark::State& state) {
-  CColorGrid grid;
+  ModelGrid grid;
   grid.resize(1920, 1080);
   StationMap(grid, TestMode::THRESHOLD);
   grid.show();
@@ -149,7 +151,7 @@ void BM_FillPicture(benchmark::State& state) {
 
 // A fresh picture each time (offline judge output): adds the image allocation.
 void BM_RenderToNewImage(benchmark::State& state) {
-  CColorGrid grid;
+  ModelGrid grid;
   grid.resize(1920, 1080);
   StationMap(grid, TestMode::THRESHOLD);
   for (auto _ : state) {

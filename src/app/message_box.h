@@ -6,11 +6,20 @@
 
 #include <QString>
 
-#include "app/station_view.h"
+#include "station/station_view.h"
 
 class QWidget;
 
 namespace varnex2::app {
+
+// The window speaks the core's view vocabulary.
+using station::MessageIcon;
+using station::StationView;
+using station::kColourDarkRed;
+using station::kColourGreen;
+using station::kColourGrey;
+using station::kColourRed;
+using station::kColourWhite;
 
 void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon);
 

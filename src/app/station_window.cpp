@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
 #include <QThread>
@@ -15,6 +16,9 @@
 
 #include "app/menu_ids.h"
 #include "app/message_box.h"
+
+// The cycle's debugging trace: silent unless switched on by a logging rule.
+Q_LOGGING_CATEGORY(lcCycle, "varnex2.cycle", QtWarningMsg)
 
 namespace varnex2::app {
 
@@ -36,8 +40,9 @@ int IdOf(const QAction* action) {
 
 }  // namespace
 
-CVarnex2Dlg::CVarnex2Dlg(Options options, QWidget* parent) : QWidget(parent), options_(std::move(options)) {
-  grid_ = new judging::CColorGrid(this);
+CVarnex2Dlg::CVarnex2Dlg(judging::NodeMap& model, Options options, QWidget* parent)
+    : QWidget(parent), options_(std::move(options)) {
+  grid_ = new judging::CColorGrid(model, this);
   grid_->setObjectName("grid");
   statusBar_ = new CStatusBarEx(this);
   statusBar_->setObjectName("statusBar");
@@ -442,6 +447,12 @@ void CVarnex2Dlg::RepaintGrid() {
 
 void CVarnex2Dlg::ShowMessage(const std::string& text, MessageIcon icon) {
   ShowStationMessage(this, QString::fromStdString(text), icon);
+}
+
+bool CVarnex2Dlg::CycleTraceEnabled() const { return lcCycle().isDebugEnabled(); }
+
+void CVarnex2Dlg::CycleTrace(const std::string& line) {
+  qCDebug(lcCycle).noquote() << QString::fromStdString(line);
 }
 
 void CVarnex2Dlg::ExitProgram(int code) {

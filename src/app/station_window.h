@@ -20,9 +20,9 @@
 #include <mutex>
 
 #include "app/station_commands.h"
-#include "app/station_view.h"
+#include "app/message_box.h"
 #include "app/status_bar_ex.h"
-#include "judging/color_grid.h"
+#include "judging/widget/color_grid.h"
 #include "judging/node_map.h"
 
 class QAction;
@@ -52,7 +52,8 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   // swallows its keys (the keyboard scanner's capture and trigger handling).
   using KeyHook = std::function<void(const QKeyEvent& key)>;
 
-  explicit CVarnex2Dlg(Options options = {}, QWidget* parent = nullptr);
+  // `model` is the station core's node map; it outlives the window.
+  explicit CVarnex2Dlg(judging::NodeMap& model, Options options = {}, QWidget* parent = nullptr);
   ~CVarnex2Dlg() override;
 
   judging::CColorGrid* Grid() const { return grid_; }
@@ -92,6 +93,9 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void RepaintGrid() override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
   void ExitProgram(int code) override;
+  // On with QT_LOGGING_RULES="varnex2.cycle.debug=true"; off by default.
+  bool CycleTraceEnabled() const override;
+  void CycleTrace(const std::string& line) override;
 
   // ---- NodeMapListener (evaluating thread: only queues) ----------------------
   void OnShowTitleStats(int lParam) override;

@@ -35,7 +35,7 @@ class StationWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    window = std::make_unique<CVarnex2Dlg>();
+    window = std::make_unique<CVarnex2Dlg>(model);
     window->resize(1280, 800);
   }
 
@@ -51,6 +51,7 @@ class StationWindowTest : public ::testing::Test {
   }
   static QRgb Pixel(const QImage& image, QPoint p) { return image.pixel(p) & 0xFFFFFF; }
 
+  judging::NodeMap model;
   std::unique_ptr<CVarnex2Dlg> window;
   FakeStation station;
 };
@@ -284,7 +285,7 @@ TEST_F(StationWindowTest, TitleStatisticsShowAndClear) {
   window->ShowTitleStats(0);
   EXPECT_EQ(window->windowTitle(), "Varnex2 - 设备已连接");
 
-  CVarnex2Dlg simulated(CVarnex2Dlg::Options{QStringLiteral("【模拟】")});
+  CVarnex2Dlg simulated(model, CVarnex2Dlg::Options{QStringLiteral("【模拟】")});
   simulated.AttachStation(&station);
   simulated.SetTitle("Varnex2 - 设备未连接");
   EXPECT_EQ(simulated.windowTitle(), "【模拟】Varnex2 - 设备未连接");

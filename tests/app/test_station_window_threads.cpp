@@ -25,8 +25,9 @@ class StationWindowThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    window = std::make_unique<CVarnex2Dlg>();
+    window = std::make_unique<CVarnex2Dlg>(model);
   }
+  judging::NodeMap model;
   std::unique_ptr<CVarnex2Dlg> window;
   FakeStation station;
 };

@@ -13,10 +13,13 @@
 #include <memory>
 #include <vector>
 
-#include "judging/color_grid.h"
+#include "judging/widget/color_grid.h"
+#include "judging/model_grid.h"
 
 namespace varnex2::judging {
 namespace {
+
+using testing::ModelGrid;
 
 QApplication& App() {
   static int argc = 1;
@@ -30,7 +33,7 @@ class ColorGridTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    grid = std::make_unique<CColorGrid>();
+    grid = std::make_unique<ModelGrid>();
     grid->resize(1060, 660);
     grid->Model().SetGridSize(52, 32);
   }
@@ -577,7 +580,7 @@ TEST_F(ColorGridPixelTest, VerdictOverlayTintOnlyWithTheShownBit) {
 TEST_F(ColorGridTest, EscapeOnTheMapDoesNotCloseTheDialog) {
   QDialog dialog;
   auto* layout = new QVBoxLayout(&dialog);
-  auto* map = new CColorGrid(&dialog);
+  auto* map = new ModelGrid(&dialog);
   map->Model().SetGridSize(10, 8);
   layout->addWidget(map);
   dialog.show();

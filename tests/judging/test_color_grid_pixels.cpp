@@ -26,11 +26,14 @@
 #include <string>
 #include <vector>
 
-#include "judging/color_grid.h"
-#include "judging/color_grid_painter.h"
+#include "judging/widget/color_grid.h"
+#include "judging/model_grid.h"
+#include "judging/widget/color_grid_painter.h"
 
 namespace varnex2::judging {
 namespace {
+
+using testing::ModelGrid;
 
 QApplication& App() {
   static int argc = 1;
@@ -212,7 +215,7 @@ std::vector<Scene> Scenes() {
 
 std::unique_ptr<CColorGrid> Build(const Scene& scene) {
   App();
-  auto grid = std::make_unique<CColorGrid>();
+  auto grid = std::make_unique<ModelGrid>();
   grid->resize(scene.size);
   scene.setup(*grid);
   return grid;
@@ -322,7 +325,7 @@ TEST(ColorGridPictures, APainterReusedAcrossScenesPaintsLikeAFreshOne) {
 TEST(ColorGridPictures, ChangesBetweenFramesAreRepainted) {
   App();
   const QSize size(1280, 800);
-  CColorGrid live;
+  ModelGrid live;
   live.resize(size);
   StationMap(live, TestMode::THRESHOLD);
   QImage buffer(size, QImage::Format_ARGB32_Premultiplied);
@@ -356,7 +359,7 @@ TEST(ColorGridPictures, ChangesBetweenFramesAreRepainted) {
     step(live);
     applied.push_back(step);
     live.RenderInto(buffer);
-    CColorGrid fresh;
+    ModelGrid fresh;
     fresh.resize(size);
     StationMap(fresh, TestMode::THRESHOLD);
     for (const auto& a : applied) a(fresh);
@@ -371,7 +374,7 @@ TEST(ColorGridPictures, WarmedUpAndFlippingVerdictsPaintLikeAFreshControl) {
   App();
   const QSize size(1280, 800);
   const QSize smaller(1000, 640);
-  CColorGrid live;
+  ModelGrid live;
   live.resize(size);
   live.WarmUp();
   StationMap(live, TestMode::THRESHOLD);
@@ -386,7 +389,7 @@ TEST(ColorGridPictures, WarmedUpAndFlippingVerdictsPaintLikeAFreshControl) {
     live.Model().SetResultFlags(flags);
     QImage buffer(at, QImage::Format_ARGB32_Premultiplied);
     live.RenderInto(buffer);
-    CColorGrid fresh;
+    ModelGrid fresh;
     fresh.resize(at);
     StationMap(fresh, TestMode::THRESHOLD);
     fresh.Model().SetResultFlags(flags);
@@ -437,7 +440,7 @@ TEST(ColorGridPictures, OnScreenPaintMatchesTheImagePaintAndSparesWidgetsAbove) 
   App();
   QWidget window;
   window.resize(1100, 760);
-  auto* grid = new CColorGrid(&window);
+  auto* grid = new ModelGrid(&window);
   grid->setGeometry(37, 41, 1000, 640);
   StationMap(*grid, TestMode::THRESHOLD);
   auto* above = new QWidget(&window);
@@ -490,7 +493,7 @@ TEST(ColorGridPictures, VerdictBlendedDirectlyMatchesThePainter) {
   for (const bool fail : {false, true}) {
     SCOPED_TRACE(fail);
     const QSize size(420, 330);
-    CColorGrid grid;
+    ModelGrid grid;
     grid.resize(size);
     StationMap(grid, TestMode::THRESHOLD);
     NodeMap& m = grid.Model();
@@ -518,7 +521,7 @@ TEST(ColorGridPictures, VerdictBlendedDirectlyMatchesThePainter) {
 TEST(ColorGridPictures, PercentagesLongerThanTheTextBufferAreCut) {
   App();
   const QSize size(1280, 800);
-  CColorGrid grid;
+  ModelGrid grid;
   grid.resize(size);
   StationMap(grid, TestMode::ADJACENT);
   for (double percent : {1.0e40, 1.0e300, -1.0e300}) {

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/station_clock.h"
-#include "app/station_view.h"
+#include "station/station_clock.h"
+#include "station/station_view.h"
 #include "platform/device_monitor.h"
 #include "platform/hid_port.h"
 #include "platform/settings_store.h"
@@ -28,7 +28,7 @@ class ControllerLink;
 class CUSBChannel;
 }
 
-namespace varnex2::app {
+namespace varnex2::station {
 
 // The back-ends chosen at start-up: the real ones or the simulated box's.
 struct StationBackends {
@@ -41,8 +41,14 @@ struct StationBackends {
 
 class Station {
  public:
-  // `grid` is the node map of the window's CColorGrid; it outlives the station.
-  Station(StationView& view, judging::NodeMap& grid, StationBackends backends);
+  // The station owns the node-map model; its window is attached once built over it
+  // (before Initialise). Posts and sends before that do nothing.
+  explicit Station(StationBackends backends);
+  Station(StationView& view, StationBackends backends);
+  void AttachView(StationView& view);
+  // The node-map model the cycle judges and the window's widget paints.
+  judging::NodeMap& Model();
+  const judging::NodeMap& Model() const;
   ~Station();  // stops every thread (bounded) and closes both links
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -144,4 +150,4 @@ class Station {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace varnex2::app
+}  // namespace varnex2::station

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/station.h"
+#include "station/station.h"
 #include "config/panel_config.h"
 #include "device/controller_link.h"
 #include "device/panel_areas.h"
@@ -25,7 +25,7 @@
 #include "judging/node_map.h"
 #include "scanner/scanner_setting.h"
 
-namespace varnex2::app {
+namespace varnex2::station {
 
 // An area as the configuration holds it and as the controller's windows store it.
 inline device::AreaSettings ToAreaSettings(const config::AreaParams& p) {
@@ -89,6 +89,53 @@ class ProcedureLock {
   bool owned_;
 };
 
+// The core's window, attached once the window exists (the window is built over the
+// core's node map, so the core comes first). Until then posts and sends do nothing.
+class ViewSlot final : public StationView {
+ public:
+  void Attach(StationView* view) { view_.store(view); }
+
+  void Post(std::function<void()> call) override {
+    if (auto* v = view_.load()) v->Post(std::move(call));
+  }
+  bool Send(std::function<void()> call, std::stop_token stop = {}) override {
+    auto* v = view_.load();
+    return v && v->Send(std::move(call), stop);
+  }
+  void SetTitle(const std::string& title) override {
+    if (auto* v = view_.load()) v->SetTitle(title);
+  }
+  void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour,
+                     std::uint32_t backColour) override {
+    if (auto* v = view_.load()) v->SetStatusPane(pane, text, textColour, backColour);
+  }
+  void SetStatusPaneWidth(int pane, int width) override {
+    if (auto* v = view_.load()) v->SetStatusPaneWidth(pane, width);
+  }
+  void EnableTopMenus(bool enabled) override {
+    if (auto* v = view_.load()) v->EnableTopMenus(enabled);
+  }
+  void RepaintGrid() override {
+    if (auto* v = view_.load()) v->RepaintGrid();
+  }
+  void ShowMessage(const std::string& text, MessageIcon icon) override {
+    if (auto* v = view_.load()) v->ShowMessage(text, icon);
+  }
+  void ExitProgram(int code) override {
+    if (auto* v = view_.load()) v->ExitProgram(code);
+  }
+  bool CycleTraceEnabled() const override {
+    auto* v = view_.load();
+    return v && v->CycleTraceEnabled();
+  }
+  void CycleTrace(const std::string& line) override {
+    if (auto* v = view_.load()) v->CycleTrace(line);
+  }
+
+ private:
+  std::atomic<StationView*> view_{nullptr};
+};
+
 // One worker thread. `done` is set (under the core's worker lock) as the last
 // thing the thread does, so a done worker can be joined at once.
 struct Worker {
@@ -102,7 +149,7 @@ inline constexpr int kSlotCount = 6;
 
 class StationCore : public std::enable_shared_from_this<StationCore> {
  public:
-  StationCore(StationView& view, judging::NodeMap& grid, StationBackends backends);
+  explicit StationCore(StationBackends backends);
   ~StationCore();
   StationCore(const StationCore&) = delete;
   StationCore& operator=(const StationCore&) = delete;
@@ -189,8 +236,9 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   void ReadUserDataRecord();
 
   // ---- shared state ----
-  StationView& view;
-  judging::NodeMap& grid;
+  ViewSlot view;
+  // The node-map model: judged by the cycle, painted by the window's widget.
+  judging::NodeMap grid;
   StationBackends backends;
   std::unique_ptr<device::ControllerLink> link;
   std::unique_ptr<device::CUSBChannel> channel;
@@ -249,4 +297,4 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   bool monitorStarted_ = false;
 };
 
-}  // namespace varnex2::app
+}  // namespace varnex2::station

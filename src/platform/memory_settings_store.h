@@ -5,9 +5,9 @@
 
 #include "platform/settings_store.h"
 
-namespace varnex2::app {
+namespace varnex2::platform {
 
 // A store that lives only in memory (used when no store is given).
-std::unique_ptr<platform::SettingsStore> CreateMemorySettingsStore();
+std::unique_ptr<SettingsStore> CreateMemorySettingsStore();
 
-}  // namespace varnex2::app
+}  // namespace varnex2::platform

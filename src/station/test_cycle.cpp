@@ -1,18 +1,14 @@
 // The test thread and its cycle: frame, layout, evaluation, self-test, repaint,
 // verdict outputs.
 
-#include <QLoggingCategory>
-
 #include <cstdlib>
 
-#include "app/station_core.h"
-#include "app/station_texts.h"
+#include "station/station_core.h"
+#include "station/station_texts.h"
 #include "device/controller_ops.h"
 #include "judging/verdict_outputs.h"
 
-Q_LOGGING_CATEGORY(lcCycle, "varnex2.cycle")
-
-namespace varnex2::app {
+namespace varnex2::station {
 
 namespace {
 constexpr std::chrono::milliseconds kStopWait{5000};
@@ -154,7 +150,7 @@ void StationCore::RunTestCycle(std::stop_token stop) {
   const std::int32_t pass = grid.GetColorGridCounterPass();
   const std::int32_t failCount = grid.GetColorGridCounterFail();
   const std::int32_t stable = nOutputTriggerStableFrameCnt.load();
-  qCDebug(lcCycle).noquote() << QString::fromStdString(judging::VerdictTraceText(pass, failCount, stable));
+  if (view.CycleTraceEnabled()) view.CycleTrace(judging::VerdictTraceText(pass, failCount, stable));
   const std::uint8_t buzzer = channel ? channel->GetConfigByte() : 0;
   const judging::VerdictOutputs outputs =
       judging::DecideVerdictOutputs(grid.GetVerdictText(), pass, failCount, average, nTriggerLevel.load(), stable,
@@ -175,4 +171,4 @@ void StationCore::RunTestCycle(std::stop_token stop) {
   }
 }
 
-}  // namespace varnex2::app
+}  // namespace varnex2::station

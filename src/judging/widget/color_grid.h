@@ -1,4 +1,4 @@
-// CColorGrid: the node-map widget. It owns the judging model (NodeMap), paints it
+// CColorGrid: the node-map widget. It is handed the judging model (NodeMap), paints it
 // and turns mouse input into area, selection and mark editing.
 //
 // Threads: the widget lives on the UI thread; the test thread may call the model
@@ -14,7 +14,7 @@
 
 #include <atomic>
 
-#include "judging/color_grid_painter.h"
+#include "judging/widget/color_grid_painter.h"
 #include "judging/node_map.h"
 
 namespace varnex2::judging {
@@ -23,7 +23,8 @@ class CColorGrid : public QWidget {
   Q_OBJECT
 
  public:
-  explicit CColorGrid(QWidget* parent = nullptr);
+  // The model belongs to the caller (the station core) and outlives the widget.
+  explicit CColorGrid(NodeMap& model, QWidget* parent = nullptr);
   ~CColorGrid() override;
 
   NodeMap& Model() { return model_; }
@@ -102,7 +103,7 @@ class CColorGrid : public QWidget {
   int AreaOfNode(NodePos node) const;
   void RepaintAfterInput();
 
-  NodeMap model_;
+  NodeMap& model_;
   GridEditState edit_;
   GridPainter painter_;
   QImage backBuffer_;  // where the paint cannot go straight into the backing store, it is composed here

@@ -1,7 +1,7 @@
 #pragma once
 // The station core's operator-facing texts, gathered for a later translation.
 
-namespace varnex2::app::texts {
+namespace varnex2::station::texts {
 
 inline constexpr const char* kTitleConnected = "Varnex2 - 设备已连接";
 inline constexpr const char* kTitleDisconnected = "Varnex2 - 设备未连接";
@@ -18,4 +18,4 @@ inline constexpr const char* kTimeout = "超时！";
 inline constexpr const char* kUnknownError = "未知错误！";
 inline constexpr const char* kCaptureSaved = "保存成功！";
 
-}  // namespace varnex2::app::texts
+}  // namespace varnex2::station::texts

@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/station_view.h"
+#include "station/station_view.h"
 #include "judging/node_map.h"
 
-namespace varnex2::app::testing {
+namespace varnex2::station::testing {
 
 struct Repaint {
   std::string verdict;
@@ -204,4 +204,4 @@ class FakeView final : public StationView {
   std::jthread thread_;
 };
 
-}  // namespace varnex2::app::testing
+}  // namespace varnex2::station::testing

@@ -3,16 +3,16 @@
 
 #include <cstdio>
 
-#include "app/station_core.h"
-#include "app/station_settings.h"
-#include "app/station_texts.h"
+#include "station/station_core.h"
+#include "platform/memory_settings_store.h"
+#include "station/station_texts.h"
 #include "config/reg_edit_class.h"
 #include "device/controller_ops.h"
 #include "device/panel_areas.h"
 #include "judging/panel_layout.h"
 #include "platform/interface_path.h"
 
-namespace varnex2::app {
+namespace varnex2::station {
 
 namespace {
 
@@ -374,4 +374,4 @@ void StationCore::ReconnectThreadProc(std::stop_token stop) {
   StartDeviceThreads();
 }
 
-}  // namespace varnex2::app
+}  // namespace varnex2::station

@@ -1,4 +1,4 @@
-#include "judging/color_grid_painter.h"
+#include "judging/widget/color_grid_painter.h"
 
 #include <QFontMetricsF>
 #include <QGlyphRun>

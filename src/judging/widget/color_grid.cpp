@@ -1,4 +1,4 @@
-#include "judging/color_grid.h"
+#include "judging/widget/color_grid.h"
 
 #include "judging/panel_layout.h"
 
@@ -35,7 +35,7 @@ qintptr NodeParam(NodePos n) { return (static_cast<qintptr>(n.row) << 8) | stati
 
 }  // namespace
 
-CColorGrid::CColorGrid(QWidget* parent) : QWidget(parent) {
+CColorGrid::CColorGrid(NodeMap& model, QWidget* parent) : QWidget(parent), model_(model) {
   setMouseTracking(true);
   setFocusPolicy(Qt::ClickFocus);
   // The paint covers the whole client area; no background erase.

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/station.h"
+#include "station/station.h"
 #include "judging/node_map.h"
 #include "sim/sim_box.h"
 #include "sim/sim_ports.h"
@@ -108,7 +108,7 @@ double ThreadCpuMs() {
 
 // A window thread that runs posted and sent calls; RepaintGrid fixes the
 // verdict like the widget's paint and wakes the benchmark.
-class BenchView final : public app::StationView {
+class BenchView final : public station::StationView {
  public:
   explicit BenchView(judging::NodeMap& grid) : grid_(grid) {
     thread_ = std::thread([this] { Loop(); });
@@ -154,7 +154,7 @@ class BenchView final : public app::StationView {
     }
     repaintCv_.notify_all();
   }
-  void ShowMessage(const std::string&, app::MessageIcon) override {}
+  void ShowMessage(const std::string&, station::MessageIcon) override {}
   void ExitProgram(int) override {}
 
   // Waits for the next repaint; returns the test thread's CPU clock at it.
@@ -216,17 +216,17 @@ void StationCycle(benchmark::State& state, bool paced) {
   options.paced = paced;
   auto box = std::make_shared<sim::SimBox>(options);
   box->PlacePanel();
-  judging::NodeMap grid;
-  BenchView view(grid);
-  app::StationBackends backends;
+  station::StationBackends backends;
   auto usb = std::make_unique<CountingUsbPort>(sim::CreateSimUsbPort(box));
   auto hid = std::make_unique<CountingHidPort>(sim::CreateSimHidPort(box));
   CountingUsbPort& usbCount = *usb;
   CountingHidPort& hidCount = *hid;
   backends.usb = std::move(usb);
   backends.hid = std::move(hid);
-  backends.clock = app::CreateRealClock();
-  app::Station station(view, grid, std::move(backends));
+  backends.clock = station::CreateRealClock();
+  station::Station station(std::move(backends));
+  BenchView view(station.Model());
+  station.AttachView(view);
   view.Send([&] { station.Initialise(); });
 
   double cpu = 0;

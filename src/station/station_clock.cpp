@@ -1,9 +1,9 @@
-#include "app/station_clock.h"
+#include "station/station_clock.h"
 
 #include <condition_variable>
 #include <mutex>
 
-namespace varnex2::app {
+namespace varnex2::station {
 namespace {
 
 class ScaledClock final : public StationClock {
@@ -29,4 +29,4 @@ class ScaledClock final : public StationClock {
 std::unique_ptr<StationClock> CreateRealClock() { return std::make_unique<ScaledClock>(1); }
 std::unique_ptr<StationClock> CreateScaledClock(int divisor) { return std::make_unique<ScaledClock>(divisor); }
 
-}  // namespace varnex2::app
+}  // namespace varnex2::station

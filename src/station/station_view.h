@@ -11,7 +11,7 @@
 #include <stop_token>
 #include <string>
 
-namespace varnex2::app {
+namespace varnex2::station {
 
 // Colours as 0x00BBGGRR values (the byte order the texts of the station use).
 inline constexpr std::uint32_t kColourWhite = 0xFFFFFF;
@@ -48,6 +48,11 @@ class StationView {
   virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
   // Ends the program with this exit code (after a fatal message).
   virtual void ExitProgram(int code) = 0;
+
+  // The cycle's debugging trace (any thread). Silent unless the view switches it on;
+  // the cycle only builds the text when it is.
+  virtual bool CycleTraceEnabled() const { return false; }
+  virtual void CycleTrace(const std::string& /*line*/) {}
 };
 
-}  // namespace varnex2::app
+}  // namespace varnex2::station

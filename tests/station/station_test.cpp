@@ -9,9 +9,9 @@
 #include <sstream>
 #include <thread>
 
-#include "app/fake_station_view.h"
-#include "app/station.h"
-#include "app/station_settings.h"
+#include "station/fake_station_view.h"
+#include "station/station.h"
+#include "platform/memory_settings_store.h"
 #include "config/parameter_file.h"
 #include "device/controller_link.h"
 #include "device/controller_ops.h"
@@ -20,7 +20,7 @@
 #include "sim/sim_box.h"
 #include "sim/sim_ports.h"
 
-namespace varnex2::app {
+namespace varnex2::station {
 namespace {
 
 using namespace std::chrono_literals;
@@ -73,26 +73,28 @@ class StationRig {
     bo.controllerPresent = o.controllerPresent;
     box = std::make_shared<sim::SimBox>(bo);
     box->SetPanel(GoodPanel());
-    view = std::make_unique<FakeView>(grid);
-    view->SetOutputProbe([b = box] { return static_cast<int>(b->Bridge().outputLevel); });
     StationBackends backends;
     backends.usb = sim::CreateSimUsbPort(box);
     if (o.hid) backends.hid = sim::CreateSimHidPort(box);
     if (o.monitor) backends.monitor = sim::CreateSimDeviceMonitor(box);
     if (o.refusingMonitor) backends.monitor = std::make_unique<RefusingMonitor>();
     backends.clock = CreateScaledClock(o.clockDivisor);
-    backends.settings = CreateMemorySettingsStore();
+    backends.settings = platform::CreateMemorySettingsStore();
     backends.settings->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
     settings = backends.settings.get();
-    station = std::make_unique<Station>(*view, grid, std::move(backends));
+    station = std::make_unique<Station>(std::move(backends));
+    view = std::make_unique<FakeView>(station->Model());
+    station->AttachView(*view);
+    view->SetOutputProbe([b = box] { return static_cast<int>(b->Bridge().outputLevel); });
     station->SetLogResultHandler([this](const std::string& scanned, int lParam) {
       if (scanned.empty() && lParam == 2048) ++records;
     });
   }
   ~StationRig() {
     view->Run([this] { station->Shutdown(); });
-    station.reset();
     view->Close();
+    view.reset();
+    station.reset();
   }
 
   void Initialise() { view->Run([this] { station->Initialise(); }); }
@@ -109,9 +111,9 @@ class StationRig {
   std::vector<std::string> Titles() { return view->Get(view->titles); }
 
   std::shared_ptr<sim::SimBox> box;
-  judging::NodeMap grid;
-  std::unique_ptr<FakeView> view;
   std::unique_ptr<Station> station;
+  std::unique_ptr<FakeView> view;
+  judging::NodeMap& Grid() { return station->Model(); }
   platform::SettingsStore* settings = nullptr;  // owned by the station
   std::atomic<int> records{0};
 };
@@ -139,13 +141,13 @@ TEST(StationCycle, FramesFlowAndAreJudged) {
   ASSERT_TRUE(rig.WaitTesting());
   EXPECT_TRUE(rig.station->DeviceConnected());
   EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
-  EXPECT_EQ(rig.grid.Columns(), 52);
-  EXPECT_EQ(rig.grid.Rows(), 32);
+  EXPECT_EQ(rig.Grid().Columns(), 52);
+  EXPECT_EQ(rig.Grid().Rows(), 32);
   ASSERT_TRUE(rig.WaitRepaints(3));
   const auto repaints = rig.Repaints();
   EXPECT_EQ(repaints.back().verdict, "PASS");
   // The node values are the box's raw counts laid out [Y][X].
-  const judging::NodeFrame raw = rig.grid.GetRawFrame();
+  const judging::NodeFrame raw = rig.Grid().GetRawFrame();
   EXPECT_NEAR(raw(0, 0), 29500, 200);
   EXPECT_NEAR(raw(51, 31), 29500 + 10 * 31 + 6 * 51, 200);
   // A product is present and the scanner type defaults to the keyboard: every cycle asks for a record.
@@ -237,14 +239,14 @@ TEST(StationCycle, ReportedShortMarksItsLineAndClearsNextCycle) {
   rig.Initialise();
   ASSERT_TRUE(rig.WaitTesting());
   rig.box->AddShort({true, 4, 2});
-  ASSERT_TRUE(WaitUntil([&] { return (rig.grid.GetNodeFlags(0, 4) & judging::NodeFlag::SHORT2) != 0; }));
-  EXPECT_EQ(rig.grid.GetNodeFlags(51, 4) & judging::NodeFlag::SHORT_ANY, judging::NodeFlag::SHORT2);
-  EXPECT_EQ(rig.grid.GetNodeFlags(0, 5) & judging::NodeFlag::SHORT_ANY, 0);
+  ASSERT_TRUE(WaitUntil([&] { return (rig.Grid().GetNodeFlags(0, 4) & judging::NodeFlag::SHORT2) != 0; }));
+  EXPECT_EQ(rig.Grid().GetNodeFlags(51, 4) & judging::NodeFlag::SHORT_ANY, judging::NodeFlag::SHORT2);
+  EXPECT_EQ(rig.Grid().GetNodeFlags(0, 5) & judging::NodeFlag::SHORT_ANY, 0);
   ASSERT_TRUE(rig.WaitRepaints(2));
   EXPECT_EQ(rig.Repaints().back().verdict, "FAIL");
   rig.box->ClearFaults();
   ASSERT_TRUE(rig.WaitRepaints(3));
-  for (int col = 0; col < 52; ++col) EXPECT_EQ(rig.grid.GetNodeFlags(col, 4) & judging::NodeFlag::SHORT_ANY, 0);
+  for (int col = 0; col < 52; ++col) EXPECT_EQ(rig.Grid().GetNodeFlags(col, 4) & judging::NodeFlag::SHORT_ANY, 0);
   EXPECT_EQ(rig.Repaints().back().verdict, "PASS");
 }
 
@@ -258,17 +260,17 @@ TEST(StationCycle, DifferenceModeShowsTheDistanceToTheReference) {
   rig.view->Run([&] { rig.station->ToggleDiffMode(); });
   EXPECT_TRUE(rig.station->DiffMode());
   EXPECT_EQ(rig.station->TestModeFlags() & 0x10, 0x10u);
-  EXPECT_EQ(rig.grid.GetDisplayStyle(), judging::kStyleText);
+  EXPECT_EQ(rig.Grid().GetDisplayStyle(), judging::kStyleText);
   s.level += 100;
   rig.box->SetPanel(s);
   ASSERT_TRUE(WaitUntil([&] {
-    const auto raw = rig.grid.GetRawFrame();
+    const auto raw = rig.Grid().GetRawFrame();
     return raw(0, 0) == 100 && raw(51, 31) == 100 && raw(20, 10) == 100;
   }));
   rig.view->Run([&] { rig.station->ToggleDiffMode(); });
   EXPECT_EQ(rig.station->TestModeFlags() & 0x10, 0u);
-  EXPECT_EQ(rig.grid.GetDisplayStyle(), judging::kStyleColour);
-  ASSERT_TRUE(WaitUntil([&] { return rig.grid.GetRawFrame()(0, 0) == 29600; }));
+  EXPECT_EQ(rig.Grid().GetDisplayStyle(), judging::kStyleColour);
+  ASSERT_TRUE(WaitUntil([&] { return rig.Grid().GetRawFrame()(0, 0) == 29600; }));
 }
 
 TEST(StationCycle, StartTwiceRunsOneThreadAndStopWithoutThreadReturnsAtOnce) {
@@ -352,7 +354,7 @@ TEST(StationPresence, StartWithoutControllerShowsTheDisconnectedLook) {
   rig.Initialise();
   EXPECT_FALSE(rig.station->DeviceConnected());
   EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备未连接");
-  EXPECT_EQ(rig.grid.Columns(), 0);
+  EXPECT_EQ(rig.Grid().Columns(), 0);
   EXPECT_EQ(rig.view->Get(rig.view->menus).back(), false);
   const auto panes = rig.view->Get(rig.view->panes);
   ASSERT_GE(panes.size(), 2u);
@@ -364,7 +366,7 @@ TEST(StationPresence, StartWithoutControllerShowsTheDisconnectedLook) {
   rig.box->Plug(sim::BoxFunction::Controller);
   ASSERT_TRUE(rig.WaitTesting());
   EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
-  EXPECT_EQ(rig.grid.Columns(), 52);
+  EXPECT_EQ(rig.Grid().Columns(), 52);
 }
 
 TEST(StationPresence, UnplugCountsDownReopensOnceAndReconnectsOnArrival) {
@@ -380,7 +382,7 @@ TEST(StationPresence, UnplugCountsDownReopensOnceAndReconnectsOnArrival) {
                        [](const Repaint& p) { return p.notice == "重新插入设备！"; });
   }));
   // The failed reopen leaves the disconnected look.
-  ASSERT_TRUE(WaitUntil([&] { return rig.grid.Columns() == 0 && rig.Titles().back() == "Varnex2 - 设备未连接"; }));
+  ASSERT_TRUE(WaitUntil([&] { return rig.Grid().Columns() == 0 && rig.Titles().back() == "Varnex2 - 设备未连接"; }));
   EXPECT_FALSE(rig.station->DeviceConnected());
   EXPECT_FALSE(rig.station->TestRunning());
 
@@ -399,7 +401,7 @@ TEST(StationPresence, UnplugCountsDownReopensOnceAndReconnectsOnArrival) {
   ASSERT_TRUE(rig.WaitTesting());
   EXPECT_TRUE(rig.station->DeviceConnected());
   EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
-  EXPECT_FALSE(Notice(rig.grid).bShown);
+  EXPECT_FALSE(Notice(rig.Grid()).bShown);
 }
 
 TEST(StationPresence, LostTransferWithTheBoxStillThereReconnectsAndKeepsTheBridge) {
@@ -416,8 +418,8 @@ TEST(StationPresence, LostTransferWithTheBoxStillThereReconnectsAndKeepsTheBridg
   ASSERT_TRUE(WaitUntil([&] { return rig.station->TestRunning() && rig.station->DeviceConnected(); }));
   ASSERT_TRUE(rig.WaitRepaints(2));
   EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
-  EXPECT_FALSE(Notice(rig.grid).bShown);
-  EXPECT_EQ(rig.grid.Columns(), 52);
+  EXPECT_FALSE(Notice(rig.Grid()).bShown);
+  EXPECT_EQ(rig.Grid().Columns(), 52);
   // The bridge still switches the box's output after the reopen.
   const std::uint8_t before = rig.box->BridgePage(249)[0];
   rig.view->Run([&] { rig.station->ToggleBuzzerInvert(); });
@@ -430,7 +432,7 @@ TEST(StationPresence, ReplugDuringTheCountdownTestsAgainAndClearsTheNotice) {
   ASSERT_TRUE(rig.WaitTesting());
   rig.box->Unplug(sim::BoxFunction::Controller);
   rig.box->Unplug(sim::BoxFunction::Bridge);
-  ASSERT_TRUE(WaitUntil([&] { return Notice(rig.grid).strText == "请等待 14 秒程序拔出设备"; }));
+  ASSERT_TRUE(WaitUntil([&] { return Notice(rig.Grid()).strText == "请等待 14 秒程序拔出设备"; }));
   rig.box->Plug(sim::BoxFunction::Bridge);
   rig.box->Plug(sim::BoxFunction::Controller);
   // However the arrival and the end of the countdown interleave, the box ends up tested
@@ -440,10 +442,10 @@ TEST(StationPresence, ReplugDuringTheCountdownTestsAgainAndClearsTheNotice) {
     return std::any_of(r.begin(), r.end(), [](const Repaint& p) { return p.notice == "重新插入设备！"; });
   }));
   ASSERT_TRUE(WaitUntil([&] {
-    return rig.station->TestRunning() && rig.station->DeviceConnected() && !Notice(rig.grid).bShown;
+    return rig.station->TestRunning() && rig.station->DeviceConnected() && !Notice(rig.Grid()).bShown;
   }));
   ASSERT_TRUE(rig.WaitRepaints(2));
-  EXPECT_FALSE(Notice(rig.grid).bShown) << Notice(rig.grid).strText << [&] {
+  EXPECT_FALSE(Notice(rig.Grid()).bShown) << Notice(rig.Grid()).strText << [&] {
     std::string all;
     for (const auto& r : rig.Repaints()) all += (r.noticeShown ? "+" : "-") + r.notice + "|";
     for (const auto& t : rig.Titles()) all += "\n" + t;
@@ -458,7 +460,7 @@ TEST(StationPresence, ShutdownAbandonsTheCountdown) {
   rig.Initialise();
   ASSERT_TRUE(rig.WaitTesting());
   rig.view->Post([&] { rig.station->OnDevLost(-4); });
-  ASSERT_TRUE(WaitUntil([&] { return Notice(rig.grid).strText == "请等待 15 秒程序拔出设备"; }));
+  ASSERT_TRUE(WaitUntil([&] { return Notice(rig.Grid()).strText == "请等待 15 秒程序拔出设备"; }));
   rig.view->Run([&] { rig.station->Shutdown(); });
   EXPECT_FALSE(rig.station->TestRunning());
   EXPECT_FALSE(rig.station->DeviceConnected());
@@ -519,7 +521,7 @@ TEST(StationPresence, OtherInterfaceRemovalPostsReplug) {
   rig.view->Run([&] { rig.station->OnDeviceEvent(removal); });
   rig.view->Run([] {});  // the posted replug has run
   EXPECT_EQ(rig.Titles(), std::vector<std::string>{"Varnex2 - 设备未连接"});
-  EXPECT_EQ(Notice(rig.grid).strText, "请等待 15 秒程序拔出设备");
+  EXPECT_EQ(Notice(rig.Grid()).strText, "请等待 15 秒程序拔出设备");
   // An arrival of the same interface changes nothing.
   removal.kind = platform::DeviceEventKind::Arrival;
   rig.view->Run([&] { rig.station->OnDeviceEvent(removal); });
@@ -577,12 +579,12 @@ TEST(StationCommands, ApplyAndReadBackForTheAreaDialogs) {
     rig.station->ResumeTest();
   });
   EXPECT_EQ(readBack, "");
-  EXPECT_EQ(rig.grid.Columns(), 30);
-  EXPECT_EQ(rig.grid.Rows(), 20);
+  EXPECT_EQ(rig.Grid().Columns(), 30);
+  EXPECT_EQ(rig.Grid().Rows(), 20);
   EXPECT_EQ(rig.station->PanelConfigCopy().touchArea, panel.touchArea) << "as the controller holds it";
   ASSERT_TRUE(rig.WaitRepaints(2));
-  EXPECT_EQ(rig.grid.TouchHigh(), 31000);
-  EXPECT_EQ(rig.grid.TouchLow(), 26000);
+  EXPECT_EQ(rig.Grid().TouchHigh(), 31000);
+  EXPECT_EQ(rig.Grid().TouchLow(), 26000);
 
   // A window the controller would refuse to be judged with is reported by the read-back.
   rig.view->Run([&] {
@@ -621,9 +623,9 @@ TEST(StationCommands, BuzzerBitsAndLineNumberBase) {
   EXPECT_EQ(rig.station->BuzzerByte(), start);
   EXPECT_EQ(rig.box->BridgePage(249)[0], start);
   rig.view->Run([&] { rig.station->ToggleLineNumberBase(); });
-  EXPECT_EQ(rig.grid.LineNumberBase(), 1);
+  EXPECT_EQ(rig.Grid().LineNumberBase(), 1);
   rig.view->Run([&] { rig.station->ToggleLineNumberBase(); });
-  EXPECT_EQ(rig.grid.LineNumberBase(), 0);
+  EXPECT_EQ(rig.Grid().LineNumberBase(), 0);
 }
 
 class StationFiles : public ::testing::Test {
@@ -661,12 +663,12 @@ TEST_F(StationFiles, LoadAppliesAreasAndSaveWritesThem) {
   EXPECT_EQ(t9[2], 3);
   EXPECT_EQ(t9[3], 10);
   EXPECT_EQ(t9[4], 20);
-  EXPECT_EQ(rig.grid.Columns(), 23);
-  EXPECT_EQ(rig.grid.Rows(), 22);
+  EXPECT_EQ(rig.Grid().Columns(), 23);
+  EXPECT_EQ(rig.Grid().Rows(), 22);
   EXPECT_EQ(rig.station->TestModeFlags(), 0x5u);
-  EXPECT_EQ(rig.grid.GetNodePercent(5, 5), 1500);
-  EXPECT_EQ(rig.grid.GetNodeFlags(1, 20) & judging::NodeFlag::MASK, judging::NodeFlag::MASK) << "key nodes masked";
-  EXPECT_EQ(rig.grid.GetRawdataMax(), 31111);
+  EXPECT_EQ(rig.Grid().GetNodePercent(5, 5), 1500);
+  EXPECT_EQ(rig.Grid().GetNodeFlags(1, 20) & judging::NodeFlag::MASK, judging::NodeFlag::MASK) << "key nodes masked";
+  EXPECT_EQ(rig.Grid().GetRawdataMax(), 31111);
   std::int32_t stored = 0;
   ASSERT_EQ(rig.settings->GetDword("Software\\Varnx2\\ScreenThreshold", "RawdataMax", stored),
             platform::SettingsStatus::Ok);
@@ -676,7 +678,7 @@ TEST_F(StationFiles, LoadAppliesAreasAndSaveWritesThem) {
   // What the dialogs change in the meantime is what gets saved.
   rig.view->Run([&] {
     rig.station->StopTestThread();
-    rig.grid.SetRawdataMax(30123);
+    rig.Grid().SetRawdataMax(30123);
     rig.station->UpdatePanelConfig([](config::PanelConfig& p) { p.sampleLimits.nPercentX100 = 1234; });
     rig.station->ResumeTest();
   });
@@ -709,7 +711,7 @@ TEST_F(StationFiles, RefusedLoadChangesNothingAndTestingContinues) {
   rig.view->Run([&] { rig.station->LoadParameterFile(file); });
   EXPECT_EQ(rig.Messages().back(), "按键数量总数不能大于32");
   EXPECT_EQ(ObjectBytes(*rig.box, device::kT9Touchscreen, 7), t9Before);
-  EXPECT_EQ(rig.grid.Columns(), 52);
+  EXPECT_EQ(rig.Grid().Columns(), 52);
   ASSERT_TRUE(rig.WaitRepaints(2));
 
   rig.view->Run([&] { rig.station->LoadParameterFile(dir / "missing.xml"); });
@@ -736,4 +738,4 @@ TEST_F(StationFiles, CaptureAppendsTheFrame) {
 }
 
 }  // namespace
-}  // namespace varnex2::app
+}  // namespace varnex2::station

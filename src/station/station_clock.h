@@ -6,7 +6,7 @@
 #include <memory>
 #include <stop_token>
 
-namespace varnex2::app {
+namespace varnex2::station {
 
 class StationClock {
  public:
@@ -20,4 +20,4 @@ std::unique_ptr<StationClock> CreateRealClock();
 // Waits duration / divisor (at least 0), for tests.
 std::unique_ptr<StationClock> CreateScaledClock(int divisor);
 
-}  // namespace varnex2::app
+}  // namespace varnex2::station

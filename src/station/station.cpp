@@ -1,12 +1,12 @@
-#include "app/station.h"
+#include "station/station.h"
 
-#include "app/station_core.h"
-#include "app/station_settings.h"
-#include "app/station_texts.h"
+#include "station/station_core.h"
+#include "platform/memory_settings_store.h"
+#include "station/station_texts.h"
 #include "config/reg_edit_class.h"
 #include "judging/node_map.h"
 
-namespace varnex2::app {
+namespace varnex2::station {
 
 namespace {
 
@@ -16,7 +16,7 @@ constexpr std::chrono::milliseconds kShutdownWait{30000};
 
 StationBackends Prepared(StationBackends b) {
   if (!b.clock) b.clock = CreateRealClock();
-  if (!b.settings) b.settings = CreateMemorySettingsStore();
+  if (!b.settings) b.settings = platform::CreateMemorySettingsStore();
   return b;
 }
 
@@ -61,8 +61,8 @@ void ProcedureMutex::Unlock() {
 
 // ---- StationCore: construction and workers ------------------------------------------------
 
-StationCore::StationCore(StationView& v, judging::NodeMap& g, StationBackends b)
-    : view(v), grid(g), backends(Prepared(std::move(b))), clock(*backends.clock),
+StationCore::StationCore(StationBackends b)
+    : backends(Prepared(std::move(b))), clock(*backends.clock),
       reference(static_cast<std::size_t>(judging::kMaxLines) * judging::kMaxLines, 0),
       rawBuffer(device::kMaxNodes, 0) {
   if (backends.usb) link = std::make_unique<device::ControllerLink>(*backends.usb);
@@ -232,11 +232,16 @@ struct Station::Impl {
   std::shared_ptr<StationCore> core;
 };
 
-Station::Station(StationView& view, judging::NodeMap& grid, StationBackends backends)
-    : impl_(std::make_unique<Impl>()) {
-  impl_->core = std::make_shared<StationCore>(view, grid, std::move(backends));
+Station::Station(StationBackends backends) : impl_(std::make_unique<Impl>()) {
+  impl_->core = std::make_shared<StationCore>(std::move(backends));
   impl_->core->Attach();
 }
+
+Station::Station(StationView& view, StationBackends backends) : Station(std::move(backends)) { AttachView(view); }
+
+void Station::AttachView(StationView& view) { impl_->core->view.Attach(&view); }
+judging::NodeMap& Station::Model() { return impl_->core->grid; }
+const judging::NodeMap& Station::Model() const { return impl_->core->grid; }
 
 Station::~Station() { Shutdown(); }
 
@@ -319,4 +324,4 @@ void Station::SetLogResultHandler(LogResultHandler handler) {
   impl_->core->logResult = std::move(handler);
 }
 
-}  // namespace varnex2::app
+}  // namespace varnex2::station

@@ -2,9 +2,9 @@
 // configuration, display style, difference mode, buzzer, line numbers, test
 // modes, parameter files and frame capture.
 
-#include "app/station_core.h"
-#include "app/station_settings.h"
-#include "app/station_texts.h"
+#include "station/station_core.h"
+#include "platform/memory_settings_store.h"
+#include "station/station_texts.h"
 #include "config/parameter_file.h"
 #include "config/reg_edit_class.h"
 #include "device/controller_ops.h"
@@ -20,7 +20,7 @@
 #define VARNEX2_VERSION_TWEAK 0
 #endif
 
-namespace varnex2::app {
+namespace varnex2::station {
 
 namespace {
 
@@ -282,4 +282,4 @@ void StationCore::CaptureFrame(const std::filesystem::path& file) {
     view.ShowMessage(texts::kCaptureSaved, MessageIcon::Information);
 }
 
-}  // namespace varnex2::app
+}  // namespace varnex2::station
