@@ -663,6 +663,19 @@ TEST_F(StationWindowTest, RendersTheWholeWindow) {
   const QImage image = window->grab().toImage();
   EXPECT_TRUE(image.save(QDir(QStringLiteral(VARNEX2_OUTPUT_DIR)).filePath("station_window.png")));
   EXPECT_EQ(image.size(), window->size() * image.devicePixelRatio());
+
+  // The menus as the operator sees them (items not built yet greyed).
+  const QDir out(QStringLiteral(VARNEX2_OUTPUT_DIR));
+  int n = 0;
+  for (QAction* top : window->MainMenu()->actions()) {
+    QMenu* menu = top->menu();
+    emit menu->aboutToShow();
+    menu->adjustSize();
+    EXPECT_TRUE(menu->grab().save(out.filePath(QString("menu_%1.png").arg(n++))));
+  }
+  emit window->ContextMenu()->aboutToShow();
+  window->ContextMenu()->adjustSize();
+  EXPECT_TRUE(window->ContextMenu()->grab().save(out.filePath("context_menu.png")));
 }
 
 }  // namespace
