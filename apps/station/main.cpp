@@ -80,7 +80,7 @@ int RunStation(QApplication& app, const station::StationOptions& options,
 
   app::CVarnex2Dlg::Options windowOptions;
   if (options.simulate) {
-    windowOptions.titlePrefix = QStringLiteral("【模拟】");
+    windowOptions.titlePrefix = QString::fromUtf8(app::texts::kSimulatedPrefix);
     // Records of simulated panels never go among those of real ones.
     windowOptions.recordsDirectory = QDir::current().filePath(QStringLiteral("Simulated"));
   }

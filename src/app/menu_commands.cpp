@@ -19,6 +19,10 @@ namespace {
 using judging::TestMode::ADJACENT;
 using judging::TestMode::LIMITS;
 
+// Bits of the bridge's configuration byte.
+constexpr std::uint8_t kBuzzerEnableBit = 0x1;
+constexpr std::uint8_t kBuzzerInvertBit = 0x2;
+
 int IdOf(const QAction* action) {
   bool ok = false;
   const int id = action->data().toInt(&ok);
@@ -87,8 +91,8 @@ void CVarnex2Dlg::BuildCommandTable() {
       {menu::kPlacementThreshold, t::kPlacementThreshold, notBuilt, {}, {}},
       {menu::kGlobalGain, t::kGlobalGain, notBuilt, {}, {}},
       {menu::kShieldlessGain, t::kShieldlessGain, notBuilt, {}, {}},
-      {menu::kBuzzerEnable, t::kEnable, core(&StationCommands::ToggleBuzzerEnable), buzzerBit(0x1), {}},
-      {menu::kBuzzerInvert, t::kInvert, core(&StationCommands::ToggleBuzzerInvert), buzzerBit(0x2), {}},
+      {menu::kBuzzerEnable, t::kEnable, core(&StationCommands::ToggleBuzzerEnable), buzzerBit(kBuzzerEnableBit), {}},
+      {menu::kBuzzerInvert, t::kInvert, core(&StationCommands::ToggleBuzzerInvert), buzzerBit(kBuzzerInvertBit), {}},
       {menu::kLampEnable, t::kEnable, nothing, {}, {}},
       {menu::kLampInvert, t::kInvert, nothing, {}, {}},
       {menu::kScanner, t::kScanner, notBuilt, {}, {}},

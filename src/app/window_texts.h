@@ -69,6 +69,9 @@ inline constexpr const char* kConfigFileSuffix = "xml";
 inline constexpr const char* kBuzzerSounding = "蜂鸣器 响";
 inline constexpr const char* kBuzzerQuiet = "蜂鸣器 静";
 
+// In front of the title while the box is simulated.
+inline constexpr const char* kSimulatedPrefix = "【模拟】";
+
 // Start-up of the program.
 inline constexpr const char* kAlreadyRunning = "已经运行了一个程序，禁止同时开启两个相同的程序!";
 inline constexpr const char* kUnknownArgument = "错误：未知参数命令！";

@@ -277,7 +277,11 @@ std::uint32_t Station::TestModeFlags() const {
 void Station::LoadParameterFile(const std::filesystem::path& file) { impl_->core->LoadParameterFile(file); }
 void Station::SaveParameterFile(const std::filesystem::path& file) { impl_->core->SaveParameterFile(file); }
 void Station::CaptureFrame(const std::filesystem::path& file) { impl_->core->CaptureFrame(file); }
-std::string Station::CaptureFrameText() const { return judging::BuildCaptureText(Model()); }
+std::string Station::CaptureFrameText() const {
+  // Counts and flags of one and the same frame.
+  std::lock_guard lock(Model().Mutex());
+  return judging::BuildCaptureText(Model());
+}
 void Station::WriteFrameCapture(const std::filesystem::path& file, const std::string& text) {
   if (file.empty()) return;
   if (judging::AppendCaptureToFile(file.string(), text))
