@@ -103,7 +103,7 @@ void CVarnex2Dlg::BuildCommandTable() {
       {menu::kFirmwareTutorial, t::kFirmwareTutorial, notBuilt, {}, {}},
       {menu::kWebSite, t::kWebSite, notBuilt, {}, {}},
       {menu::kUpdate, t::kUpdate, notBuilt, {}, {}},
-      {menu::kAbout, t::kAbout, notBuilt, {}, {}},
+      {menu::kAbout, t::kAbout, notBuilt, {}, [this] { return station_ != nullptr && station_->DeviceConnected(); }},
       // The node map's context menu.
       {menu::kTouchArea, t::kTouchArea, notBuilt, {}, {}},
       {menu::kKeyArea, t::kKeyArea, notBuilt, {}, {}},
