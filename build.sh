@@ -13,7 +13,7 @@ jobs=$(nproc)
 
 packages=(
   build-essential cmake ninja-build pkg-config git python3
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n libqt6svg6
   libboost-serialization-dev libboost-regex-dev
   libusb-1.0-0-dev libhidapi-dev libudev-dev umockdev libumockdev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -46,7 +46,8 @@ run_tests() { # dir
 
 cmd=${1:-test}
 install_missing
-export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+# Tests and benchmarks draw offscreen; `run` opens the station window when there is a display.
+[ "$cmd" = run ] || export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 case "$cmd" in
   run)
     # The station on the simulated test box (production line scenario). Without a display it
@@ -54,6 +55,7 @@ case "$cmd" in
     configure_build build
     scenario=${2:-production}
     if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
+      echo "Opening the station window on the simulated box (scenario $scenario); close it to end"
       build/apps/station/varnex2 --simulate="$scenario"
     else
       echo "No display: running the station offscreen for 30 s (window saved to build/station.png)"

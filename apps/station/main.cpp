@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "app/message_box.h"
+#include "app/qt_translations.h"
+#include "app/window_texts.h"
 #include "station/station.h"
 #include "app/station_commands.h"
 #include "app/station_window.h"
@@ -35,6 +38,7 @@ using namespace varnex2;
 
 constexpr int kExitUnknownArgument = 2;
 constexpr int kExitAlreadyRunning = 3;
+constexpr int kExitNotAvailable = 4;  // "test" and "recover" until their tools are built
 
 // $VARNEX2_LOCK_FILE, else "varnex2.lock" in the user's runtime directory.
 QString LockFilePath() {
@@ -76,7 +80,7 @@ int RunStation(QApplication& app, const station::StationOptions& options,
 
   app::CVarnex2Dlg::Options windowOptions;
   if (options.simulate) {
-    windowOptions.titlePrefix = QStringLiteral("【模拟】");
+    windowOptions.titlePrefix = QString::fromUtf8(app::texts::kSimulatedPrefix);
     // Records of simulated panels never go among those of real ones.
     windowOptions.recordsDirectory = QDir::current().filePath(QStringLiteral("Simulated"));
   }
@@ -157,12 +161,61 @@ int RunStation(QApplication& app, const station::StationOptions& options,
   return status;
 }
 
+// A display to show a message box on: an X or Wayland server, or a platform
+// chosen explicitly other than the invisible ones (a box there would wait unseen).
+bool DisplayAvailable() {
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  if (platform.startsWith("offscreen") || platform.startsWith("minimal")) return false;
+  return !platform.isEmpty() || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// What a mode other than the station window says, and its exit status.
+int RefuseMode(station::RunMode mode, bool box) {
+  const char* text = app::texts::kUnknownArgument;
+  int status = kExitUnknownArgument;
+  station::MessageIcon icon = station::MessageIcon::Error;
+  if (mode == station::RunMode::SelfTest || mode == station::RunMode::Recover) {
+    text = mode == station::RunMode::SelfTest ? app::texts::kSelfTestNotAvailable : app::texts::kRecoverNotAvailable;
+    status = kExitNotAvailable;
+    icon = station::MessageIcon::Warning;
+  }
+  if (box) {
+    app::ShowStationMessage(nullptr, QString::fromUtf8(text), icon);  // also on stderr
+  } else {
+    std::fprintf(stderr, "%s\n", text);
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
+  // The usage text, and the modes that open no window, need no display.
+  {
+    const std::vector<std::string> raw(argv + 1, argv + argc);
+    const station::StationOptions early = station::ParseStationOptions(raw);
+    if (early.mode == station::RunMode::Help) {
+      std::fputs(station::kUsageText, stdout);
+      return 0;
+    }
+    // Qt's own options (one dash: -platform, -style, ...) are Qt's to take first.
+    const bool qtOptions = std::any_of(raw.begin(), raw.end(), [](const std::string& arg) {
+      return arg.size() > 1 && arg[0] == '-' && arg[1] != '-';
+    });
+    if (early.mode != station::RunMode::Station && !qtOptions && !DisplayAvailable()) {
+      return RefuseMode(early.mode, false);
+    }
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("varnex2"));
+  QApplication::setWindowIcon(app::StationIcon());
+  // Qt's own dialogs and buttons in Chinese, like the station's texts.
+  if (!app::InstallQtChineseTranslations(app)) {
+    std::fprintf(stderr, "varnex2: Qt's Chinese translations are not installed (qt6-translations-l10n)\n");
+  }
   // The start-up warnings about old operating-system versions concern Windows
   // releases only; there is nothing to check on Linux.
 
@@ -172,7 +225,7 @@ int main(int argc, char** argv) {
   lock.setStaleLockTime(0);
   if (!lock.tryLock(0)) {
     if (lock.error() == QLockFile::LockFailedError) {
-      app::ShowStationMessage(nullptr, QStringLiteral("已经运行了一个程序，禁止同时开启两个相同的程序!"),
+      app::ShowStationMessage(nullptr, QString::fromUtf8(app::texts::kAlreadyRunning),
                               station::MessageIcon::Information);
       return kExitAlreadyRunning;
     }
@@ -180,22 +233,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "varnex2: cannot create the instance lock %s\n", LockFilePath().toLocal8Bit().constData());
   }
 
+  // Qt has taken its own options (-platform, ...) out of the arguments by now.
   std::vector<std::string> args;
   const QStringList arguments = QApplication::arguments();
   for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments[i].toStdString());
   const station::StationOptions options = station::ParseStationOptions(args);
-
-  switch (options.mode) {
-    case station::RunMode::Station:
-      return RunStation(app, options, started);
-    case station::RunMode::SelfTest:
-    case station::RunMode::Recover:
-      // The self-test and firmware-switch windows are separate tools; the station
-      // window and its device threads never start in these modes.
-      return 0;
-    case station::RunMode::Unknown:
-      break;
-  }
-  app::ShowStationMessage(nullptr, QStringLiteral("错误：未知参数命令！"), station::MessageIcon::Error);
-  return kExitUnknownArgument;
+  if (options.mode == station::RunMode::Station) return RunStation(app, options, started);
+  // The self-test and firmware-switch tools come with a later release; the station
+  // window and its device threads never start in these modes.
+  return RefuseMode(options.mode, true);
 }

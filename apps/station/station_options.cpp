@@ -20,10 +20,29 @@ bool ParseSeconds(const std::string& text, double& out) {
 
 }  // namespace
 
+const char* const kUsageText =
+    "用法: varnex2 [--simulate[=场景]]\n"
+    "      varnex2 test | recover\n"
+    "      varnex2 --help\n"
+    "\n"
+    "  (无参数)             在 USB 测试盒上运行测试站 (每个用户同时只能运行一个)\n"
+    "  --simulate[=场景]    在模拟测试盒上运行; 场景: production (默认), idle, faulty, unplug,\n"
+    "                       finger, 或场景文件\n"
+    "  test                 测试盒自检工具 (本版本尚未提供)\n"
+    "  recover              固件切换工具 (本版本尚未提供)\n"
+    "  --help, -h           显示本说明\n";
+
 StationOptions ParseStationOptions(const std::vector<std::string>& args) {
   StationOptions options;
   bool stationOnly = false;  // an option that only the station window takes was given
   int modes = 0;
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      StationOptions help;
+      help.mode = RunMode::Help;
+      return help;
+    }
+  }
   for (const std::string& arg : args) {
     if (arg == "--simulate") {
       options.simulate = true;

@@ -6,7 +6,7 @@
 
 namespace varnex2::station {
 
-enum class RunMode { Station, SelfTest, Recover, Unknown };
+enum class RunMode { Station, SelfTest, Recover, Help, Unknown };
 
 struct StationOptions {
   RunMode mode = RunMode::Station;
@@ -21,7 +21,11 @@ struct StationOptions {
 
 // Arguments without the program name. No argument: the station window; "test"
 // or "recover": that tool; --simulate[=SCENARIO] and the hidden --quit-after=SECONDS
-// (with the hidden --screenshot=FILE) go with the station window. Anything else gives mode Unknown.
+// (with the hidden --screenshot=FILE) go with the station window; --help or -h
+// anywhere: the usage text. Anything else gives mode Unknown.
 StationOptions ParseStationOptions(const std::vector<std::string>& args);
+
+// What `varnex2 --help` prints.
+extern const char* const kUsageText;
 
 }  // namespace varnex2::station

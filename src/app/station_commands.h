@@ -27,9 +27,16 @@ class StationCommands {
   virtual void ToggleBuzzerInvert() = 0;
   virtual void ToggleLineNumberBase() = 0;
   virtual void ToggleTestModeBit(std::uint32_t bit) = 0;
+  // Stop the test cycle before a file dialog; resume it when the dialog is cancelled.
+  virtual int StopTestThread() = 0;
+  virtual void ResumeTest() = 0;
+  // Called with the cycle stopped; they resume it themselves.
   virtual void LoadParameterFile(const std::filesystem::path& file) = 0;
   virtual void SaveParameterFile(const std::filesystem::path& file) = 0;
-  virtual void CaptureFrame(const std::filesystem::path& file) = 0;
+  // The frame capture: the text of the counts shown now (taken when the command
+  // starts), and writing it once the operator has chosen the file.
+  virtual std::string CaptureFrameText() const = 0;
+  virtual void WriteFrameCapture(const std::filesystem::path& file, const std::string& text) = 0;
 
   // The window is closing: stop every thread and close the links (bounded).
   virtual void Shutdown() = 0;
@@ -55,9 +62,14 @@ class StationCommandsFor final : public StationCommands {
   void ToggleBuzzerInvert() override { core_.ToggleBuzzerInvert(); }
   void ToggleLineNumberBase() override { core_.ToggleLineNumberBase(); }
   void ToggleTestModeBit(std::uint32_t bit) override { core_.ToggleTestModeBit(bit); }
+  int StopTestThread() override { return core_.StopTestThread(); }
+  void ResumeTest() override { core_.ResumeTest(); }
   void LoadParameterFile(const std::filesystem::path& file) override { core_.LoadParameterFile(file); }
   void SaveParameterFile(const std::filesystem::path& file) override { core_.SaveParameterFile(file); }
-  void CaptureFrame(const std::filesystem::path& file) override { core_.CaptureFrame(file); }
+  std::string CaptureFrameText() const override { return core_.CaptureFrameText(); }
+  void WriteFrameCapture(const std::filesystem::path& file, const std::string& text) override {
+    core_.WriteFrameCapture(file, text);
+  }
   void Shutdown() override { core_.Shutdown(); }
 
  private:

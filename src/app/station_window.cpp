@@ -1,12 +1,10 @@
 #include "app/station_window.h"
 
-#include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QDir>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QFileDialog>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QMenu>
@@ -16,6 +14,7 @@
 
 #include "app/menu_ids.h"
 #include "app/message_box.h"
+#include "app/window_texts.h"
 
 // The cycle's debugging trace: silent unless switched on by a logging rule.
 Q_LOGGING_CATEGORY(lcCycle, "varnex2.cycle", QtWarningMsg)
@@ -32,13 +31,12 @@ QColor FromColourRef(std::uint32_t c) {
   return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
 }
 
-int IdOf(const QAction* action) {
-  bool ok = false;
-  const int id = action->data().toInt(&ok);
-  return ok ? id : 0;
-}
-
 }  // namespace
+
+QIcon StationIcon() {
+  // Built into the library from dist/ (CMakeLists.txt); drawn by the SVG icon engine.
+  return QIcon(QStringLiteral(":/varnex2/varnex2.svg"));
+}
 
 CVarnex2Dlg::CVarnex2Dlg(judging::NodeMap& model, Options options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)) {
@@ -47,11 +45,13 @@ CVarnex2Dlg::CVarnex2Dlg(judging::NodeMap& model, Options options, QWidget* pare
   statusBar_ = new CStatusBarEx(this);
   statusBar_->setObjectName("statusBar");
   statusBar_->SetPanes({
-      {QStringLiteral("设备未连接"), 160, Qt::AlignCenter},
+      {QString::fromUtf8(texts::kPaneDisconnected), 160, Qt::AlignCenter},
       {QString(), 400, Qt::AlignCenter},
-      {QStringLiteral("通用触摸屏测试系统"), 100, Qt::AlignRight},
+      {QString::fromUtf8(texts::kPaneSystem), 100, Qt::AlignRight},
   });
+  setWindowIcon(StationIcon());
   menuBar_ = new QMenuBar(this);
+  BuildCommandTable();
   BuildMainMenu();
   BuildContextMenu();
 
@@ -59,7 +59,7 @@ CVarnex2Dlg::CVarnex2Dlg(judging::NodeMap& model, Options options, QWidget* pare
   statusBar_->setContextMenuPolicy(Qt::CustomContextMenu);
   auto* systemMenu = new QMenu(this);
   systemMenu->setObjectName("systemMenu");
-  AddCommand(systemMenu, QStringLiteral("关于 Varnex2(&A)..."), menu::kAboutBox);
+  AddCommand(systemMenu, menu::kAboutBox);
   connect(statusBar_, &QWidget::customContextMenuRequested, this,
           [this, systemMenu](const QPoint& at) { systemMenu->popup(statusBar_->mapToGlobal(at)); });
 
@@ -70,7 +70,7 @@ CVarnex2Dlg::CVarnex2Dlg(judging::NodeMap& model, Options options, QWidget* pare
 
   qApp->installEventFilter(this);
   resize(1024, 768);
-  SetTitle("Varnex2 - 设备未连接");
+  SetTitle(texts::kTitleDisconnected);
 }
 
 CVarnex2Dlg::~CVarnex2Dlg() {
@@ -79,217 +79,16 @@ CVarnex2Dlg::~CVarnex2Dlg() {
   grid_->Model().SetListener(nullptr);
 }
 
-// ---- Menus ------------------------------------------------------------------------------------
-
-QAction* CVarnex2Dlg::AddCommand(QMenu* menu, const QString& text, int id, bool checkable) {
-  QAction* action = menu->addAction(text);
-  action->setData(id);
-  action->setCheckable(checkable);
-  connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
-  return action;
-}
-
-void CVarnex2Dlg::BuildMainMenu() {
-  QMenu* file = menuBar_->addMenu(QStringLiteral("文件(&F)"));
-  AddCommand(file, QStringLiteral("打开文件(O&pen)"), menu::kOpenFile);
-  AddCommand(file, QStringLiteral("保存文件(S&ave)"), menu::kSaveFile);
-
-  QMenu* edit = menuBar_->addMenu(QStringLiteral("编辑(&E）"));
-  AddCommand(edit, QStringLiteral("最大最小值限定"), menu::kMaxMinLimits, true);
-  edit->addSeparator();
-  AddCommand(edit, QStringLiteral("样本上下限比对设定(&A）"), menu::kSampleLimits);
-  AddCommand(edit, QStringLiteral("使能样本上下限比对设定(&E)"), menu::kEnableSampleLimits, true);
-  edit->addSeparator();
-  AddCommand(edit, QStringLiteral("相邻点数据比较"), menu::kAdjacent);
-  AddCommand(edit, QStringLiteral("使能相邻点数据比较"), menu::kEnableAdjacent, true);
-  edit->addSeparator();
-  AddCommand(edit, QStringLiteral("序号起始从1开始"), menu::kLineNumberBase, true);
-  AddCommand(edit, QStringLiteral("指示阈值设定"), menu::kPlacementThreshold);
-
-  QMenu* tools = menuBar_->addMenu(QStringLiteral("工具(&T)"));
-  AddCommand(tools, QStringLiteral("全局增益设定(&C)"), menu::kGlobalGain);
-  AddCommand(tools, QStringLiteral("单层膜Sensor设定(&S)"), menu::kShieldlessGain);
-  tools->addSeparator();
-  QMenu* buzzer = tools->addMenu(QStringLiteral("蜂鸣器"));
-  AddCommand(buzzer, QStringLiteral("使能"), menu::kBuzzerEnable, true);
-  AddCommand(buzzer, QStringLiteral("反转"), menu::kBuzzerInvert, true);
-  QMenu* lamp = tools->addMenu(QStringLiteral("指示灯"));
-  AddCommand(lamp, QStringLiteral("使能"), menu::kLampEnable, true);
-  AddCommand(lamp, QStringLiteral("反转"), menu::kLampInvert, true);
-  tools->addSeparator();
-  AddCommand(tools, QStringLiteral("扫描枪(&S)"), menu::kScanner);
-
-  QMenu* help = menuBar_->addMenu(QStringLiteral("帮助(&H)"));
-  QMenu* tutorials = help->addMenu(QStringLiteral("使用帮助"));
-  AddCommand(tutorials, QStringLiteral("基本操作视频教程"), menu::kVideoBasics);
-  AddCommand(tutorials, QStringLiteral("连接方法视频教程"), menu::kVideoConnect);
-  AddCommand(tutorials, QStringLiteral("样本比对功能视频教程"), menu::kVideoSample);
-  AddCommand(tutorials, QStringLiteral("相邻点比对功能视频教程"), menu::kVideoAdjacent);
-  AddCommand(help, QStringLiteral("固件恢复教程"), menu::kFirmwareTutorial);
-  help->addSeparator();
-  AddCommand(help, QStringLiteral("网址(&U)"), menu::kWebSite);
-  AddCommand(help, QStringLiteral("软件升级(P)"), menu::kUpdate);
-  AddCommand(help, QStringLiteral("关于（&A）"), menu::kAbout);
-
-  topMenus_[0] = file;
-  topMenus_[1] = edit;
-  topMenus_[2] = tools;
-  topMenus_[3] = help;
-  // Sub-menus are updated with their parent, so a check mark is right however the
-  // operator gets there.
-  for (QMenu* top : topMenus_) {
-    connect(top, &QMenu::aboutToShow, this, [this, top] { UpdateMenuState(top); });
-  }
-}
-
-void CVarnex2Dlg::BuildContextMenu() {
-  contextMenu_ = new QMenu(this);
-  contextMenu_->setObjectName("contextMenu");
-  AddCommand(contextMenu_, QStringLiteral("触摸屏区域设置(&T)"), menu::kTouchArea);
-  AddCommand(contextMenu_, QStringLiteral("按键区域设置(&K)"), menu::kKeyArea);
-  AddCommand(contextMenu_, QStringLiteral("定义标记区域(&M)"), menu::kMarkRegion);
-  contextMenu_->addSeparator();
-  AddCommand(contextMenu_, QStringLiteral("恢复默认(&D)"), menu::kResetDefaults);
-  QMenu* style = contextMenu_->addMenu(QStringLiteral("显示风格"));
-  auto* radio = new QActionGroup(style);
-  radio->setExclusive(true);
-  const char* const styles[] = {"彩色", "单色", "文本", "背景"};
-  for (int i = 0; i < 4; ++i) {
-    radio->addAction(AddCommand(style, QString::fromUtf8(styles[i]), menu::kStyleColour + i, true));
-  }
-  contextMenu_->addSeparator();
-  AddCommand(contextMenu_, QStringLiteral("抓取当前帧数据"), menu::kCaptureFrame);
-  AddCommand(contextMenu_, QStringLiteral("差值模式"), menu::kDiffMode, true);
-  connect(contextMenu_, &QMenu::aboutToShow, this, [this] { UpdateMenuState(contextMenu_); });
-}
-
-QAction* CVarnex2Dlg::FindAction(int id) const {
-  for (QMenu* menu : findChildren<QMenu*>()) {
-    for (QAction* action : menu->actions()) {
-      if (!action->menu() && IdOf(action) == id) return action;
-    }
-  }
-  return nullptr;
-}
-
-void CVarnex2Dlg::UpdateMenuState(QMenu* menu) {
-  if (menu == nullptr) return;
-  const judging::NodeMap& model = grid_->Model();
-  const std::uint32_t modes =
-      station_ ? station_->TestModeFlags() : static_cast<std::uint32_t>(model.TestModeFlags());
-  const int style = station_ ? station_->DisplayStyle() : model.GetDisplayStyle();
-  const std::uint8_t buzzer = station_ ? station_->BuzzerByte() : 0;
-  const bool diff = station_ && station_->DiffMode();
-
-  for (QAction* action : menu->actions()) {
-    if (QMenu* sub = action->menu()) {
-      UpdateMenuState(sub);
-      continue;
-    }
-    switch (IdOf(action)) {
-      case menu::kMaxMinLimits: action->setChecked(model.GetScreenThresholdEnable()); break;
-      case menu::kEnableSampleLimits: action->setChecked((modes & 0x2) != 0); break;
-      case menu::kEnableAdjacent: action->setChecked((modes & 0x4) != 0); break;
-      case menu::kMarkRegion: action->setEnabled((modes & 0x4) != 0); break;
-      case menu::kLineNumberBase: action->setChecked(model.LineNumberBase() == 1); break;
-      case menu::kBuzzerEnable: action->setChecked((buzzer & 0x1) != 0); break;
-      case menu::kBuzzerInvert: action->setChecked((buzzer & 0x2) != 0); break;
-      case menu::kDiffMode: action->setChecked(diff); break;
-      case menu::kStyleColour:
-      case menu::kStyleMono:
-      case menu::kStyleText:
-      case menu::kStyleBackground: action->setChecked(IdOf(action) - menu::kStyleColour == style); break;
-      default: break;
-    }
-  }
-}
-
 void CVarnex2Dlg::ShowContextMenu() {
   contextMenu_->popup(QCursor::pos());
 }
 
-QString CVarnex2Dlg::ChooseFile(int id, bool save) {
-  if (chooser_) return chooser_(id, save);
-  if (id == menu::kCaptureFrame) {
-    return QFileDialog::getSaveFileName(this, QString(), QString(), QStringLiteral("CSV (*.csv);;* (*)"));
-  }
-  const QString filter = QStringLiteral("XML (*.xml);;* (*)");
-  return save ? QFileDialog::getSaveFileName(this, QString(), QString(), filter)
-              : QFileDialog::getOpenFileName(this, QString(), QString(), filter);
-}
-
-void CVarnex2Dlg::RunCommand(int id) {
-  const auto path = [](const QString& file) { return std::filesystem::path(file.toStdString()); };
-  switch (id) {
-    case menu::kOpenFile:
-    case menu::kSaveFile:
-    case menu::kCaptureFrame: {
-      if (station_ == nullptr) break;
-      const QString file = ChooseFile(id, id != menu::kOpenFile);
-      if (file.isEmpty()) break;
-      if (id == menu::kOpenFile) {
-        station_->LoadParameterFile(path(file));
-      } else if (id == menu::kSaveFile) {
-        station_->SaveParameterFile(path(file));
-      } else {
-        station_->CaptureFrame(path(file));
-      }
-      break;
-    }
-    case menu::kResetDefaults:
-      if (station_) station_->ResetPanelConfig();
-      break;
-    case menu::kStyleColour:
-    case menu::kStyleMono:
-    case menu::kStyleText:
-    case menu::kStyleBackground:
-      if (station_) station_->SetDisplayStyle(id - menu::kStyleColour);
-      break;
-    case menu::kDiffMode:
-      if (station_) station_->ToggleDiffMode();
-      break;
-    case menu::kBuzzerEnable:
-      if (station_) station_->ToggleBuzzerEnable();
-      break;
-    case menu::kBuzzerInvert:
-      if (station_) station_->ToggleBuzzerInvert();
-      break;
-    case menu::kLineNumberBase:
-      if (station_) station_->ToggleLineNumberBase();
-      break;
-    case menu::kEnableSampleLimits:
-      if (station_) station_->ToggleTestModeBit(0x2);
-      break;
-    case menu::kEnableAdjacent:
-      if (station_) station_->ToggleTestModeBit(0x4);
-      break;
-    case menu::kMarkRegion: {
-      // Only offered in adjacent-point mode; a shortcut or a stale menu must not
-      // start a selection outside it.
-      const std::uint32_t modes = station_ ? station_->TestModeFlags()
-                                           : static_cast<std::uint32_t>(grid_->Model().TestModeFlags());
-      if ((modes & 0x4) == 0) break;
-      grid_->SetRegionSelect(true);
-      bRegionPending = true;
-      break;
-    }
-    default:
-      // The dialogs and tools behind the other items are not part of this window.
-      break;
-  }
-  // A checkable action toggles itself when chosen; the state it shows is the
-  // station's, so bring it back in line at once.
-  if (QAction* action = FindAction(id); action != nullptr && action->isCheckable()) {
-    UpdateMenuState(qobject_cast<QMenu*>(action->parent()));
-  }
-  emit commandDone(id);
-}
-
 void CVarnex2Dlg::ShowBuzzerOutput(bool sounding) {
   if (sounding) {
-    statusBar_->SetIndicator(QStringLiteral("蜂鸣器 响"), Qt::white, QColor(0xC0, 0, 0));
+    statusBar_->SetIndicator(QString::fromUtf8(texts::kBuzzerSounding), Qt::white, QColor(0xC0, 0, 0));
   } else {
-    statusBar_->SetIndicator(QStringLiteral("蜂鸣器 静"), QColor(0xE0, 0xE0, 0xE0), QColor(0x50, 0x50, 0x50));
+    statusBar_->SetIndicator(QString::fromUtf8(texts::kBuzzerQuiet), QColor(0xE0, 0xE0, 0xE0),
+                             QColor(0x50, 0x50, 0x50));
   }
 }
 
@@ -435,6 +234,12 @@ void CVarnex2Dlg::SetStatusPaneWidth(int pane, int width) {
 
 void CVarnex2Dlg::EnableTopMenus(bool enabled) {
   for (int i = 0; i < 3; ++i) topMenus_[i]->menuAction()->setEnabled(enabled);
+  // The disconnected look: no verdict is shown next to "设备未连接" (a pane still
+  // green with the last panel's statistics would read as a pass).
+  if (!enabled) {
+    statusBar_->SetPaneText(1, QString());
+    statusBar_->SetPaneColours(1, FromColourRef(kColourWhite), FromColourRef(kColourGrey));
+  }
 }
 
 QString CVarnex2Dlg::RecordsDirectory() const {

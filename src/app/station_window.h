@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "app/station_commands.h"
 #include "app/message_box.h"
@@ -26,11 +27,15 @@
 #include "judging/node_map.h"
 
 class QAction;
+class QIcon;
 class QKeyEvent;
 class QMenu;
 class QMenuBar;
 
 namespace varnex2::app {
+
+// The program's icon (every size), for the window and the application.
+QIcon StationIcon();
 
 class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapListener {
   Q_OBJECT
@@ -45,9 +50,16 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
     QString recordsDirectory;
   };
 
-  // Asks for a file for command `id` (open when !save); an empty result cancels.
-  // The default shows the file dialogs; tests replace it.
-  using FileChooser = std::function<QString(int id, bool save)>;
+  // What a file command asks the operator for.
+  struct FileRequest {
+    int id = 0;            // the command
+    bool save = false;     // a save dialog (else an open dialog)
+    QString filter;        // "数据文件(*.csv)" or "配置文件(*.xml)"
+    QString defaultSuffix; // given to a name typed without an extension
+  };
+  // Asks for a file; an empty result cancels. The default shows the file dialog;
+  // tests replace it. A name without an extension gets the default one either way.
+  using FileChooser = std::function<QString(const FileRequest& request)>;
   // Sees every key press aimed at the window or its children before the window
   // swallows its keys (the keyboard scanner's capture and trigger handling).
   using KeyHook = std::function<void(const QKeyEvent& key)>;
@@ -64,6 +76,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   QAction* FindAction(int id) const;
 
   // The core, once it exists (null: the commands that need it do nothing).
+  // It must outlive the window, or be detached (null) first.
   void AttachStation(StationCommands* station) { station_ = station; }
   void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
   void SetKeyHook(KeyHook hook) { keyHook_ = std::move(hook); }
@@ -109,8 +122,12 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void ShowStatusStats(int lParam);
   // Brings check marks and enabled states of a menu's items up to date.
   void UpdateMenuState(QMenu* menu);
-  // What choosing command `id` does.
-  void RunCommand(int id);
+  // Runs command `id` as if chosen in a menu. False when the command does not
+  // exist, is not built yet, or is disabled now; nothing runs then.
+  bool RunCommand(int id);
+  // Whether command `id` has a handler in this build (the items without one are
+  // shown disabled).
+  bool CommandBuilt(int id) const;
   // The simulated box's buzzer output, shown beside the status panes.
   void ShowBuzzerOutput(bool sounding);
 
@@ -131,15 +148,37 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
     bool closing = false;
   };
 
+  // One entry of the command table (menu_commands.cpp): every menu command is
+  // declared there once.
+  struct MenuCommand {
+    int id = 0;
+    const char* text = "";
+    // What choosing it does; empty: its dialog or tool is not built yet, and
+    // the item is shown disabled with a tip saying so.
+    std::function<void()> run;
+    // Checkable items: whether the check mark shows; empty: not checkable.
+    std::function<bool()> checked;
+    // When the item may be chosen; empty: always.
+    std::function<bool()> enabled;
+  };
+
+  void BuildCommandTable();
   void BuildMainMenu();
   void BuildContextMenu();
-  QAction* AddCommand(QMenu* menu, const QString& text, int id, bool checkable = false);
+  const MenuCommand* Command(int id) const;
+  bool Enabled(const MenuCommand& command) const;
+  QAction* AddCommand(QMenu* menu, int id);
+  std::uint32_t TestModes() const;
+  // The file commands (bracketed as their handlers need).
+  void OpenParameterFile();
+  void SaveParameterFile();
+  void CaptureFrame();
   void ShowContextMenu();
   void LayoutChildren();
   void ApplyTitle(const QString& title);
   void ScheduleStatsNotice();
   QString StatisticsText() const;
-  QString ChooseFile(int id, bool save);
+  QString ChooseFile(int id);
   void MarkClosing();
 
   Options options_;
@@ -151,6 +190,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   StationCommands* station_ = nullptr;
   FileChooser chooser_;
   KeyHook keyHook_;
+  std::vector<MenuCommand> commands_;
   QString baseTitle_;
   bool bRegionPending = false;  // a region selection for adjacent percentages was asked for
   bool warmedUp_ = false;

@@ -1,9 +1,11 @@
 #include "app/status_bar_ex.h"
 
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
+#include <utility>
 
 namespace varnex2::app {
 
@@ -35,8 +37,36 @@ CStatusBarEx::CStatusBarEx(QWidget* parent) : QWidget(parent), font_(PaneFont())
 
 QSize CStatusBarEx::sizeHint() const {
   int width = IndicatorWidth();
-  for (const Pane& pane : panes_) width += pane.width;
+  for (int i = 0; i < PaneCount(); ++i) width += NaturalWidth(i);
   return {width, kHeight};
+}
+
+int CStatusBarEx::TextWidth(const QString& text) const {
+  if (text.isEmpty()) return 0;
+  return QFontMetrics(font_).horizontalAdvance(text) + kTextMargin;
+}
+
+int CStatusBarEx::NaturalWidth(int index) const {
+  const Pane& pane = panes_[static_cast<std::size_t>(index)];
+  return std::max(pane.width, TextWidth(pane.text));
+}
+
+QFont CStatusBarEx::IndicatorFont() const {
+  QFont small = font_;
+  small.setPixelSize(kIndicatorPixelSize);
+  return small;
+}
+
+int CStatusBarEx::IndicatorWidth() const {
+  if (indicatorText_.isEmpty()) return 0;
+  return std::max(kIndicatorMinWidth, QFontMetrics(IndicatorFont()).horizontalAdvance(indicatorText_) +
+                                          2 * kIndicatorInset + kTextMargin);
+}
+
+int CStatusBarEx::LastPaneLeft() const {
+  int left = 0;
+  for (int i = 0; i + 1 < PaneCount(); ++i) left += NaturalWidth(i);
+  return left + IndicatorWidth();
 }
 
 void CStatusBarEx::SetPanes(std::vector<Pane> panes) {
@@ -52,8 +82,14 @@ const CStatusBarEx::Pane& CStatusBarEx::PaneAt(int index) const {
 
 void CStatusBarEx::SetPaneText(int index, const QString& text) {
   if (index < 0 || index >= PaneCount()) return;
+  const int before = NaturalWidth(index);
   panes_[static_cast<std::size_t>(index)].text = text;
-  update(PaneRect(index));
+  // A pane that grew or shrank moves the panes after it.
+  if (NaturalWidth(index) != before) {
+    update();
+  } else {
+    update(PaneRect(index));
+  }
 }
 
 void CStatusBarEx::SetPaneColours(int index, const QColor& text, const QColor& back) {
@@ -72,18 +108,19 @@ void CStatusBarEx::SetPaneWidth(int index, int width) {
 
 QRect CStatusBarEx::PaneRect(int index) const {
   if (index < 0 || index >= PaneCount()) return {};
+  if (index == PaneCount() - 1) {
+    const int left = LastPaneLeft();
+    return {left, 0, std::max(panes_.back().width, this->width() - left), height()};
+  }
   int left = 0;
-  for (int i = 0; i < index; ++i) left += panes_[static_cast<std::size_t>(i)].width;
-  const bool last = index == PaneCount() - 1;
-  if (last) left += IndicatorWidth();
-  const Pane& pane = panes_[static_cast<std::size_t>(index)];
-  const int width = last ? std::max(pane.width, this->width() - left) : pane.width;
-  return {left, 0, width, height()};
+  for (int i = 0; i < index; ++i) left += NaturalWidth(i);
+  return {left, 0, NaturalWidth(index), height()};
 }
 
 void CStatusBarEx::SetIndicator(const QString& text, const QColor& textColour, const QColor& backColour) {
-  const bool resized = text.isEmpty() != indicatorText_.isEmpty();
+  const int before = IndicatorWidth();
   indicatorText_ = text;
+  const bool resized = IndicatorWidth() != before;
   indicatorFg_ = textColour;
   indicatorBg_ = backColour;
   if (resized) {
@@ -95,30 +132,37 @@ void CStatusBarEx::SetIndicator(const QString& text, const QColor& textColour, c
 
 QRect CStatusBarEx::IndicatorRect() const {
   if (indicatorText_.isEmpty()) return {};
-  int left = 0;
-  for (int i = 0; i + 1 < PaneCount(); ++i) left += panes_[static_cast<std::size_t>(i)].width;
-  return {left, 0, kIndicatorWidth, height()};
+  const int width = IndicatorWidth();
+  return {LastPaneLeft() - width, 0, width, height()};
 }
 
 void CStatusBarEx::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), QColor(0x80, 0x80, 0x80));
   painter.setFont(font_);
+  const QFontMetrics metrics(font_);
   for (int i = 0; i < PaneCount(); ++i) {
     const Pane& pane = panes_[static_cast<std::size_t>(i)];
     const QRect box = PaneRect(i);
     painter.fillRect(box, pane.backColour);
     painter.setPen(pane.textColour);
-    // A little room at the right edge so that right-aligned text does not touch it.
-    painter.drawText(box.adjusted(2, 0, -4, 0), static_cast<int>(pane.align | Qt::AlignVCenter), pane.text);
+    // A little room at the right edge so that right-aligned text does not touch it;
+    // the text never paints outside its pane. Only the stretching pane can be too
+    // narrow for its text (the others grow): it shows the text's start and an ellipsis.
+    const QRect textBox = box.intersected(rect()).adjusted(kTextLeft, 0, -kTextRight, 0);
+    const QString text = metrics.horizontalAdvance(pane.text) > textBox.width()
+                             ? metrics.elidedText(pane.text, Qt::ElideRight, textBox.width())
+                             : pane.text;
+    painter.save();
+    painter.setClipRect(box);
+    painter.drawText(textBox, static_cast<int>(pane.align | Qt::AlignVCenter), text);
+    painter.restore();
   }
   if (!indicatorText_.isEmpty()) {
-    const QRect box = IndicatorRect().adjusted(3, 4, -3, -4);
+    const QRect box = IndicatorRect().adjusted(kIndicatorInset, 4, -kIndicatorInset, -4);
     painter.fillRect(box, indicatorBg_);
     painter.setPen(indicatorFg_);
-    QFont small = font_;
-    small.setPixelSize(16);
-    painter.setFont(small);
+    painter.setFont(IndicatorFont());
     painter.drawText(box, Qt::AlignCenter, indicatorText_);
   }
 }

@@ -1,8 +1,12 @@
 // CStatusBarEx: the station window's bottom bar. Every pane is drawn by the bar
 // itself: a solid background, the pane's text in its own colour, centred or
-// right-aligned. The last pane stretches over what the fixed panes leave, but
-// never below its minimum width. An optional indicator (a small coloured box with
-// a short text) sits between the fixed panes and the stretching pane.
+// right-aligned. A pane is never narrower than its width and grows to show its
+// whole text; the last pane stretches over what the others leave, but never
+// below its minimum width. An optional indicator (a small coloured box with a
+// short text) sits between the other panes and the stretching pane. Panes and
+// indicator lie side by side and never overlap; when the bar is too narrow for
+// all of them, the last pane's text is shortened with an ellipsis (the verdict
+// pane before it always shows its whole text).
 #pragma once
 
 #include <QColor>
@@ -22,7 +26,7 @@ class CStatusBarEx : public QWidget {
 
   struct Pane {
     QString text;
-    int width = 100;  // fixed width; the minimum width for the stretching last pane
+    int width = 100;  // the least width; the text may widen the pane beyond it
     Qt::Alignment align = Qt::AlignCenter;
     QColor textColour{Qt::white};
     QColor backColour{0x80, 0x80, 0x80};
@@ -39,8 +43,11 @@ class CStatusBarEx : public QWidget {
   void SetPaneText(int index, const QString& text);
   void SetPaneColours(int index, const QColor& text, const QColor& back);
   void SetPaneWidth(int index, int width);
-  // The pane's rectangle at the bar's current width.
+  // The pane's rectangle at the bar's current width (the last pane may reach
+  // beyond the bar's right edge when the bar is too narrow).
   QRect PaneRect(int index) const;
+  // The width a pane's whole text needs, margins included.
+  int TextWidth(const QString& text) const;
 
   // An empty text hides the indicator.
   void SetIndicator(const QString& text, const QColor& textColour, const QColor& backColour);
@@ -56,8 +63,21 @@ class CStatusBarEx : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  static constexpr int kIndicatorWidth = 110;
-  int IndicatorWidth() const { return indicatorText_.isEmpty() ? 0 : kIndicatorWidth; }
+  // Text inset from the pane's left and right edges; a pane's text needs its
+  // advance plus kTextMargin.
+  static constexpr int kTextLeft = 2;
+  static constexpr int kTextRight = 4;
+  static constexpr int kTextMargin = kTextLeft + kTextRight + 4;
+  static constexpr int kIndicatorInset = 3;
+  static constexpr int kIndicatorPixelSize = 16;
+  static constexpr int kIndicatorMinWidth = 80;
+
+  // The width of pane `index` when it does not stretch: its own, or its text's.
+  int NaturalWidth(int index) const;
+  // Where the last pane starts: after the other panes and the indicator.
+  int LastPaneLeft() const;
+  int IndicatorWidth() const;
+  QFont IndicatorFont() const;
 
   std::vector<Pane> panes_;
   QString indicatorText_;

@@ -4,6 +4,7 @@
 #include "platform/memory_settings_store.h"
 #include "station/station_texts.h"
 #include "config/reg_edit_class.h"
+#include "judging/frame_capture.h"
 #include "judging/node_map.h"
 
 namespace varnex2::station {
@@ -276,6 +277,16 @@ std::uint32_t Station::TestModeFlags() const {
 void Station::LoadParameterFile(const std::filesystem::path& file) { impl_->core->LoadParameterFile(file); }
 void Station::SaveParameterFile(const std::filesystem::path& file) { impl_->core->SaveParameterFile(file); }
 void Station::CaptureFrame(const std::filesystem::path& file) { impl_->core->CaptureFrame(file); }
+std::string Station::CaptureFrameText() const {
+  // Counts and flags of one and the same frame.
+  std::lock_guard lock(Model().Mutex());
+  return judging::BuildCaptureText(Model());
+}
+void Station::WriteFrameCapture(const std::filesystem::path& file, const std::string& text) {
+  if (file.empty()) return;
+  if (judging::AppendCaptureToFile(file.string(), text))
+    impl_->core->view.ShowMessage(texts::kCaptureSaved, MessageIcon::Information);
+}
 
 device::ControllerLink* Station::Controller() { return impl_->core->link.get(); }
 std::unique_lock<std::recursive_mutex> Station::LockController() {

@@ -90,6 +90,12 @@ class Station {
   void SaveParameterFile(const std::filesystem::path& file);
   // Appends the current frame to `file`; shows "保存成功！" on success.
   void CaptureFrame(const std::filesystem::path& file);
+  // The same in two steps, so that the frame is the one shown when the command
+  // starts and not a later one: the capture text of the current counts, then
+  // appending that text to `file` once it is chosen ("保存成功！" on success;
+  // nothing for an empty path).
+  std::string CaptureFrameText() const;
+  void WriteFrameCapture(const std::filesystem::path& file, const std::string& text);
 
   // The panel configuration record (areas as read back from the controller,
   // marks, display fields, sample limits, ...). Dialogs change it on the window

@@ -28,7 +28,8 @@ class FakeStation final : public StationCommands {
   int style = 0;
   bool diff = false;
   std::uint8_t buzzer = 0;
-  std::vector<std::string> calls;
+  std::string frame = "1,2,3\n";  // what a capture copies
+  mutable std::vector<std::string> calls;
 
   bool DeviceConnected() const override { return connected; }
   std::string StatisticsText() const override { return statistics; }
@@ -46,9 +47,20 @@ class FakeStation final : public StationCommands {
   void ToggleBuzzerInvert() override { buzzer ^= 0x2; }
   void ToggleLineNumberBase() override { calls.push_back("base"); }
   void ToggleTestModeBit(std::uint32_t bit) override { modes ^= bit; }
+  int StopTestThread() override {
+    calls.push_back("stop");
+    return 0;
+  }
+  void ResumeTest() override { calls.push_back("resume"); }
   void LoadParameterFile(const std::filesystem::path& f) override { calls.push_back("load " + f.string()); }
   void SaveParameterFile(const std::filesystem::path& f) override { calls.push_back("save " + f.string()); }
-  void CaptureFrame(const std::filesystem::path& f) override { calls.push_back("capture " + f.string()); }
+  std::string CaptureFrameText() const override {
+    calls.push_back("snapshot");
+    return frame;
+  }
+  void WriteFrameCapture(const std::filesystem::path& f, const std::string& text) override {
+    calls.push_back("write " + f.string() + ": " + text);
+  }
   void Shutdown() override { calls.push_back("shutdown"); }
 };
 

@@ -23,6 +23,8 @@ TEST(StationOptions, ModesAndHiddenOptions) {
   EXPECT_EQ(ParseStationOptions({}).mode, RunMode::Station);
   EXPECT_EQ(ParseStationOptions({"test"}).mode, RunMode::SelfTest);
   EXPECT_EQ(ParseStationOptions({"recover"}).mode, RunMode::Recover);
+  EXPECT_EQ(ParseStationOptions({"--help"}).mode, RunMode::Help);
+  EXPECT_EQ(ParseStationOptions({"bogus", "-h"}).mode, RunMode::Help);  // help wins over everything
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{"bogus"}, {"Test"}, {"test", "recover"}, {"test", "test"}, {"--simulate="},
         {"--quit-after=abc"}, {"--quit-after=0"}, {"--quit-after=-3"}, {"--quit-after=5s"}, {"--quit-after=nan"},
@@ -113,12 +115,53 @@ TEST_F(StationProcessTest, UnknownArgumentIsRefused) {
   }
 }
 
-TEST_F(StationProcessTest, ToolModesOpenNoStationWindow) {
-  for (const QString& arg : {QStringLiteral("test"), QStringLiteral("recover")}) {
+TEST_F(StationProcessTest, ToolModesSayTheyAreNotAvailableYet) {
+  for (const auto& [arg, text] : {std::pair{QStringLiteral("test"), QStringLiteral("测试盒自检工具 (varnex2 test) 在本版本中尚未提供。")},
+                                  std::pair{QStringLiteral("recover"), QStringLiteral("固件切换工具 (varnex2 recover) 在本版本中尚未提供。")}}) {
     const Outcome o = Run({arg}, 20000);
-    EXPECT_EQ(o.exitCode, 0) << arg.toStdString();
+    EXPECT_EQ(o.exitCode, 4) << arg.toStdString();
+    EXPECT_TRUE(o.err.contains(text)) << o.err.toStdString();
     EXPECT_FALSE(o.err.contains("varnex2.cycle")) << o.err.toStdString();  // no test cycle ran
+    EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
   }
+}
+
+TEST_F(StationProcessTest, HelpPrintsTheUsage) {
+  for (const QStringList& args : {QStringList{"--help"}, QStringList{"-h"}, QStringList{"--simulate", "--help"}}) {
+    const Outcome o = Run(args, 20000);
+    EXPECT_EQ(o.exitCode, 0) << args.join(' ').toStdString();
+    EXPECT_TRUE(o.out.startsWith("用法: varnex2")) << o.out.toStdString();
+    for (const char* word : {"--simulate", "test", "recover", "--help"}) {
+      EXPECT_TRUE(o.out.contains(QLatin1String(word))) << word;
+    }
+    EXPECT_FALSE(o.err.contains("错误")) << o.err.toStdString();
+  }
+}
+
+// Without any display (no X, no Wayland, no platform chosen) the modes that open
+// no station window still answer on the terminal instead of failing in Qt.
+TEST_F(StationProcessTest, WithoutADisplayTheAnswersComeOnTheTerminal) {
+  const auto bare = [this](const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(name);
+    env.insert("VARNEX2_LOCK_FILE", lockFile);
+    env.insert("HOME", dir.path());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VARNEX2_STATION_BINARY), args);
+    EXPECT_TRUE(p.waitForFinished(20000));
+    return Outcome{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                   QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+  };
+  Outcome o = bare({"--help"});
+  EXPECT_EQ(o.exitCode, 0);
+  EXPECT_TRUE(o.out.startsWith("用法: varnex2")) << o.out.toStdString();
+  o = bare({"test"});
+  EXPECT_EQ(o.exitCode, 4);
+  EXPECT_TRUE(o.err.contains("尚未提供")) << o.err.toStdString();
+  o = bare({"bogus"});
+  EXPECT_EQ(o.exitCode, 2);
+  EXPECT_TRUE(o.err.contains("错误：未知参数命令！")) << o.err.toStdString();
 }
 
 TEST_F(StationProcessTest, SecondInstanceIsRefusedAndACrashedOneReleasesTheLock) {

@@ -5,13 +5,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QPushButton>
+#include <QFile>
 #include <QFontInfo>
+#include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -21,8 +26,10 @@
 #include <vector>
 
 #include "app/menu_ids.h"
+#include "app/qt_translations.h"
 #include "app/station_commands.h"
 #include "app/station_window.h"
+#include "station/station.h"
 #include "station_window_fakes.h"
 
 namespace varnex2::app {
@@ -116,11 +123,56 @@ TEST_F(StationWindowTest, CheckMarksAndEnablingFollowTheStationWhenMenusOpen) {
   EXPECT_TRUE(Action(32902)->isChecked());
   EXPECT_TRUE(Action(32822)->isChecked());
   EXPECT_TRUE(Action(32861)->isChecked());
-  // Items whose tools live elsewhere are present and usable.
-  for (int id : {32861, 32797, 32851, 32806, 32837, 32906, 32815, 32794, 32804, 32808, 32845, 32858, 32780,
-                 32781, 32903, 32904, 16}) {
-    EXPECT_TRUE(Action(id)->isEnabled()) << id;
+}
+
+TEST_F(StationWindowTest, CommandsNotBuiltYetAreShownDisabledAndDoNothing) {
+  window->AttachStation(&station);
+  int asked = 0;
+  window->SetFileChooser([&](const CVarnex2Dlg::FileRequest&) {
+    ++asked;
+    return QString();
+  });
+  const std::vector<int> notBuilt = {32861, 32797, 32851, 32806, 32837, 32906, 32815, 32794, 32804, 32808,
+                                     32845, 32846, 32847, 32848, 32858, 32780, 32781, 16};
+  for (int pass = 0; pass < 2; ++pass) {  // as built, and after the menus were opened
+    for (int id : notBuilt) {
+      QAction* a = Action(id);
+      EXPECT_FALSE(a->isEnabled()) << id;
+      EXPECT_EQ(a->toolTip(), "此功能尚未提供") << id;
+      EXPECT_FALSE(window->CommandBuilt(id)) << id;
+      EXPECT_FALSE(window->RunCommand(id)) << id;
+    }
+    ShowMenus();
   }
+  EXPECT_TRUE(station.calls.empty());
+  EXPECT_EQ(asked, 0);
+  EXPECT_FALSE(window->RunCommand(12345));  // no such command
+  // The max/min item still shows its setting while its dialog is missing.
+  window->Grid()->Model().SetScreenThresholdEnable(true);
+  ShowMenus();
+  EXPECT_TRUE(Action(32861)->isChecked());
+
+  // Every command of the menus is either built or shown as not built: none is
+  // enabled without a handler.
+  for (QAction* a : window->findChildren<QAction*>()) {
+    const int id = a->data().toInt();
+    if (a->menu() || a->isSeparator() || id == 0) continue;
+    EXPECT_EQ(a->isEnabled() || id == 32782, window->CommandBuilt(id)) << id;
+  }
+}
+
+TEST_F(StationWindowTest, LampItemsDoNothingAndShowNoCheckMark) {
+  window->AttachStation(&station);
+  for (int id : {32903, 32904}) {
+    QAction* a = Action(id);
+    EXPECT_TRUE(a->isEnabled()) << id;
+    EXPECT_FALSE(a->isCheckable()) << id;
+    a->trigger();
+    a->trigger();
+    EXPECT_FALSE(a->isChecked()) << id;
+  }
+  EXPECT_TRUE(station.calls.empty());
+  EXPECT_EQ(station.buzzer, 0);
 }
 
 TEST_F(StationWindowTest, CommandsReachTheStationAndChecksShowItsState) {
@@ -161,33 +213,130 @@ TEST_F(StationWindowTest, CommandsReachTheStationAndChecksShowItsState) {
   EXPECT_TRUE(window->Grid()->RegionSelect());
 }
 
-TEST_F(StationWindowTest, FileCommandsAskForAFileAndCancelDoesNothing) {
+TEST_F(StationWindowTest, FileCommandsStopTheCycleBeforeTheDialogAndResumeOnCancel) {
   window->AttachStation(&station);
-  std::vector<std::pair<int, bool>> asked;
+  std::vector<CVarnex2Dlg::FileRequest> asked;
   QString answer = "/tmp/p.xml";
-  window->SetFileChooser([&](int id, bool save) {
-    asked.emplace_back(id, save);
+  window->SetFileChooser([&](const CVarnex2Dlg::FileRequest& request) {
+    asked.push_back(request);
+    station.calls.push_back("dialog");
     return answer;
   });
   Action(32856)->trigger();
   Action(32857)->trigger();
-  answer = "/tmp/frames.csv";
-  Action(32812)->trigger();
+  EXPECT_EQ(station.calls,
+            (std::vector<std::string>{"stop", "dialog", "load /tmp/p.xml", "stop", "dialog", "save /tmp/p.xml"}));
+  station.calls.clear();
   answer.clear();
   Action(32856)->trigger();
   Action(32857)->trigger();
+  EXPECT_EQ(station.calls, (std::vector<std::string>{"stop", "dialog", "resume", "stop", "dialog", "resume"}));
+
+  ASSERT_EQ(asked.size(), 4u);
+  EXPECT_EQ(asked[0].id, 32856);
+  EXPECT_FALSE(asked[0].save);
+  EXPECT_EQ(asked[1].id, 32857);
+  EXPECT_TRUE(asked[1].save);
+  for (const auto& request : asked) {
+    EXPECT_EQ(request.filter, "配置文件(*.xml)");
+    EXPECT_EQ(request.defaultSuffix, "xml");
+  }
+}
+
+TEST_F(StationWindowTest, CaptureCopiesTheFrameBeforeItsDialog) {
+  window->AttachStation(&station);
+  CVarnex2Dlg::FileRequest asked;
+  QString answer = "/tmp/frames.csv";
+  window->SetFileChooser([&](const CVarnex2Dlg::FileRequest& request) {
+    asked = request;
+    station.calls.push_back("dialog");
+    station.frame = "9,9,9\n";  // the cycle goes on while the dialog is open
+    return answer;
+  });
   Action(32812)->trigger();
+  // The cycle is not stopped, and the file gets the frame of the moment of the click.
   EXPECT_EQ(station.calls,
-            (std::vector<std::string>{"load /tmp/p.xml", "save /tmp/p.xml", "capture /tmp/frames.csv"}));
-  ASSERT_EQ(asked.size(), 6u);
-  EXPECT_EQ(asked[0], std::make_pair(32856, false));
-  EXPECT_EQ(asked[1], std::make_pair(32857, true));
-  EXPECT_EQ(asked[2], std::make_pair(32812, true));
+            (std::vector<std::string>{"snapshot", "dialog", "write /tmp/frames.csv: 1,2,3\n"}));
+  EXPECT_TRUE(asked.save);
+  EXPECT_EQ(asked.filter, "数据文件(*.csv)");
+  EXPECT_EQ(asked.defaultSuffix, "csv");
+
+  station.calls.clear();
+  answer.clear();
+  Action(32812)->trigger();
+  EXPECT_EQ(station.calls, (std::vector<std::string>{"snapshot", "dialog"}));  // cancelled: nothing written
+}
+
+TEST_F(StationWindowTest, ANameWithoutExtensionGetsTheDefaultOne) {
+  window->AttachStation(&station);
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QString answer;
+  window->SetFileChooser([&](const CVarnex2Dlg::FileRequest&) { return answer; });
+  const auto last = [&] { return station.calls.back(); };
+  const std::string d = dir.path().toStdString();
+
+  answer = dir.filePath("frames");
+  window->RunCommand(32812);
+  EXPECT_EQ(last(), "write " + d + "/frames.csv: 1,2,3\n");
+  answer = dir.filePath("panel");
+  window->RunCommand(32857);
+  EXPECT_EQ(last(), "save " + d + "/panel.xml");
+  answer = dir.filePath("panel.");
+  window->RunCommand(32857);
+  EXPECT_EQ(last(), "save " + d + "/panel.xml");
+  // A name with an extension keeps it.
+  answer = dir.filePath("panel.bak");
+  window->RunCommand(32857);
+  EXPECT_EQ(last(), "save " + d + "/panel.bak");
+  answer = dir.filePath("frames.txt");
+  window->RunCommand(32812);
+  EXPECT_EQ(last(), "write " + d + "/frames.txt: 1,2,3\n");
+  // Opening: the default extension, unless the name exists as typed.
+  answer = dir.filePath("panel");
+  window->RunCommand(32856);
+  EXPECT_EQ(last(), "load " + d + "/panel.xml");
+  QFile plain(dir.filePath("plain"));
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.close();
+  answer = dir.filePath("plain");
+  window->RunCommand(32856);
+  EXPECT_EQ(last(), "load " + d + "/plain");
+}
+
+// The real station core under the window: the capture file holds the counts of
+// the moment the command was chosen, not those of a frame judged while its
+// dialog was open.
+TEST_F(StationWindowTest, CaptureOfTheStationWritesTheFrameOfTheClick) {
+  station::Station core(station::StationBackends{});
+  CVarnex2Dlg view(core.Model());
+  core.AttachView(view);
+  StationCommandsFor<station::Station> commands(core);
+  view.AttachStation(&commands);
+  judging::NodeMap& map = core.Model();
+  map.SetGridSize(3, 2);
+  map.SetAllNodeFlags(judging::NodeFlag::TOUCH, judging::FlagOp::Set);
+  map.FillValues(100);
+
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath("capture.csv");
+  qputenv("VARNEX2_MESSAGE_TIMEOUT_MS", "1");  // "保存成功！" closes by itself
+  view.SetFileChooser([&](const CVarnex2Dlg::FileRequest&) {
+    map.FillValues(7);  // a later frame arrives while the operator picks the file
+    return file;
+  });
+  EXPECT_TRUE(view.RunCommand(32812));
+  qunsetenv("VARNEX2_MESSAGE_TIMEOUT_MS");
+  QFile written(file);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_EQ(written.readAll().toStdString(), "100,100,100\r\n100,100,100\r\n");
+  view.AttachStation(nullptr);
 }
 
 TEST_F(StationWindowTest, CommandsWithoutAStationDoNothing) {
   int asked = 0;
-  window->SetFileChooser([&](int, bool) {
+  window->SetFileChooser([&](const CVarnex2Dlg::FileRequest&) {
     ++asked;
     return QString("/tmp/x");
   });
@@ -195,6 +344,35 @@ TEST_F(StationWindowTest, CommandsWithoutAStationDoNothing) {
     if (!a->menu() && !a->isSeparator()) a->trigger();
   }
   EXPECT_EQ(asked, 0);
+}
+
+TEST_F(StationWindowTest, DisconnectedLookClearsTheVerdictPane) {
+  window->AttachStation(&station);
+  judging::NodeMap& model = window->Grid()->Model();
+  model.SetResultFlags(judging::ResultFlag::EVALUATION_SHOWN);
+  model.FixVerdict();
+  ASSERT_EQ(model.GetVerdictText(), "PASS");
+  window->ShowStatusStats(1);
+  CStatusBarEx* bar = window->StatusBar();
+  ASSERT_EQ(bar->PaneAt(1).backColour, QColor(0, 128, 0));
+
+  window->SetStatusPane(0, "设备未连接", kColourWhite, kColourGrey);
+  window->EnableTopMenus(false);
+  EXPECT_EQ(bar->PaneAt(1).text, "");
+  EXPECT_EQ(bar->PaneAt(1).backColour, QColor(0x80, 0x80, 0x80));
+}
+
+TEST_F(StationWindowTest, WindowHasItsIcon) {
+  const QIcon icon = window->windowIcon();
+  ASSERT_FALSE(icon.isNull());
+  for (int size : {16, 32, 64}) {
+    const QImage image = icon.pixmap(size, size).toImage();
+    ASSERT_FALSE(image.isNull()) << size;
+    // The green check mark's disc near the lower right corner.
+    const QColor c = image.pixelColor(size * 40 / 64, size * 50 / 64);
+    EXPECT_GT(c.green(), 120) << size;
+    EXPECT_LT(c.red(), 100) << size;
+  }
 }
 
 TEST_F(StationWindowTest, DisconnectedLookGreysTheFirstThreeMenus) {
@@ -275,6 +453,103 @@ TEST_F(StationWindowTest, BuzzerIndicatorSitsBetweenTheFixedPanesAndTheLast) {
   const QRgb sounding = Pixel(bar->grab().toImage(), box.topLeft() + QPoint(6, 6));
   EXPECT_NE(quiet, sounding);
   EXPECT_EQ(sounding, 0xC00000u);
+}
+
+// Columns of pane `box` holding text pixels (white) in a rendered bar.
+std::pair<int, int> TextExtent(const QImage& image, const QRect& box) {
+  int first = -1, last = -1;
+  for (int x = std::max(0, box.left()); x <= std::min(image.width() - 1, box.right()); ++x) {
+    for (int y = 0; y < image.height(); ++y) {
+      if ((image.pixel(x, y) & 0xFFFFFF) == 0xFFFFFFu) {
+        if (first < 0) first = x;
+        last = x;
+        break;
+      }
+    }
+  }
+  return {first, last};
+}
+
+TEST_F(StationWindowTest, PanesGrowToTheirWholeTextAndNeverOverlap) {
+  // The window's panes on a bar of their own, at the widths of the window.
+  CStatusBarEx own;
+  CStatusBarEx* bar = &own;
+  bar->SetPanes({{"设备已连接", 160, Qt::AlignCenter}, {"", 400, Qt::AlignCenter},
+                 {"通用触摸屏测试系统", 100, Qt::AlignRight}});
+  const auto quiet = [bar] { bar->SetIndicator("蜂鸣器 静", QColor(0xE0, 0xE0, 0xE0), QColor(0x50, 0x50, 0x50)); };
+  // The statistics of a faulty panel, the widest the verdict pane shows.
+  const QString faulty = "最大值=65057(NG) 最小值=0(NG) 最大-最小值=65057(NG) 均方差=24 ";
+  const QString longer = "最大值=65535(NG) 最小值=-32768(NG) 最大-最小值=98303(NG) 均方差=12345(NG) ";
+  int shot = 0;
+  for (int barWidth : {1024, 1280, 1920}) {
+    for (int verdictWidth : {400, 600}) {
+      for (const QString& text : {faulty, longer}) {
+        for (bool buzzer : {false, true}) {
+          const std::string at = std::to_string(barWidth) + "/" + std::to_string(verdictWidth) + "/" +
+                                 text.toStdString() + (buzzer ? "/buzzer" : "");
+          bar->SetIndicator(QString(), Qt::white, Qt::black);
+          if (buzzer) quiet();
+          bar->SetPaneColours(0, Qt::white, QColor(0, 128, 0));
+          bar->SetPaneWidth(1, verdictWidth);
+          bar->SetPaneText(1, text);
+          bar->SetPaneColours(1, Qt::white, QColor(128, 0, 0));
+          bar->resize(barWidth, 30);
+
+          // Side by side from the left edge, each at least its own width.
+          const QRect p0 = bar->PaneRect(0), p1 = bar->PaneRect(1), p2 = bar->PaneRect(2);
+          EXPECT_EQ(p0.left(), 0) << at;
+          EXPECT_EQ(p1.left(), p0.right() + 1) << at;
+          EXPECT_GE(p0.width(), 160) << at;
+          EXPECT_GE(p1.width(), verdictWidth) << at;
+          EXPECT_GE(p2.width(), 100) << at;
+          EXPECT_GE(p1.width(), bar->TextWidth(text)) << at;
+          const QRect ind = bar->IndicatorRect();
+          if (buzzer) {
+            EXPECT_EQ(ind.left(), p1.right() + 1) << at;
+            EXPECT_EQ(p2.left(), ind.right() + 1) << at;
+          } else {
+            EXPECT_EQ(p2.left(), p1.right() + 1) << at;
+          }
+          EXPECT_GE(p2.right(), barWidth - 1) << at;
+
+          // The verdict text is whole: its pixels keep clear of both edges of its pane.
+          const QImage image = bar->grab().toImage();
+          const auto [first, last] = TextExtent(image, p1);
+          EXPECT_GT(first, p1.left()) << at;
+          EXPECT_LT(last, p1.right() - 1) << at;
+          // The last pane's text stays in its pane, and the indicator keeps its colour.
+          if (p2.left() < barWidth) {
+            const auto [first2, last2] = TextExtent(image, QRect(p1.right() + 1, 0, barWidth, 30));
+            if (first2 >= 0) {
+              EXPECT_GT(first2, p2.left()) << at;
+              EXPECT_LT(last2, barWidth - 1) << at;
+            }
+          }
+          if (buzzer) {
+            EXPECT_EQ(Pixel(image, ind.topLeft() + QPoint(4, 5)), 0x505050u) << at;
+          }
+          if (barWidth == 1024 && buzzer) {
+            image.save(QDir(QStringLiteral(VARNEX2_OUTPUT_DIR))
+                           .filePath(QString("status_bar_1024_%1.png").arg(shot++)));
+          }
+        }
+      }
+    }
+  }
+  // Where everything fits, the last pane shows its whole text too.
+  bar->SetPaneWidth(1, 400);
+  bar->SetPaneText(1, "");
+  quiet();
+  bar->resize(1024, 30);
+  EXPECT_GE(bar->PaneRect(2).width(), bar->TextWidth("通用触摸屏测试系统"));
+  EXPECT_GE(bar->sizeHint().width(), 160 + 400 + bar->IndicatorRect().width() + bar->TextWidth("通用触摸屏测试系统"));
+}
+
+TEST_F(StationWindowTest, QtOwnTextsAreChinese) {
+  ASSERT_TRUE(InstallQtChineseTranslations(App())) << "Qt's translations (qt6-translations-l10n) are missing";
+  QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), "取消");
+  EXPECT_NE(QCoreApplication::translate("QFileDialog", "File &name:"), "File &name:");  // the file dialogs too
 }
 
 TEST_F(StationWindowTest, TitleStatisticsShowAndClear) {
@@ -388,6 +663,19 @@ TEST_F(StationWindowTest, RendersTheWholeWindow) {
   const QImage image = window->grab().toImage();
   EXPECT_TRUE(image.save(QDir(QStringLiteral(VARNEX2_OUTPUT_DIR)).filePath("station_window.png")));
   EXPECT_EQ(image.size(), window->size() * image.devicePixelRatio());
+
+  // The menus as the operator sees them (items not built yet greyed).
+  const QDir out(QStringLiteral(VARNEX2_OUTPUT_DIR));
+  int n = 0;
+  for (QAction* top : window->MainMenu()->actions()) {
+    QMenu* menu = top->menu();
+    emit menu->aboutToShow();
+    menu->adjustSize();
+    EXPECT_TRUE(menu->grab().save(out.filePath(QString("menu_%1.png").arg(n++))));
+  }
+  emit window->ContextMenu()->aboutToShow();
+  window->ContextMenu()->adjustSize();
+  EXPECT_TRUE(window->ContextMenu()->grab().save(out.filePath("context_menu.png")));
 }
 
 }  // namespace
