@@ -12,8 +12,6 @@
 #include <QSize>
 #include <QWidget>
 
-#include <atomic>
-
 #include "judging/widget/color_grid_painter.h"
 #include "judging/node_map.h"
 
@@ -50,9 +48,10 @@ class CColorGrid : public QWidget {
   const GridEditState& EditState() const { return edit_; }
 
   // While the test cycle runs it repaints after every frame itself, so the
-  // UI-side operations (mouse moves, resizes) do not repaint at once.
-  void SetTestRunning(bool running) { testRunning_.store(running); }
-  bool TestRunning() const { return testRunning_.load(); }
+  // UI-side operations (mouse moves, resizes) do not repaint at once. The flag
+  // is the model's (NodeMap::SetTestRunning), so the station core sets it.
+  void SetTestRunning(bool running) { model_.SetTestRunning(running); }
+  bool TestRunning() const { return model_.TestRunning(); }
 
   // Repaints now unless the test cycle is running (display style changes).
   void RepaintIfIdle();
@@ -107,7 +106,6 @@ class CColorGrid : public QWidget {
   GridEditState edit_;
   GridPainter painter_;
   QImage backBuffer_;  // where the paint cannot go straight into the backing store, it is composed here
-  std::atomic<bool> testRunning_{false};
 };
 
 }  // namespace varnex2::judging
