@@ -200,8 +200,8 @@ class NodeMap {
   std::int32_t GetColorGridCounterPass() const;
   std::int32_t GetColorGridCounterFail() const;
   // Whether the test cycle runs: while it does, the cycle repaints after every
-  // frame itself and the UI-side operations (mouse moves, resizes) do not
-  // repaint, so only the cycle's repaint counts verdicts. Lock-free.
+  // frame itself and the widget's mouse handling does not repaint (and so does
+  // not count verdicts). Set by the station core; lock-free.
   void SetTestRunning(bool running);
   bool TestRunning() const;
 

@@ -1,7 +1,7 @@
 // VerdictCounter: the verdict bookkeeping of the repaint — the verdict text fixed
 // from the result word, the last verdict, the PASS/FAIL stable-frame counters, and
-// whether the test cycle runs (while it does, only the cycle's own repaint may fix
-// and count a verdict).
+// whether the test cycle runs (the widget then leaves repainting to the cycle, so
+// mouse input does not count verdicts).
 //
 // No lock of its own for the texts and counters: NodeMap calls it under the map's
 // lock. The running flag is atomic, read by the UI thread without that lock.

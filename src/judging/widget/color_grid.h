@@ -4,7 +4,8 @@
 // Threads: the widget lives on the UI thread; the test thread may call the model
 // (Evaluate, thresholds, flag edits) at any time, which is why painting and the
 // mouse handlers hold the model's lock while they work. The four notifications
-// to the main window are plain signals; the station connects them queued.
+// to the main window are plain signals; the station window (CVarnex2Dlg)
+// connects them queued, as posted messages.
 #pragma once
 
 #include <QImage>
