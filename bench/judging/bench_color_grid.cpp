@@ -19,34 +19,9 @@
 namespace {
 
 using namespace varnex2::judging;
+using varnex2::judging::testing::kJudgingModes;
 using varnex2::judging::testing::ModelGrid;
-
-void StationMap(CColorGrid& grid, std::int32_t modes) {
-  NodeMap& m = grid.Model();
-  m.SetGridSize(52, 32);
-  m.SetTestModeFlags(modes);
-  m.SetTouchThresholds(19000, 28000);
-  m.SetKeyThresholds(15000, 26000);
-  m.AddArea(0, 0, 32, 44, 0);
-  m.AddArea(0, 44, 8, 8, 1);
-  grid.CommitArea(0, true);
-  grid.CommitArea(1, true);
-  m.SetNodeFlags(44, 0, 51, 7, NodeFlag::MASK, NodeFlag::MASK, FlagOp::Set);
-  m.SetNodeFlags(46, 2, 46, 2, NodeFlag::KEY, 0, FlagOp::Set);
-  m.SetNodeFlags(49, 5, 49, 5, NodeFlag::KEY, 0, FlagOp::Set);
-  m.SetAllPercent(1500.0);
-  m.SetCheckEnables(CheckEnable::ALL);
-  NodeFrame frame(52, 32);
-  for (int c = 0; c < 52; ++c)
-    for (int r = 0; r < 32; ++r) frame(c, r) = 21000 + c * 80 + r * 60 + ((c * 7 + r * 13) % 17) * 40;
-  frame(10, 10) = 29500;
-  frame(20, 25) = 12000;
-  frame(30, 5) = 0;
-  m.Evaluate(frame);
-  m.MarkPinFault(1, 2, 0, 15);
-  m.SetLabel(1, "最大值=29500(NG) ", true, MakeRgb(255, 0, 0), MakeRgb(255, 255, 255));
-  m.SetLabel(2, "最小值=0 ", true, MakeRgb(0, 0, 255), MakeRgb(255, 255, 255));
-}
+using varnex2::judging::testing::StationMap;
 
 // Eight noisy frames of the station's map, judged in turn.
 std::vector<NodeFrame> NoisyFrames() {
@@ -81,7 +56,7 @@ void Repaint(benchmark::State& state, std::int32_t modes) {
 
 void BM_RepaintThresholdMode(benchmark::State& state) { Repaint(state, TestMode::THRESHOLD); }
 void BM_RepaintAllModes(benchmark::State& state) {
-  Repaint(state, TestMode::THRESHOLD | TestMode::LIMITS | TestMode::ADJACENT);
+  Repaint(state, kJudgingModes);
 }
 
 // The test cycle: a new frame every time (eight noisy frames in turn), judged

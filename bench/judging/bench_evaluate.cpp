@@ -5,36 +5,10 @@
 #include <vector>
 
 #include "judging/node_map.h"
+#include "judging/node_map_fixtures.h"
 
 namespace varnex2::judging {
 namespace {
-
-void SetUpStation(NodeMap& map) {
-  map.SetGridSize(kDefaultColumns, kDefaultRows);
-  map.SetTestModeFlags(TestMode::THRESHOLD | TestMode::LIMITS | TestMode::ADJACENT);
-  map.SetCheckEnables(CheckEnable::ALL);
-  map.AddArea(0, 0, kDefaultRows, kDefaultColumns, 0);
-  map.MutableArea(0)->bEnabled = true;
-  map.StampAreaGroup(0, 0);
-  map.SetAllPercent(1500.0);
-  map.SetTouchThresholds(19000, 28000);
-  map.SetUpperLimits(NodeFrame(kDefaultColumns, kDefaultRows, 27000));
-  map.SetLowerLimits(NodeFrame(kDefaultColumns, kDefaultRows, 20000));
-  StatisticsSettings s;
-  s.ScreenThresholdEnable = true;
-  s.RawdataMax = 26000;
-  s.RawdataMaxEnable = true;
-  s.RawdataMin = 21000;
-  s.RawdataMinEnable = true;
-  s.RawdataRange = 3000;
-  s.RawdataRangeEnable = true;
-  s.RawdataVariance = 500;
-  s.RawdataVarianceEnable = true;
-  s.RawdataRangeDiscardVariance = 100;
-  s.RawdataRangeDiscardVarianceEnable = true;
-  s.ViewMode = 7;
-  map.SetStatisticsSettings(s);
-}
 
 std::vector<NodeFrame> Frames() {
   std::vector<NodeFrame> frames;
@@ -54,7 +28,7 @@ std::vector<NodeFrame> Frames() {
 
 void BM_Evaluate(benchmark::State& state) {
   NodeMap map;
-  SetUpStation(map);
+  testing::JudgingStationMap(map);
   const std::vector<NodeFrame> frames = Frames();
   std::size_t i = 0;
   for (auto _ : state) {
@@ -69,7 +43,7 @@ BENCHMARK(BM_Evaluate);
 // marks: three colour groups and the key checks take part.
 void BM_EvaluateKeyArea(benchmark::State& state) {
   NodeMap map;
-  SetUpStation(map);
+  testing::JudgingStationMap(map);
   map.AddArea(24, 40, 8, 12, 1);
   map.MutableArea(1)->bEnabled = true;
   map.SetNodeFlags(40, 24, 51, 31, NodeFlag::MASK, 0, FlagOp::Set);
@@ -90,7 +64,7 @@ BENCHMARK(BM_EvaluateKeyArea);
 // One whole judging step of a cycle: Evaluate, pin-fault marks, verdict.
 void BM_EvaluateCycle(benchmark::State& state) {
   NodeMap map;
-  SetUpStation(map);
+  testing::JudgingStationMap(map);
   const std::vector<NodeFrame> frames = Frames();
   std::size_t i = 0;
   for (auto _ : state) {

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "judging/node_map.h"
+#include "judging/node_map_fixtures.h"
 
 namespace {
 std::atomic<bool> g_counting{false};
@@ -45,34 +46,12 @@ TEST(EvaluateAllocation, NoHeapUseAcrossManyFramesWithEverythingOn) {
   NodeMap map;
   CountingListener listener;
   map.SetListener(&listener);
-  map.SetGridSize(kDefaultColumns, kDefaultRows);
-  map.SetTestModeFlags(TestMode::THRESHOLD | TestMode::LIMITS | TestMode::ADJACENT);
-  map.SetCheckEnables(CheckEnable::ALL);
-  map.AddArea(0, 0, kDefaultRows, kDefaultColumns, 0);
-  map.MutableArea(0)->bEnabled = true;
+  testing::JudgingStationMap(map);
   map.AddArea(28, 48, 4, 4, 1);
   map.MutableArea(1)->bEnabled = true;
   map.SetNodeFlags(48, 28, 51, 31, NodeFlag::MASK, 0, FlagOp::Set);
   map.SetNodeFlags(50, 30, 50, 30, NodeFlag::KEY, 0, FlagOp::Set);
-  map.SetAllPercent(1500.0);
-  map.SetTouchThresholds(19000, 28000);
   map.SetKeyThresholds(19000, 28000);
-  map.SetUpperLimits(NodeFrame(kDefaultColumns, kDefaultRows, 27000));
-  map.SetLowerLimits(NodeFrame(kDefaultColumns, kDefaultRows, 20000));
-  StatisticsSettings s;
-  s.ScreenThresholdEnable = true;
-  s.RawdataMax = 26000;
-  s.RawdataMaxEnable = true;
-  s.RawdataMin = 21000;
-  s.RawdataMinEnable = true;
-  s.RawdataRange = 3000;
-  s.RawdataRangeEnable = true;
-  s.RawdataVariance = 500;
-  s.RawdataVarianceEnable = true;
-  s.RawdataRangeDiscardVariance = 100;
-  s.RawdataRangeDiscardVarianceEnable = true;
-  s.ViewMode = 7;
-  map.SetStatisticsSettings(s);
 
   // Frames built beforehand: passing, failing, zero nodes, extreme values.
   std::vector<NodeFrame> frames;

@@ -3,6 +3,7 @@
 // that need no station around the widget.
 
 #include "judging/node_map.h"
+#include "judging/node_map_fixtures.h"
 #include "judging/widget/color_grid.h"
 
 namespace varnex2::judging::testing {
@@ -17,5 +18,8 @@ class ModelGrid : private ModelHolder, public CColorGrid {
  public:
   explicit ModelGrid(QWidget* parent = nullptr) : CColorGrid(ownModel, parent) {}
 };
+
+// The station's picture (node_map_fixtures.h) on a widget's model.
+inline void StationMap(CColorGrid& grid, std::int32_t modes) { StationMap(grid.Model(), modes); }
 
 }  // namespace varnex2::judging::testing

@@ -501,6 +501,27 @@ TEST_F(ColorGridTest, MouseMovesRepaintOnlyWhileTheTestCycleIsStopped) {
   grid->hide();
 }
 
+// The running switch lives in the model, which the Qt-free station core owns: set
+// there, it holds back the widget's hover repaints (and so their verdict counts).
+TEST_F(ColorGridTest, TheModelsRunningSwitchHoldsBackHoverRepaints) {
+  NodeMap& m = grid->Model();
+  grid->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(grid.get()));
+  QCoreApplication::processEvents();
+  const int start = m.GetColorGridCounterPass();
+  m.SetTestRunning(true);
+  EXPECT_TRUE(grid->TestRunning());
+  Move(Centre(3, 3));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(m.GetColorGridCounterPass(), start);
+  m.SetTestRunning(false);
+  EXPECT_FALSE(grid->TestRunning());
+  Move(Centre(4, 3));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(m.GetColorGridCounterPass(), start + 1);
+  grid->hide();
+}
+
 // Images of other formats (and scaled painters) go through ordinary painting
 // instead of the direct pixel path; both must give the same map.
 TEST_F(ColorGridPixelTest, DirectAndOrdinaryPaintingAgree) {

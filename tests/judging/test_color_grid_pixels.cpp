@@ -33,7 +33,9 @@
 namespace varnex2::judging {
 namespace {
 
+using testing::kJudgingModes;
 using testing::ModelGrid;
+using testing::StationMap;
 
 QApplication& App() {
   static int argc = 1;
@@ -59,37 +61,6 @@ void Hover(CColorGrid& grid, int col, int row) {
   Mouse(grid, QEvent::MouseMove, Centre(grid, col, row), Qt::NoButton, Qt::LeftButton);
 }
 
-// The station's map: values with a HIGH, a LOW and a ZERO node, both areas, a
-// masked key block with two keys, a shorted line and two statistics labels.
-void StationMap(CColorGrid& grid, std::int32_t modes) {
-  NodeMap& m = grid.Model();
-  m.SetGridSize(52, 32);
-  m.SetTestModeFlags(modes);
-  m.SetTouchThresholds(19000, 28000);
-  m.SetKeyThresholds(15000, 26000);
-  m.AddArea(0, 0, 32, 44, 0);
-  m.AddArea(0, 44, 8, 8, 1);
-  grid.CommitArea(0, true);
-  grid.CommitArea(1, true);
-  m.SetNodeFlags(44, 0, 51, 7, NodeFlag::MASK, NodeFlag::MASK, FlagOp::Set);
-  m.SetNodeFlags(46, 2, 46, 2, NodeFlag::KEY, 0, FlagOp::Set);
-  m.SetNodeFlags(49, 5, 49, 5, NodeFlag::KEY, 0, FlagOp::Set);
-  m.SetAllPercent(1500.0);
-  m.SetCheckEnables(CheckEnable::ALL);
-  NodeFrame frame(52, 32);
-  for (int c = 0; c < 52; ++c)
-    for (int r = 0; r < 32; ++r) frame(c, r) = 21000 + c * 80 + r * 60 + ((c * 7 + r * 13) % 17) * 40;
-  frame(10, 10) = 29500;
-  frame(20, 25) = 12000;
-  frame(30, 5) = 0;
-  m.Evaluate(frame);
-  m.MarkPinFault(1, 2, 0, 15);
-  m.SetLabel(1, "最大值=29500(NG) ", true, MakeRgb(255, 0, 0), MakeRgb(255, 255, 255));
-  m.SetLabel(2, "最小值=0 ", true, MakeRgb(0, 0, 255), MakeRgb(255, 255, 255));
-}
-
-constexpr std::int32_t kAllModes = TestMode::THRESHOLD | TestMode::LIMITS | TestMode::ADJACENT;
-
 struct Scene {
   std::string name;
   QSize size;
@@ -99,10 +70,10 @@ struct Scene {
 std::vector<Scene> Scenes() {
   std::vector<Scene> s;
   s.push_back({"threshold_1920", {1920, 1080}, [](CColorGrid& g) { StationMap(g, TestMode::THRESHOLD); }});
-  s.push_back({"all_modes_1920", {1920, 1080}, [](CColorGrid& g) { StationMap(g, kAllModes); }});
+  s.push_back({"all_modes_1920", {1920, 1080}, [](CColorGrid& g) { StationMap(g, kJudgingModes); }});
   s.push_back({"limits_1366", {1366, 768}, [](CColorGrid& g) { StationMap(g, TestMode::LIMITS); }});
   s.push_back({"adjacent_1600", {1600, 900}, [](CColorGrid& g) { StationMap(g, TestMode::ADJACENT); }});
-  s.push_back({"all_modes_1023", {1023, 701}, [](CColorGrid& g) { StationMap(g, kAllModes); }});
+  s.push_back({"all_modes_1023", {1023, 701}, [](CColorGrid& g) { StationMap(g, kJudgingModes); }});
   s.push_back({"hover_pass_1920", {1920, 1080}, [](CColorGrid& g) {
                  StationMap(g, TestMode::THRESHOLD);
                  g.Model().SetResultFlags(ResultFlag::EVALUATION_SHOWN);
@@ -110,7 +81,7 @@ std::vector<Scene> Scenes() {
                  Hover(g, 12, 14);
                }});
   s.push_back({"hover_corner_1280", {1280, 800}, [](CColorGrid& g) {
-                 StationMap(g, kAllModes);
+                 StationMap(g, kJudgingModes);
                  Hover(g, 51, 31);
                }});
   s.push_back({"hover_last_column_1280", {1280, 800}, [](CColorGrid& g) {
@@ -162,7 +133,7 @@ std::vector<Scene> Scenes() {
                  m.Evaluate(diff);
                }});
   s.push_back({"difference_colour_1920", {1920, 1080}, [](CColorGrid& g) {
-                 StationMap(g, kAllModes | TestMode::DIFFERENCE);
+                 StationMap(g, kJudgingModes | TestMode::DIFFERENCE);
                }});
   // Texts wider than their nodes (six characters) and marks next to them.
   s.push_back({"wide_values_1100", {1100, 700}, [](CColorGrid& g) {
@@ -181,17 +152,17 @@ std::vector<Scene> Scenes() {
                  g.Model().SetAllPercent(1.0e9);
                }});
   s.push_back({"no_headers_1280", {1280, 800}, [](CColorGrid& g) {
-                 StationMap(g, kAllModes);
+                 StationMap(g, kJudgingModes);
                  g.Model().SetShowHeaders(false);
                  Hover(g, 0, 0);
                }});
   s.push_back({"small_no_texts_400", {400, 300}, [](CColorGrid& g) {
-                 StationMap(g, kAllModes);
+                 StationMap(g, kJudgingModes);
                  g.Model().SetLineNumberBase(1);
                }});
   // Nodes of a pixel or two, and an odd size.
   s.push_back({"tiny_70", {70, 50}, [](CColorGrid& g) {
-                 StationMap(g, kAllModes);
+                 StationMap(g, kJudgingModes);
                  Hover(g, 5, 5);
                }});
   s.push_back({"odd_333", {333, 217}, [](CColorGrid& g) { StationMap(g, TestMode::THRESHOLD); }});
@@ -339,7 +310,7 @@ TEST(ColorGridPictures, ChangesBetweenFramesAreRepainted) {
       {"hover off", [](CColorGrid& g) {
          Mouse(g, QEvent::MouseMove, Centre(g, 3, 30), Qt::NoButton, Qt::NoButton);
        }},
-      {"modes", [](CColorGrid& g) { g.Model().SetTestModeFlags(kAllModes); }},
+      {"modes", [](CColorGrid& g) { g.Model().SetTestModeFlags(kJudgingModes); }},
       {"new frame", [](CColorGrid& g) {
          NodeFrame f(52, 32);
          for (int c = 0; c < 52; ++c)
@@ -404,7 +375,7 @@ TEST(ColorGridPictures, DirectAndOrdinaryPaintingAgreeOnFillsAndFrames) {
   App();
   // Without the verdict overlay, whose edges vary with Qt's font engine state.
   const Scene scene{"all", {1280, 800}, [](CColorGrid& g) {
-                      StationMap(g, kAllModes);
+                      StationMap(g, kJudgingModes);
                       g.Model().SetResultFlags(g.Model().ResultFlags() & ~ResultFlag::EVALUATION_SHOWN);
                       Hover(g, 51, 31);
                     }};

@@ -4,15 +4,14 @@
 // Threads: the widget lives on the UI thread; the test thread may call the model
 // (Evaluate, thresholds, flag edits) at any time, which is why painting and the
 // mouse handlers hold the model's lock while they work. The four notifications
-// to the main window are plain signals; the station connects them queued.
+// to the main window are plain signals; the station window (CVarnex2Dlg)
+// connects them queued, as posted messages.
 #pragma once
 
 #include <QImage>
 #include <QPoint>
 #include <QSize>
 #include <QWidget>
-
-#include <atomic>
 
 #include "judging/widget/color_grid_painter.h"
 #include "judging/node_map.h"
@@ -50,9 +49,10 @@ class CColorGrid : public QWidget {
   const GridEditState& EditState() const { return edit_; }
 
   // While the test cycle runs it repaints after every frame itself, so the
-  // UI-side operations (mouse moves, resizes) do not repaint at once.
-  void SetTestRunning(bool running) { testRunning_.store(running); }
-  bool TestRunning() const { return testRunning_.load(); }
+  // UI-side operations (mouse moves, resizes) do not repaint at once. The flag
+  // is the model's (NodeMap::SetTestRunning), so the station core sets it.
+  void SetTestRunning(bool running) { model_.SetTestRunning(running); }
+  bool TestRunning() const { return model_.TestRunning(); }
 
   // Repaints now unless the test cycle is running (display style changes).
   void RepaintIfIdle();
@@ -107,7 +107,6 @@ class CColorGrid : public QWidget {
   GridEditState edit_;
   GridPainter painter_;
   QImage backBuffer_;  // where the paint cannot go straight into the backing store, it is composed here
-  std::atomic<bool> testRunning_{false};
 };
 
 }  // namespace varnex2::judging
