@@ -1371,9 +1371,13 @@ const char* NodeMap::VerdictFor(std::int32_t resultFlags) {
 const std::string& NodeMap::FixVerdict() {
   Lock lock(mutex_);
   strWindowText.assign(VerdictFor(nResultFlags));
-  CountVerdict();
+  if (!bTestRunning_ || bCountingPaint_) CountVerdict();
   return strWindowText;
 }
+
+void NodeMap::SetTestRunning(bool running) { Lock lock(mutex_); bTestRunning_ = running; }
+bool NodeMap::TestRunning() const { Lock lock(mutex_); return bTestRunning_; }
+void NodeMap::SetCountingPaint(bool counting) { Lock lock(mutex_); bCountingPaint_ = counting; }
 
 void NodeMap::CountVerdict() {
   Lock lock(mutex_);

@@ -382,8 +382,14 @@ class NodeMap {
   static const char* VerdictFor(std::int32_t resultFlags);
   // The repaint's step: fix the verdict text from the result word, store it as
   // the window text, count it (CountVerdict) and return it.
+  // While the test cycle runs (SetTestRunning), a paint counts only when the cycle
+  // has marked it as its own (SetCountingPaint); hover, resize and expose paints
+  // then fix the text without counting. Idle, every paint counts.
   const std::string& FixVerdict();
   void CountVerdict();
+  void SetTestRunning(bool running);
+  bool TestRunning() const;
+  void SetCountingPaint(bool counting);
   std::string GetVerdictText() const;
   std::string LastVerdict() const;
   std::int32_t GetColorGridCounterPass() const;
@@ -486,6 +492,8 @@ class NodeMap {
   std::string strLastVerdict;
   std::int32_t nColorGridCounter_Pass = 0;
   std::int32_t nColorGridCounter_Fail = 0;
+  bool bTestRunning_ = false;
+  bool bCountingPaint_ = false;
 };
 
 }  // namespace varnex2::judging

@@ -326,7 +326,7 @@ void StationCore::ReconnectThreadProc(std::stop_token stop) {
   StopAndWait(SlotId::Connect, kWorkerEndWait);
   StopAndWait(SlotId::StartTest, kWorkerEndWait);
   StopAndWait(SlotId::Test, kWorkerEndWait);
-  bTestRunning = false;
+  SetTestRunning(false);
 
   grid.SetNoticeLabel(texts::kCountdownFirst, true, kNoticeRed, kNoticeWhite);
   OnWindow([this] { view.RepaintGrid(); }, stop);

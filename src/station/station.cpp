@@ -212,7 +212,7 @@ void StationCore::Shutdown() {
     ReapLocked();
     for (auto& s : slots_) s.reset();
   }
-  bTestRunning = false;
+  SetTestRunning(false);
   bool allEnded = false;
   {
     std::lock_guard lock(workersMutex_);

@@ -263,6 +263,11 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   std::atomic<std::int32_t> nOutputTriggerStableFrameCnt{3};
   std::atomic<bool> bDiffMode{false};
   std::atomic<bool> bTestRunning{false};
+  // bTestRunning and the node map's view of it (only the cycle's own repaint counts verdicts).
+  void SetTestRunning(bool running) {
+    bTestRunning = running;
+    grid.SetTestRunning(running);
+  }
   std::atomic<bool> bDeviceConnected{false};
 
   scanner::SharedScannerSetting scannerSetting;

@@ -33,7 +33,7 @@ int StationCore::StopTestThread() {
     result = -100;
   }
   EmptySlot(SlotId::Test, worker);
-  bTestRunning = false;
+  SetTestRunning(false);
   return result;
 }
 
@@ -51,7 +51,7 @@ void StationCore::TestThreadProc(std::stop_token stop) {
   for (;;) {
     hCycleEvent.Reset();
     if (stop.stop_requested()) break;
-    bTestRunning = true;
+    SetTestRunning(true);
     RunTestCycle(stop);
     hCycleEvent.Set();
     if (stop.stop_requested()) break;
@@ -142,7 +142,13 @@ void StationCore::RunTestCycle(std::stop_token stop) {
 
   // 11: the repaint fixes and counts the verdict on the window thread.
   clock.Wait(kRepaintPause, stop);
-  view.Send([this] { view.RepaintGrid(); }, stop);
+  view.Send(
+      [this] {
+        grid.SetCountingPaint(true);
+        view.RepaintGrid();
+        grid.SetCountingPaint(false);
+      },
+      stop);
 
   // 12: outputs and the record request.
   std::int32_t max = 0, min = 0, average = 0;

@@ -273,6 +273,38 @@ TEST(StationCycle, DifferenceModeShowsTheDistanceToTheReference) {
   ASSERT_TRUE(WaitUntil([&] { return rig.Grid().GetRawFrame()(0, 0) == 29600; }));
 }
 
+TEST(StationCycle, OnlyTheCyclesOwnRepaintCountsWhileItRuns) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  ASSERT_TRUE(WaitUntil([&] { return rig.Grid().GetColorGridCounterPass() > 0; }));
+  // Counters and repaints read together on the window thread, where every paint runs.
+  auto snapshot = [&] {
+    std::pair<int, std::size_t> s;
+    rig.view->Run([&] { s = {rig.Grid().GetColorGridCounterPass(), rig.view->RepaintCount()}; });
+    return s;
+  };
+  const auto [passBefore, repaintsBefore] = snapshot();
+  // Hover, resize and expose paints of the window, between the cycle's own.
+  constexpr int kOther = 40;
+  for (int i = 0; i < kOther; ++i) {
+    rig.view->Post([&] { rig.view->RepaintGrid(); });
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  const auto [passAfter, repaintsAfter] = snapshot();
+  ASSERT_EQ(rig.Repaints().back().verdict, "PASS");
+  const int cycleRepaints = static_cast<int>(repaintsAfter - repaintsBefore) - kOther;
+  ASSERT_GT(cycleRepaints, 0);
+  EXPECT_EQ(passAfter - passBefore, cycleRepaints) << "one count per cycle, none per other repaint";
+
+  // With the cycle stopped, every paint counts again.
+  rig.view->Run([&] { rig.station->StopTestThread(); });
+  const int stopped = rig.Grid().GetColorGridCounterPass();
+  rig.view->Run([&] { rig.view->RepaintGrid(); });
+  EXPECT_EQ(rig.Grid().GetColorGridCounterPass(), stopped + 1);
+}
+
 TEST(StationCycle, StartTwiceRunsOneThreadAndStopWithoutThreadReturnsAtOnce) {
   StationRig rig;
   EXPECT_EQ(rig.station->StopTestThread(), 0);
