@@ -155,11 +155,13 @@ void StationCore::RequestStop(SlotId slot) {
   if (auto& s = slots_[static_cast<std::size_t>(slot)]) s->thread.request_stop();
 }
 
-bool StationCore::WaitWorkerDone(const std::shared_ptr<Worker>& worker, std::chrono::milliseconds timeout) {
-  if (!worker) return true;
+StationCore::WaitResult StationCore::WaitWorker(const std::shared_ptr<Worker>& worker,
+                                                std::chrono::milliseconds timeout) {
+  if (!worker) return WaitResult::Done;
   std::unique_lock lock(workersMutex_);
-  if (worker->thread.get_id() == std::this_thread::get_id()) return false;
-  return workerDone_.wait_for(lock, timeout, [&] { return worker->done; });
+  if (worker->thread.get_id() == std::this_thread::get_id()) return WaitResult::Failed;
+  return workerDone_.wait_for(lock, timeout, [&] { return worker->done; }) ? WaitResult::Done
+                                                                            : WaitResult::TimedOut;
 }
 
 bool StationCore::StopAndWait(SlotId slot, std::chrono::milliseconds timeout) {

@@ -168,7 +168,11 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   void EmptyAllSlots();
   void RequestStop(SlotId slot);
   // Waits (real time, at most `timeout`) until the worker's procedure has returned.
-  bool WaitWorkerDone(const std::shared_ptr<Worker>& worker, std::chrono::milliseconds timeout);
+  enum class WaitResult { Done, TimedOut, Failed };  // Failed: the caller is that worker
+  WaitResult WaitWorker(const std::shared_ptr<Worker>& worker, std::chrono::milliseconds timeout);
+  bool WaitWorkerDone(const std::shared_ptr<Worker>& worker, std::chrono::milliseconds timeout) {
+    return WaitWorker(worker, timeout) == WaitResult::Done;
+  }
   // Requests a stop of the slot's thread and waits for it as above; true when none runs.
   bool StopAndWait(SlotId slot, std::chrono::milliseconds timeout);
   bool ShuttingDown() const { return shuttingDown_.load(); }
@@ -281,6 +285,9 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   Station::ScannerSettingsLoaded scannerSettingsLoaded;  // under logMutex
 
   CycleEvent hCycleEvent;
+  // A test loop StopTestThread gave up waiting for; ResumeTest waits for it to end.
+  std::mutex lateLoopMutex;
+  std::shared_ptr<Worker> lateLoop;  // lateLoopMutex
   ProcedureMutex testThreadMutex;
   std::mutex cycleLock;
   // Reference frame of difference mode, [Y line][X line] with kMaxLines per Y line.

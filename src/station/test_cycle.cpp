@@ -11,7 +11,6 @@
 namespace varnex2::station {
 
 namespace {
-constexpr std::chrono::milliseconds kStopWait{5000};
 constexpr std::chrono::milliseconds kRepaintPause{10};
 constexpr int kRawStride = 52;  // raw values per X line
 constexpr std::uint8_t kFrameMode = 0x20;
@@ -28,9 +27,11 @@ int StationCore::StopTestThread() {
   // that ends just before the request would otherwise let the caller talk to
   // the controller while the next cycle starts.
   int result = 0;
-  if (!WaitWorkerDone(worker, kStopWait)) {
+  if (!WaitWorkerDone(worker, backends.cycleAnswerWait)) {
     hCycleEvent.Set();
     result = -100;
+    std::lock_guard lock(lateLoopMutex);
+    lateLoop = worker;
   }
   EmptySlot(SlotId::Test, worker);
   SetTestRunning(false);
@@ -38,9 +39,29 @@ int StationCore::StopTestThread() {
 }
 
 void StationCore::ResumeTest() {
+  if (ShuttingDown()) return;
   // Wakes an exchange that may still wait for an answer; the next exchange
   // clears the event before it sends.
   if (link) link->SignalResponseEvent();
+  std::shared_ptr<Worker> late;
+  {
+    std::lock_guard lock(lateLoopMutex);
+    late = lateLoop;
+  }
+  // The loop a stop gave up on still holds the controller link until its cycle ends.
+  switch (WaitWorker(late, backends.cycleAnswerWait)) {
+    case WaitResult::Done: {
+      std::lock_guard lock(lateLoopMutex);
+      if (lateLoop == late) lateLoop.reset();
+      break;
+    }
+    case WaitResult::TimedOut:
+      view.ShowMessage(texts::kTimeout, MessageIcon::Warning);
+      return;
+    case WaitResult::Failed:
+      view.ShowMessage(texts::kUnknownError, MessageIcon::Warning);
+      return;
+  }
   StartTestThread();
 }
 

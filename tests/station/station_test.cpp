@@ -63,6 +63,7 @@ struct RigOptions {
   int connectType = 0;  // the scanner connection type in the settings
   bool refusingMonitor = false;
   int clockDivisor = 100;
+  std::chrono::milliseconds cycleAnswerWait{5000};
 };
 
 class StationRig {
@@ -79,6 +80,7 @@ class StationRig {
     if (o.monitor) backends.monitor = sim::CreateSimDeviceMonitor(box);
     if (o.refusingMonitor) backends.monitor = std::make_unique<RefusingMonitor>();
     backends.clock = CreateScaledClock(o.clockDivisor);
+    backends.cycleAnswerWait = o.cycleAnswerWait;
     backends.settings = platform::CreateMemorySettingsStore();
     backends.settings->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
     settings = backends.settings.get();
@@ -341,6 +343,31 @@ TEST(StationCycle, StopGivesUpAfterItsBoundAndTheLateLoopEndsBeforeTheNextStarts
   ASSERT_TRUE(rig.WaitRepaints(3));
   EXPECT_TRUE(rig.station->TestRunning());
   rig.view->Run([&] { EXPECT_EQ(rig.station->StopTestThread(), 0); });
+}
+
+TEST(StationCycle, ResumeWaitsForTheLateCycleAndReportsATimeout) {
+  StationRig rig({.monitor = false, .cycleAnswerWait = 200ms});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  // The window is busy in a repaint the cycle has sent: the cycle outlives the
+  // stop's bound and the resume's.
+  rig.view->slowRepaintMs = 1500;
+  ASSERT_TRUE(WaitUntil([&] { return rig.view->slowRepaintMs.load() == 0; }));
+  EXPECT_EQ(rig.station->StopTestThread(), -100);
+  rig.station->ResumeTest();
+  EXPECT_EQ(rig.Messages(), std::vector<std::string>{"超时！"});
+  EXPECT_FALSE(rig.station->TestRunning());
+  // The test stays stopped: once the late cycle has ended, nothing repaints.
+  std::this_thread::sleep_for(1500ms);
+  const std::size_t count = rig.view->RepaintCount();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(rig.view->RepaintCount(), count);
+  EXPECT_FALSE(rig.station->TestRunning());
+  // The next resume finds the late loop ended and testing runs again.
+  rig.view->Run([&] { rig.station->ResumeTest(); });
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  EXPECT_TRUE(rig.station->TestRunning());
+  EXPECT_EQ(rig.Messages().size(), 1u);
 }
 
 TEST(StationCycle, ThousandBracketsWhileFramesFlow) {
