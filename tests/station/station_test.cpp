@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "station/fake_station_view.h"
+#include "station/test_backends.h"
 #include "station/station.h"
 #include "platform/memory_settings_store.h"
 #include "config/parameter_file.h"
@@ -75,15 +76,19 @@ class StationRig {
     box = std::make_shared<sim::SimBox>(bo);
     box->SetPanel(GoodPanel());
     StationBackends backends;
-    backends.usb = sim::CreateSimUsbPort(box);
+    auto gate = std::make_unique<testing::SelfTestGate>(sim::CreateSimUsbPort(box),
+                                                        static_cast<std::uint16_t>(box->ObjectAddress(25) + 1));
+    selfTest = gate.get();
+    backends.usb = std::move(gate);
     if (o.hid) backends.hid = sim::CreateSimHidPort(box);
     if (o.monitor) backends.monitor = sim::CreateSimDeviceMonitor(box);
     if (o.refusingMonitor) backends.monitor = std::make_unique<RefusingMonitor>();
     backends.clock = CreateScaledClock(o.clockDivisor);
     backends.cycleAnswerWait = o.cycleAnswerWait;
-    backends.settings = platform::CreateMemorySettingsStore();
-    backends.settings->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
-    settings = backends.settings.get();
+    auto store = std::make_unique<testing::RecordingSettingsStore>(platform::CreateMemorySettingsStore());
+    store->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
+    settings = store.get();
+    backends.settings = std::move(store);
     station = std::make_unique<Station>(std::move(backends));
     view = std::make_unique<FakeView>(station->Model());
     station->AttachView(*view);
@@ -116,7 +121,8 @@ class StationRig {
   std::unique_ptr<Station> station;
   std::unique_ptr<FakeView> view;
   judging::NodeMap& Grid() { return station->Model(); }
-  platform::SettingsStore* settings = nullptr;  // owned by the station
+  testing::RecordingSettingsStore* settings = nullptr;  // owned by the station
+  testing::SelfTestGate* selfTest = nullptr;            // owned by the station
   std::atomic<int> records{0};
 };
 
@@ -250,6 +256,27 @@ TEST(StationCycle, ReportedShortMarksItsLineAndClearsNextCycle) {
   ASSERT_TRUE(rig.WaitRepaints(3));
   for (int col = 0; col < 52; ++col) EXPECT_EQ(rig.Grid().GetNodeFlags(col, 4) & judging::NodeFlag::SHORT_ANY, 0);
   EXPECT_EQ(rig.Repaints().back().verdict, "PASS");
+}
+
+TEST(StationCycle, SilentSelfTestKeepsTheLastFault) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.box->AddShort({true, 4, 2});
+  ASSERT_TRUE(WaitUntil([&] { return (rig.Grid().GetNodeFlags(0, 4) & judging::NodeFlag::SHORT2) != 0; }));
+  ASSERT_TRUE(rig.WaitRepaints(2));
+  ASSERT_EQ(rig.Repaints().back().verdict, "FAIL");
+  // The controller stops answering the self-test: the cycle waits out its 10 s and carries on
+  // with the fault the last answer reported.
+  rig.selfTest->silent = true;
+  ASSERT_TRUE(WaitUntil([&] { return rig.selfTest->silenced.load() > 0; }));
+  const std::size_t from = rig.view->RepaintCount();
+  ASSERT_TRUE(WaitUntil([&] { return rig.view->RepaintCount() > from; }, 20s));
+  const Repaint silentCycle = rig.Repaints()[from];
+  EXPECT_EQ(silentCycle.verdict, "FAIL");
+  EXPECT_EQ(silentCycle.shortNodes, 52) << "the short marks of the line stay";
+  // Unplugged, the waiting self-test ends at once and the rig closes quickly.
+  rig.box->Unplug(sim::BoxFunction::Controller);
 }
 
 TEST(StationCycle, DifferenceModeShowsTheDistanceToTheReference) {
