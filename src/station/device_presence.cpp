@@ -79,6 +79,7 @@ void StationCore::OnDevLost(int /*transferStatus*/) {
 
 void StationCore::OnDevReplug() {
   bDeviceConnected = false;
+  if (link) link->ClearDeviceConnected();
   view.SetTitle(texts::kTitleDisconnected);
   grid.SetNoticeLabel(texts::kCountdownFirst, true, kNoticeRed, kNoticeWhite);
   view.RepaintGrid();

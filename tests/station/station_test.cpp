@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -613,6 +614,35 @@ TEST(StationPresence, OtherInterfaceRemovalPostsReplug) {
   rig.view->Run([&] { rig.station->OnDeviceEvent(removal); });
   rig.view->Run([] {});
   EXPECT_EQ(rig.Titles().size(), 1u);
+}
+
+TEST(StationPresence, ReplugClearsTheLinksConnectedFlagUntilTheNextArrival) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.view->Run([&] { rig.station->OnDevReplug(); });
+  EXPECT_FALSE(rig.station->DeviceConnected());
+  ASSERT_NE(rig.station->Controller(), nullptr);
+  EXPECT_FALSE(rig.station->Controller()->DeviceConnected());
+  int rc = -1;
+  rig.view->Run([&] {
+    rig.station->StopTestThread();
+    {
+      auto turn = rig.station->LockController();
+      std::array<std::uint8_t, 4> bytes{};
+      rc = rig.station->Controller()->ReadRegisters(0, bytes);
+    }
+    rig.station->ResumeTest();
+  });
+  EXPECT_EQ(rc, device::kErrNotConnected) << "exchanges are refused";
+  // The controller's next arrival takes the link for closed and opens it again.
+  platform::DeviceEvent arrival;
+  arrival.kind = platform::DeviceEventKind::Arrival;
+  arrival.interfacePath = sim::SimBox::InterfacePath(sim::BoxFunction::Controller, 1);
+  rig.view->Run([&] { rig.station->OnDeviceEvent(arrival); });
+  EXPECT_TRUE(rig.station->Controller()->DeviceConnected());
+  EXPECT_TRUE(rig.station->DeviceConnected());
+  EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
 }
 
 // ---- commands ---------------------------------------------------------------------------------
