@@ -91,8 +91,8 @@ void StationCore::ResetPanelConfig() {
   grid.SetGridSize(extents.nY, extents.nX);
   grid.FillValues(0);
   grid.SetAllPercent(0);
-  grid.SetTestModeFlags(judging::TestMode::THRESHOLD);
-  bDiffMode = false;
+  // Threshold mode only; difference mode is not part of the set-up and stays as it is.
+  grid.SetTestModeFlags(judging::TestMode::THRESHOLD | (bDiffMode ? judging::TestMode::DIFFERENCE : 0));
   grid.SetDisplayStyle(judging::kStyleColour);
   WriteUserDataRecord();
   clock.Wait(kCommandPause);

@@ -681,6 +681,25 @@ TEST(StationCommands, ResetRestoresDefaultsInControllerAndMap) {
   EXPECT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
 }
 
+TEST(StationCommands, ResetKeepsDifferenceMode) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.view->Run([&] {
+    rig.station->ToggleDiffMode();
+    rig.station->ToggleTestModeBit(0x4);
+  });
+  ASSERT_TRUE(rig.station->DiffMode());
+  rig.view->Run([&] { rig.station->ResetPanelConfig(); });
+  EXPECT_TRUE(rig.station->DiffMode());
+  EXPECT_EQ(rig.station->TestModeFlags(), 0x11u) << "threshold mode only, with the difference display";
+  // Switched off, it leaves the threshold mode alone.
+  rig.view->Run([&] { rig.station->ToggleDiffMode(); });
+  EXPECT_FALSE(rig.station->DiffMode());
+  EXPECT_EQ(rig.station->TestModeFlags(), 0x1u);
+  EXPECT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
+}
+
 TEST(StationCommands, ApplyAndReadBackForTheAreaDialogs) {
   StationRig rig;
   rig.Initialise();
