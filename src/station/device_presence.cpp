@@ -207,12 +207,11 @@ StationCore::ReadBack StationCore::ReadBackPanel(std::string& message) {
   }
   ReadUserDataRecord();
   turn.unlock();
-  config::ScreenLevelSettings screen;
-  config::LoadScreenThreshold(*backends.settings, screen);
+  // The screen-level group as held in memory: a connection loads it from the settings
+  // afterwards, together with the scanner settings.
   config::PanelConfig snapshot;
   {
     std::lock_guard lock(configMutex);
-    panel.screen = screen;
     snapshot = panel;
   }
   {
@@ -245,12 +244,14 @@ bool StationCore::InitDevice(std::stop_token stop) {
     scanner::ScannerSetting setting;
     config::ScreenLevelSettings screen;
     std::int32_t diffModeGain = 0;
+    // The scanner subtree, then the screen-level group, then the difference-mode gain.
     scanner::LoadScannerSetting(*backends.settings, setting, screen, diffModeGain);
     scannerSetting.Set(setting);
     {
       std::lock_guard lock(configMutex);
       panel.screen = screen;
     }
+    grid.SetStatisticsSettings(judging::ToStatisticsSettings(screen));
     Station::ScannerSettingsLoaded loaded;
     {
       std::lock_guard lock(logMutex);

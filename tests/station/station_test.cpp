@@ -436,6 +436,35 @@ TEST(StationPresence, FailedRegistrationWarnsAndTestingStillStarts) {
   rig.station->SetScannerSettingsLoaded(nullptr);
 }
 
+TEST(StationPresence, ConnectionLoadsScannerThenScreenThenDiffModeOnce) {
+  StationRig rig({.monitor = false});
+  rig.settings->SetDword("Software\\Varnx2\\ScreenThreshold", "RawdataMax", 31234);
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  std::vector<std::string> reads = rig.settings->Reads();
+  // The start-up's output-trigger settings come first and are not part of the connection.
+  std::erase_if(reads, [](const std::string& r) { return r.starts_with("Software\\Varnx2\\OutPutSetting|"); });
+  ASSERT_FALSE(reads.empty());
+  auto group = [](const std::string& r) {
+    if (r.starts_with("Software\\Varnx2\\ScannerSetting")) return 0;
+    if (r.starts_with("Software\\Varnx2\\ScreenThreshold|")) return 1;
+    if (r.starts_with("Software\\Varnx2\\DiffMode|")) return 2;
+    return 3;
+  };
+  std::vector<int> groups;
+  for (const auto& r : reads) groups.push_back(group(r));
+  EXPECT_TRUE(std::is_sorted(groups.begin(), groups.end())) << ::testing::PrintToString(reads);
+  EXPECT_EQ(std::count(groups.begin(), groups.end(), 1), 12);
+  EXPECT_EQ(std::count(groups.begin(), groups.end(), 2), 1);
+  EXPECT_EQ(std::count(groups.begin(), groups.end(), 3), 0);
+  std::vector<std::string> sorted = reads;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "each value once";
+  // What was loaded reaches the node map.
+  EXPECT_EQ(rig.Grid().GetRawdataMax(), 31234);
+  EXPECT_EQ(rig.station->PanelConfigCopy().screen.RawdataMax, 31234);
+}
+
 TEST(StationPresence, StartWithoutControllerShowsTheDisconnectedLook) {
   StationRig rig({.controllerPresent = false});
   rig.Initialise();
