@@ -98,6 +98,9 @@ class ControllerLink {
   ControllerRecord* Record() { return record_.get(); }
   bool HasHandle() const { return bHandle_.load(); }
   bool DeviceConnected() const { return bDeviceConnected_.load(); }
+  // The station has seen the box go (another of its interfaces was removed): later exchanges
+  // are refused with kErrNotConnected until the next successful open.
+  void ClearDeviceConnected() { bDeviceConnected_ = false; }
   bool EventThreadRunning() const { return bEventRunning_.load(); }
   // Register payload per request: report size (bMaxPacketSize0, 64 when implausible) - 6.
   std::size_t RegisterChunkSize() const { return chunkSize_; }

@@ -308,7 +308,6 @@ int WriteSignalLimits(ControllerLink& link, std::uint8_t type, std::uint16_t upp
 
 int RunPinFaultTest(ControllerLink& link, const ControllerRecord& record, std::uint8_t command) {
   ControllerLink::PinFaultDetails& fault = link.PinFault();
-  fault = {};
   std::array<std::uint8_t, 256> message{};
   int count = 0;
   int r = ReadMessageCount(link, record, count);

@@ -71,8 +71,9 @@ int ReadSignalLimits(ControllerLink& link, std::uint8_t type, std::vector<Signal
 int WriteSignalLimits(ControllerLink& link, std::uint8_t type, std::uint16_t upper, std::uint16_t lower);
 
 // The built-in self-test (the test cycle uses command 0x12). Result table: 0 passed, 7, 4, 12,
-// 13, 14, 15, 16, 25, or 4 when no result came within 10 s. The link's PinFault() details are
-// set for a short report (13 from 0x12) and cleared otherwise.
+// 13, 14, 15, 16, 25, or 4 when no result came within 10 s. A self-test message sets the link's
+// PinFault() details (a short report, 13 from 0x12) or clears them (any other result); a run
+// that gets no message leaves what the last message left.
 inline constexpr std::uint8_t kPinFaultTestCommand = 0x12;
 int RunPinFaultTest(ControllerLink& link, const ControllerRecord& record, std::uint8_t command);
 // Marker value of a fault kind for the node map (1, 2, 3 -> 64, 32, 16; 0 otherwise).

@@ -325,6 +325,7 @@ std::int32_t NodeMap::GetColorGridCounterPass() const { Lock lock(mutex_); retur
 std::int32_t NodeMap::GetColorGridCounterFail() const { Lock lock(mutex_); return verdict_.FailCount(); }
 void NodeMap::SetTestRunning(bool running) { verdict_.SetTestRunning(running); }
 bool NodeMap::TestRunning() const { return verdict_.TestRunning(); }
+void NodeMap::SetCountingPaint(bool counting) { verdict_.SetCountingPaint(counting); }
 
 // ---- Texts of flags -------------------------------------------------------------------------------------
 

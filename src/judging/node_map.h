@@ -193,8 +193,13 @@ class NodeMap {
   static const char* VerdictFor(std::int32_t resultFlags);
   // The repaint's step: fix the verdict text from the result word, store it as
   // the window text, count it (CountVerdict) and return it.
+  // While the test cycle runs (SetTestRunning), a paint counts only when the cycle
+  // has marked it as its own (SetCountingPaint); hover, resize and expose paints
+  // then fix the text without counting. Idle, every paint counts.
   const std::string& FixVerdict();
   void CountVerdict();
+  // Marks the paints that follow as the cycle's own (they count while it runs).
+  void SetCountingPaint(bool counting);
   std::string GetVerdictText() const;
   std::string LastVerdict() const;
   std::int32_t GetColorGridCounterPass() const;

@@ -33,6 +33,7 @@ class VerdictCounter {
 
   void SetTestRunning(bool running) { testRunning_.store(running); }
   bool TestRunning() const { return testRunning_.load(); }
+  void SetCountingPaint(bool counting) { countingPaint_.store(counting); }
 
  private:
   std::string strWindowText;  // the verdict text fixed at the last repaint
@@ -40,6 +41,7 @@ class VerdictCounter {
   std::int32_t nColorGridCounter_Pass = 0;
   std::int32_t nColorGridCounter_Fail = 0;
   std::atomic<bool> testRunning_{false};
+  std::atomic<bool> countingPaint_{false};
 };
 
 }  // namespace varnex2::judging

@@ -1,16 +1,11 @@
-// Device presence: the device-change handler, connection and device
-// initialisation, the lost-device and reconnect routines.
+#include "station/device_presence.h"
 
 #include <cstdio>
 
-#include "station/station_core.h"
-#include "platform/memory_settings_store.h"
-#include "station/station_texts.h"
-#include "config/reg_edit_class.h"
-#include "device/controller_ops.h"
-#include "device/panel_areas.h"
 #include "judging/panel_layout.h"
 #include "platform/interface_path.h"
+#include "scanner/scanner_setting.h"
+#include "station/station_texts.h"
 
 namespace varnex2::station {
 
@@ -25,352 +20,298 @@ constexpr int kCountdownFrom = 14;
 constexpr judging::Rgb kNoticeRed = judging::MakeRgb(255, 0, 0);
 constexpr judging::Rgb kNoticeWhite = judging::MakeRgb(255, 255, 255);
 
-
 }  // namespace
 
-// ---- device-change handler (window thread) ------------------------------------------------
+DevicePresence::DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, StationCommands& commands,
+                               PanelState& panel, judging::NodeMap& grid, StationView& view, StationClock& clock,
+                               platform::SettingsStore& settings)
+    : slots_(slots), link_(link), cycle_(cycle), commands_(commands), panel_(panel), grid_(grid), view_(view),
+      clock_(clock), settings_(settings) {}
 
-void StationCore::OnDeviceEvent(const platform::DeviceEvent& event) {
-  if (ShuttingDown()) return;
+void DevicePresence::SetKeyboardHookStarter(std::function<void()> start) {
+  std::lock_guard lock(hooksMutex_);
+  keyboardHookStarter_ = std::move(start);
+}
+
+void DevicePresence::SetScannerSettingsLoaded(Station::ScannerSettingsLoaded handler) {
+  std::lock_guard lock(hooksMutex_);
+  scannerSettingsLoaded_ = std::move(handler);
+}
+
+bool DevicePresence::OnWindow(const std::function<void()>& call, std::stop_token stop) {
+  return view_.Send(call, stop);
+}
+
+bool DevicePresence::StartProc(SlotId slot, void (DevicePresence::*proc)(std::stop_token)) {
+  return slots_.Start(slot, [this, proc](std::stop_token stop) { (this->*proc)(stop); });
+}
+
+void DevicePresence::StartReconnectLauncher() { StartProc(SlotId::Launcher, &DevicePresence::ReconnectLauncherProc); }
+
+// ---- device-change handler and messages (window thread) ---------------------------------------
+
+void DevicePresence::OnDeviceEvent(const platform::DeviceEvent& event) {
+  if (slots_.ShuttingDown()) return;
   const platform::InterfacePathClass cls = platform::ClassifyInterfacePath(event.interfacePath);
   const bool arrival = event.kind == platform::DeviceEventKind::Arrival;
-  if (cls.bridge && channel) {
-    if (arrival) {
-      channel->OpenBridge();
-      channel->LoadConfigPage();
-    } else {
-      channel->CloseBridge();
+  if (cls.bridge) {
+    if (device::CUSBChannel* channel = link_.Bridge()) {
+      if (arrival) {
+        channel->OpenBridge();
+        channel->LoadConfigPage();
+      } else {
+        channel->CloseBridge();
+      }
     }
   }
-  if (cls.controllerMain && link) {
+  if (cls.controllerMain && link_.Controller()) {
     if (!arrival) {
-      NoteLoss();
-      view.SetTitle(texts::kTitleDisconnected);
-      StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
-    } else if (bool alreadyOpen = false; OpenLinkUnlessConnected(alreadyOpen) != 0) {
-      NoteLoss();
-      view.SetTitle(texts::kTitleDisconnected);
-      StartWorker(SlotId::Launcher, &StationCore::ReconnectLauncherProc);
+      link_.NoteLoss();
+      view_.SetTitle(texts::kTitleDisconnected);
+      StartReconnectLauncher();
+    } else if (bool alreadyOpen = false; link_.OpenUnlessConnected(alreadyOpen) != 0) {
+      link_.NoteLoss();
+      view_.SetTitle(texts::kTitleDisconnected);
+      StartReconnectLauncher();
     } else if (alreadyOpen) {
-      // Already connected (a repeated arrival, or a reopen after the countdown):
-      // reopening would close the link under the threads that use it, and stopping
-      // the test would leave it stopped, since the connect slot is filled and
-      // nothing restarts it.
-      bDeviceConnected = true;
-      view.SetTitle(texts::kTitleConnected);
+      // Already connected (a repeated arrival, or a reopen after the countdown): reopening
+      // would close the link under the threads that use it, and stopping the test would leave
+      // it stopped, since the connect slot is filled and nothing restarts it.
+      bDeviceConnected_ = true;
+      view_.SetTitle(texts::kTitleConnected);
       StartDeviceThreads();
     } else {
       StartAfterOpen();
     }
   }
   if (!arrival) {
-    for (std::size_t i = 0; i < cls.otherMatched.size(); ++i)
-      if (cls.otherMatched[i]) PostToWindow([](StationCore& core) { core.OnDevReplug(); });
+    for (std::size_t i = 0; i < cls.otherMatched.size(); ++i) {
+      if (!cls.otherMatched[i]) continue;
+      view_.Post([owner = slots_.Owner(), this] {
+        if (auto alive = owner.lock()) OnDevReplug();
+      });
+    }
   }
 }
 
-void StationCore::OnDevLost(int /*transferStatus*/) {
-  NoteLoss();
-  bDeviceConnected = false;
-  grid.SetFrozen(true);
-  StartWorker(SlotId::DeviceLost, &StationCore::DeviceLostThreadProc);
-  view.SetTitle(texts::kTitleDisconnected);
+void DevicePresence::OnDevLost(int /*transferStatus*/) {
+  link_.NoteLoss();
+  bDeviceConnected_ = false;
+  grid_.SetFrozen(true);
+  StartProc(SlotId::DeviceLost, &DevicePresence::DeviceLostThreadProc);
+  view_.SetTitle(texts::kTitleDisconnected);
 }
 
-void StationCore::OnDevReplug() {
-  bDeviceConnected = false;
-  view.SetTitle(texts::kTitleDisconnected);
-  grid.SetNoticeLabel(texts::kCountdownFirst, true, kNoticeRed, kNoticeWhite);
-  view.RepaintGrid();
+void DevicePresence::OnDevReplug() {
+  bDeviceConnected_ = false;
+  link_.ClearConnected();
+  view_.SetTitle(texts::kTitleDisconnected);
+  grid_.SetNoticeLabel(texts::kCountdownFirst, true, kNoticeRed, kNoticeWhite);
+  view_.RepaintGrid();
 }
 
 // ---- opening ----------------------------------------------------------------------------------
 
-int StationCore::OpenLink() {
-  if (!link) return device::kErrNoHandle;
-  std::lock_guard lock(linkMutex);
-  const int r = link->OpenController();
-  if (r == 0) ++linkGeneration;
-  return r;
-}
-
-bool StationCore::CloseLink(std::optional<std::uint64_t> onlyGeneration) {
-  if (!link) return true;
-  std::lock_guard lock(linkMutex);
-  if (onlyGeneration && *onlyGeneration != linkGeneration) return false;
-  link->CloseController();
-  return true;
-}
-
-int StationCore::OpenLinkUnlessConnected(bool& alreadyOpen) {
-  alreadyOpen = false;
-  if (!link) return device::kErrNoHandle;
-  std::lock_guard lock(linkMutex);
-  if (link->HasHandle() && link->DeviceConnected()) {
-    alreadyOpen = true;
-    return 0;
-  }
-  return OpenLink();
-}
-
-std::uint64_t StationCore::LinkGeneration() {
-  std::lock_guard lock(linkMutex);
-  return linkGeneration;
-}
-
-bool StationCore::LinkConnected() {
-  if (!link) return false;
-  std::lock_guard lock(linkMutex);
-  return link->HasHandle() && link->DeviceConnected();
-}
-
-void StationCore::OpenAtStart() {
-  if (OpenLink() != 0) {
-    view.SetTitle(texts::kTitleDisconnected);
+void DevicePresence::OpenAtStart() {
+  if (link_.Open() != 0) {
+    view_.SetTitle(texts::kTitleDisconnected);
     ShowDisconnected();
     return;
   }
   StartAfterOpen();
 }
 
-void StationCore::StartAfterOpen() {
-  bDeviceConnected = true;
-  view.SetTitle(texts::kTitleConnected);
-  clock.Wait(kSettleWait);
-  StopTestThread();
-  clock.Wait(kSettleWait);
+void DevicePresence::StartAfterOpen() {
+  bDeviceConnected_ = true;
+  view_.SetTitle(texts::kTitleConnected);
+  clock_.Wait(kSettleWait);
+  cycle_.StopTestThread();
+  clock_.Wait(kSettleWait);
   StartDeviceThreads();
 }
 
-void StationCore::StartDeviceThreads() {
-  if (!StartWorker(SlotId::Connect, &StationCore::ConnectThreadProc)) return;
+void DevicePresence::StartDeviceThreads() {
+  if (!StartProc(SlotId::Connect, &DevicePresence::ConnectThreadProc)) return;
   std::function<void()> startHook;
   {
-    std::lock_guard lock(logMutex);
-    startHook = keyboardHookStarter;
+    std::lock_guard lock(hooksMutex_);
+    startHook = keyboardHookStarter_;
   }
   if (startHook) startHook();
-  if (channel) {
+  if (device::CUSBChannel* channel = link_.Bridge()) {
     channel->OpenBridge();
     channel->LoadConfigPage();
   }
 }
 
-void StationCore::ShowDisconnected(std::stop_token stop, std::optional<std::uint64_t> onlyGeneration) {
-  grid.SetFrozen(true);
+void DevicePresence::ShowDisconnected(std::stop_token stop, std::optional<std::uint64_t> onlyGeneration) {
+  grid_.SetFrozen(true);
   const bool shown = OnWindow(
       [this] {
-        view.SetStatusPane(0, texts::kPaneDisconnected, kColourWhite, kColourGrey);
-        view.SetStatusPane(2, texts::kPaneSystem, kColourWhite, kColourGrey);
+        view_.SetStatusPane(0, texts::kPaneDisconnected, kColourWhite, kColourGrey);
+        view_.SetStatusPane(2, texts::kPaneSystem, kColourWhite, kColourGrey);
       },
       stop);
-  if (!CloseLink(onlyGeneration)) {
+  if (!link_.Close(onlyGeneration)) {
     // Reopened meanwhile by an arrival, whose start-up sets the connected look.
-    grid.SetFrozen(false);
+    grid_.SetFrozen(false);
     return;
   }
-  bDeviceConnected = false;
-  grid.SetGridSize(0, 0);
-  if (shown) OnWindow([this] { view.RepaintGrid(); }, stop);
-  grid.SetFrozen(false);
-  if (shown) OnWindow([this] { view.EnableTopMenus(false); }, stop);
+  bDeviceConnected_ = false;
+  grid_.SetGridSize(0, 0);
+  if (shown) OnWindow([this] { view_.RepaintGrid(); }, stop);
+  grid_.SetFrozen(false);
+  if (shown) OnWindow([this] { view_.EnableTopMenus(false); }, stop);
 }
 
 // ---- device initialisation ----------------------------------------------------------------
 
-namespace {
-// A failure of the link itself (the controller went away), as opposed to an answer.
-bool IsLinkFailure(int rc) { return rc < 0 || rc == device::kErrNotConnected; }
-}  // namespace
-
-StationCore::ReadBack StationCore::ReadBackPanel(std::string& message) {
-  if (!link) return ReadBack::NoDevice;
-  std::unique_lock turn(linkMutex);
-  if (!link->Record()) return ReadBack::NoDevice;
-  device::ControllerRecord& record = *link->Record();
-  if (IsLinkFailure(device::ReadInfoBlock(*link, record))) return ReadBack::NoDevice;
-  device::AreaSettings touchRead, keyRead;
-  if (IsLinkFailure(device::ReadPanelAreas(*link, touchRead, keyRead))) return ReadBack::NoDevice;
-  config::AreaParams touch = ToAreaParams(touchRead);
-  config::AreaParams key = ToAreaParams(keyRead);
-  const config::ValidationResult valid =
-      config::ValidatePanelConfig(touch, key, record.MatrixX(), record.MatrixY(), record.Version());
-  if (valid.nCode != config::kValidOk) {
-    message = valid.strMessage;
-    return ReadBack::Invalid;
-  }
-  {
-    std::lock_guard lock(configMutex);
-    panel.touchArea = touch;
-    panel.keyArea = key;
-  }
-  ReadUserDataRecord();
-  turn.unlock();
+void DevicePresence::LoadConnectionSettings() {
+  scanner::ScannerSetting setting;
   config::ScreenLevelSettings screen;
-  config::LoadScreenThreshold(*backends.settings, screen);
-  config::PanelConfig snapshot;
+  std::int32_t diffModeGain = 0;
+  scanner::LoadScannerSetting(settings_, setting, screen, diffModeGain);
+  panel_.ScannerSettings().Set(setting);
+  panel_.UpdateConfig([&](config::PanelConfig& p) { p.screen = screen; });
+  grid_.SetStatisticsSettings(judging::ToStatisticsSettings(screen));
+  Station::ScannerSettingsLoaded loaded;
   {
-    std::lock_guard lock(configMutex);
-    panel.screen = screen;
-    snapshot = panel;
+    std::lock_guard lock(hooksMutex_);
+    loaded = scannerSettingsLoaded_;
   }
-  {
-    std::lock_guard lock(grid.Mutex());
-    judging::LayOutAreas(grid, snapshot);
-    judging::DrawUserMarks(grid, snapshot);
-    grid.SetDisplayStyle(snapshot.nUiColorMode);
-    grid.SetStatisticsSettings(judging::ToStatisticsSettings(snapshot.screen));
-  }
-  return ReadBack::Ok;
+  if (loaded) loaded(setting);
 }
 
-bool StationCore::InitDevice(std::stop_token stop) {
+bool DevicePresence::InitDevice(std::stop_token stop) {
   std::string message;
-  const ReadBack readBack = ReadBackPanel(message);
+  const StationCommands::ReadBack readBack = commands_.ReadBackPanel(message);
   // A controller that went away meanwhile is handled by the lost-device path.
-  if (readBack == ReadBack::NoDevice) return false;
-  if (readBack == ReadBack::Invalid) {
+  if (readBack == StationCommands::ReadBack::NoDevice) return false;
+  if (readBack == StationCommands::ReadBack::Invalid) {
     const std::string text = message + texts::kExitSuffix;
     OnWindow(
         [this, text] {
-          view.ShowMessage(text, MessageIcon::Error);
-          view.ExitProgram(0);
+          view_.ShowMessage(text, MessageIcon::Error);
+          view_.ExitProgram(0);
         },
         stop);
     return false;
   }
-  // Scanner settings (with the screen-level group and the diff-mode gain).
-  {
-    scanner::ScannerSetting setting;
-    config::ScreenLevelSettings screen;
-    std::int32_t diffModeGain = 0;
-    scanner::LoadScannerSetting(*backends.settings, setting, screen, diffModeGain);
-    scannerSetting.Set(setting);
-    {
-      std::lock_guard lock(configMutex);
-      panel.screen = screen;
-    }
-    Station::ScannerSettingsLoaded loaded;
-    {
-      std::lock_guard lock(logMutex);
-      loaded = scannerSettingsLoaded;
-    }
-    if (loaded) loaded(setting);
-  }
-
+  LoadConnectionSettings();
   bool thresholdEnable = false;
-  {
-    std::lock_guard lock(configMutex);
-    thresholdEnable = panel.screen.ScreenThresholdEnable != 0;
-  }
+  panel_.ReadConfig([&](const config::PanelConfig& p) { thresholdEnable = p.screen.ScreenThresholdEnable != 0; });
   OnWindow(
       [this, thresholdEnable] {
-        view.SetStatusPane(0, texts::kPaneConnected, kColourWhite, kColourGreen);
-        view.EnableTopMenus(true);
-        view.SetStatusPaneWidth(1, thresholdEnable ? 600 : 400);
+        view_.SetStatusPane(0, texts::kPaneConnected, kColourWhite, kColourGreen);
+        view_.EnableTopMenus(true);
+        view_.SetStatusPaneWidth(1, thresholdEnable ? 600 : 400);
       },
       stop);
-  grid.SetFrozen(false);
-  OnWindow([this] { view.RepaintGrid(); }, stop);
+  grid_.SetFrozen(false);
+  OnWindow([this] { view_.RepaintGrid(); }, stop);
   return true;
 }
 
 // ---- worker procedures -----------------------------------------------------------------------
 
-void StationCore::ConnectThreadProc(std::stop_token stop) {
-  ProcedureLock lock(connectMutex, stop);
+void DevicePresence::ConnectThreadProc(std::stop_token stop) {
+  ProcedureLock lock(connectMutex_, stop);
   if (!lock.Owned()) return;
-  if (!clock.Wait(kProcStartWait, stop)) return;
+  if (!clock_.Wait(kProcStartWait, stop)) return;
   if (!InitDevice(stop) || stop.stop_requested()) return;
-  StartWorker(SlotId::StartTest, &StationCore::StartTestThreadProc);
+  StartProc(SlotId::StartTest, &DevicePresence::StartTestThreadProc);
 }
 
-void StationCore::StartTestThreadProc(std::stop_token stop) {
-  ProcedureLock lock(startTestMutex, stop);
+void DevicePresence::StartTestThreadProc(std::stop_token stop) {
+  ProcedureLock lock(startTestMutex_, stop);
   if (!lock.Owned()) return;
-  grid.SetNoticeLabel(std::string(), false, kNoticeRed, kNoticeWhite);
-  OnWindow([this] { view.RepaintGrid(); }, stop);
-  if (!stop.stop_requested()) StartTestThread();
+  grid_.SetNoticeLabel(std::string(), false, kNoticeRed, kNoticeWhite);
+  OnWindow([this] { view_.RepaintGrid(); }, stop);
+  if (!stop.stop_requested()) cycle_.StartTestThread();
 }
 
-void StationCore::RequestReconnect(SlotId /*from*/) {
-  RequestStop(SlotId::Test);
-  StartWorker(SlotId::Reconnect, &StationCore::ReconnectThreadProc);
+void DevicePresence::RequestReconnect() {
+  slots_.RequestStop(SlotId::Test);
+  StartProc(SlotId::Reconnect, &DevicePresence::ReconnectThreadProc);
 }
 
-void StationCore::DeviceLostThreadProc(std::stop_token stop) {
-  ProcedureLock lock(deviceLostMutex, stop);
+void DevicePresence::DeviceLostThreadProc(std::stop_token stop) {
+  ProcedureLock lock(deviceLostMutex_, stop);
   if (!lock.Owned()) return;
-  RequestReconnect(SlotId::DeviceLost);
+  RequestReconnect();
 }
 
-void StationCore::ReconnectLauncherProc(std::stop_token stop) {
-  ProcedureLock lock(launcherMutex, stop);
+void DevicePresence::ReconnectLauncherProc(std::stop_token stop) {
+  ProcedureLock lock(launcherMutex_, stop);
   if (!lock.Owned()) return;
-  RequestReconnect(SlotId::Launcher);
+  RequestReconnect();
 }
 
-void StationCore::ReconnectThreadProc(std::stop_token stop) {
-  ProcedureLock lock(reconnectMutex, stop);
+void DevicePresence::ShowNotice(const std::string& text, std::stop_token stop) {
+  grid_.SetNoticeLabel(text, true, kNoticeRed, kNoticeWhite);
+  OnWindow([this] { view_.RepaintGrid(); }, stop);
+}
+
+void DevicePresence::ReconnectThreadProc(std::stop_token stop) {
+  ProcedureLock lock(reconnectMutex_, stop);
   if (!lock.Owned()) return;
-  if (!clock.Wait(kProcStartWait, stop)) return;
-  // An unplug is seen twice (the removal and the failed transfer); the second request
-  // can start this procedure again after the first has reconnected. Counting down
-  // again would disconnect a box that works.
-  if (LinkGeneration() != lostGeneration.load()) return;
+  if (!clock_.Wait(kProcStartWait, stop)) return;
+  // An unplug is seen twice (the removal and the failed transfer); the second request can
+  // start this procedure again after the first has reconnected. Counting down again would
+  // disconnect a box that works.
+  if (!link_.LossIsCurrent()) return;
 
-  // The controller link is closed below: first let the threads that use it end
-  // (each of their waits is bounded).
-  RequestStop(SlotId::Connect);
-  RequestStop(SlotId::StartTest);
-  StopAndWait(SlotId::Connect, kWorkerEndWait);
-  StopAndWait(SlotId::StartTest, kWorkerEndWait);
-  StopAndWait(SlotId::Test, kWorkerEndWait);
-  bTestRunning = false;
+  // The controller link is closed below: first let the threads that use it end (each of
+  // their waits is bounded).
+  slots_.RequestStop(SlotId::Connect);
+  slots_.RequestStop(SlotId::StartTest);
+  slots_.StopAndWait(SlotId::Connect, kWorkerEndWait);
+  slots_.StopAndWait(SlotId::StartTest, kWorkerEndWait);
+  slots_.StopAndWait(SlotId::Test, kWorkerEndWait);
+  cycle_.MarkStopped();
 
-  grid.SetNoticeLabel(texts::kCountdownFirst, true, kNoticeRed, kNoticeWhite);
-  OnWindow([this] { view.RepaintGrid(); }, stop);
+  ShowNotice(texts::kCountdownFirst, stop);
   ShowDisconnected(stop);
-  if (link) link->SignalResponseEvent();
-  EmptyAllSlots();
+  link_.SignalResponse();
+  slots_.EmptyAll();
 
   char text[64];
   for (int n = kCountdownFrom; n >= 0; --n) {
-    if (!clock.Wait(kCountdownStep, stop)) return;
+    if (!clock_.Wait(kCountdownStep, stop)) return;
     std::snprintf(text, sizeof text, texts::kCountdownFormat, n);
-    grid.SetNoticeLabel(text, true, kNoticeRed, kNoticeWhite);
-    OnWindow([this] { view.RepaintGrid(); }, stop);
+    ShowNotice(text, stop);
   }
-  if (!clock.Wait(kCountdownStep, stop)) return;
-  grid.SetNoticeLabel(texts::kReplug, true, kNoticeRed, kNoticeWhite);
-  OnWindow([this] { view.RepaintGrid(); }, stop);
+  if (!clock_.Wait(kCountdownStep, stop)) return;
+  ShowNotice(texts::kReplug, stop);
 
-  if (LinkConnected()) {
-    // An arrival during the countdown has reconnected already: reopening would
-    // close the link under the threads it started. Its start-up hid the notice
-    // before the countdown showed it again; the instruction is stale now.
-    bDeviceConnected = true;
-    grid.SetNoticeLabel(std::string(), false, kNoticeRed, kNoticeWhite);
-    OnWindow([this] {
-      view.SetTitle(texts::kTitleConnected);
-      view.RepaintGrid();
-    }, stop);
+  if (link_.Connected()) {
+    // An arrival during the countdown has reconnected already: reopening would close the link
+    // under the threads it started. Its start-up hid the notice before the countdown showed it
+    // again; the instruction is stale now.
+    bDeviceConnected_ = true;
+    grid_.SetNoticeLabel(std::string(), false, kNoticeRed, kNoticeWhite);
+    OnWindow(
+        [this] {
+          view_.SetTitle(texts::kTitleConnected);
+          view_.RepaintGrid();
+        },
+        stop);
     StartDeviceThreads();
     return;
   }
-  const std::uint64_t generation = LinkGeneration();
-  if (OpenLink() != 0) {
-    // An arrival may have opened the link since this failed attempt (the box was
-    // plugged back just now): its own start-up owns the connection then.
-    if (LinkGeneration() != generation) return;
-    OnWindow([this] { view.SetTitle(texts::kTitleDisconnected); }, stop);
+  const std::uint64_t generation = link_.Generation();
+  if (link_.Open() != 0) {
+    // An arrival may have opened the link since this failed attempt (the box was plugged back
+    // just now): its own start-up owns the connection then.
+    if (link_.Generation() != generation) return;
+    OnWindow([this] { view_.SetTitle(texts::kTitleDisconnected); }, stop);
     ShowDisconnected(stop, generation);
     // The bridge is opened again by its next arrival.
-    if (channel) channel->CloseBridge();
+    link_.CloseBridge();
     return;
   }
-  bDeviceConnected = true;
-  OnWindow([this] { view.SetTitle(texts::kTitleConnected); }, stop);
+  bDeviceConnected_ = true;
+  OnWindow([this] { view_.SetTitle(texts::kTitleConnected); }, stop);
   StartDeviceThreads();
 }
 

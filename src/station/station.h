@@ -4,6 +4,7 @@
 // set-up. Qt-free; it reaches the window only through StationView.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -37,6 +38,8 @@ struct StationBackends {
   std::unique_ptr<platform::DeviceMonitor> monitor;      // may be null: no device events
   std::unique_ptr<platform::SettingsStore> settings;
   std::unique_ptr<StationClock> clock;
+  // How long StopTestThread and ResumeTest wait for the test cycle to answer (real time).
+  std::chrono::milliseconds cycleAnswerWait{5000};
 };
 
 class Station {
@@ -62,7 +65,12 @@ class Station {
 
   // ---- Test cycle --------------------------------------------------------------
   void StartTestThread();
+  // Stops the test loop, waiting at most cycleAnswerWait for it to end: 0, or -100
+  // when it did not end in time (it ends later, after its current cycle).
   int StopTestThread();
+  // Wakes an exchange the stopped loop may still wait in and waits at most
+  // cycleAnswerWait for that loop to end; then starts the test thread. Shows
+  // "超时！" (or "未知错误！" when it cannot wait) and leaves the test stopped otherwise.
   void ResumeTest();
   bool TestRunning() const;  // bTestRunning
 

@@ -26,6 +26,7 @@ struct Repaint {
   std::string notice;
   bool noticeShown = false;
   int output = -1;  // the box's output when the repaint ran (-1: not observed)
+  int shortNodes = 0;  // nodes carrying a short mark
 };
 
 struct Pane {
@@ -115,6 +116,9 @@ class FakeView final : public StationView {
       std::lock_guard lock(grid_.Mutex());
       r.notice = grid_.NoticeLabel().strText;
       r.noticeShown = grid_.NoticeLabel().bShown;
+      const judging::NodeFrame flagsFrame = grid_.GetFlagsFrame();
+      for (std::int32_t flags : flagsFrame.Data())
+        if (flags & judging::NodeFlag::SHORT_ANY) ++r.shortNodes;
     }
     std::lock_guard lock(record_);
     if (probe_) r.output = probe_();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "station/fake_station_view.h"
+#include "station/test_backends.h"
 #include "station/station.h"
 #include "platform/memory_settings_store.h"
 #include "config/parameter_file.h"
@@ -63,6 +65,7 @@ struct RigOptions {
   int connectType = 0;  // the scanner connection type in the settings
   bool refusingMonitor = false;
   int clockDivisor = 100;
+  std::chrono::milliseconds cycleAnswerWait{5000};
 };
 
 class StationRig {
@@ -74,14 +77,19 @@ class StationRig {
     box = std::make_shared<sim::SimBox>(bo);
     box->SetPanel(GoodPanel());
     StationBackends backends;
-    backends.usb = sim::CreateSimUsbPort(box);
+    auto gate = std::make_unique<testing::SelfTestGate>(sim::CreateSimUsbPort(box),
+                                                        static_cast<std::uint16_t>(box->ObjectAddress(25) + 1));
+    selfTest = gate.get();
+    backends.usb = std::move(gate);
     if (o.hid) backends.hid = sim::CreateSimHidPort(box);
     if (o.monitor) backends.monitor = sim::CreateSimDeviceMonitor(box);
     if (o.refusingMonitor) backends.monitor = std::make_unique<RefusingMonitor>();
     backends.clock = CreateScaledClock(o.clockDivisor);
-    backends.settings = platform::CreateMemorySettingsStore();
-    backends.settings->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
-    settings = backends.settings.get();
+    backends.cycleAnswerWait = o.cycleAnswerWait;
+    auto store = std::make_unique<testing::RecordingSettingsStore>(platform::CreateMemorySettingsStore());
+    store->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
+    settings = store.get();
+    backends.settings = std::move(store);
     station = std::make_unique<Station>(std::move(backends));
     view = std::make_unique<FakeView>(station->Model());
     station->AttachView(*view);
@@ -114,7 +122,8 @@ class StationRig {
   std::unique_ptr<Station> station;
   std::unique_ptr<FakeView> view;
   judging::NodeMap& Grid() { return station->Model(); }
-  platform::SettingsStore* settings = nullptr;  // owned by the station
+  testing::RecordingSettingsStore* settings = nullptr;  // owned by the station
+  testing::SelfTestGate* selfTest = nullptr;            // owned by the station
   std::atomic<int> records{0};
 };
 
@@ -250,6 +259,27 @@ TEST(StationCycle, ReportedShortMarksItsLineAndClearsNextCycle) {
   EXPECT_EQ(rig.Repaints().back().verdict, "PASS");
 }
 
+TEST(StationCycle, SilentSelfTestKeepsTheLastFault) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.box->AddShort({true, 4, 2});
+  ASSERT_TRUE(WaitUntil([&] { return (rig.Grid().GetNodeFlags(0, 4) & judging::NodeFlag::SHORT2) != 0; }));
+  ASSERT_TRUE(rig.WaitRepaints(2));
+  ASSERT_EQ(rig.Repaints().back().verdict, "FAIL");
+  // The controller stops answering the self-test: the cycle waits out its 10 s and carries on
+  // with the fault the last answer reported.
+  rig.selfTest->silent = true;
+  ASSERT_TRUE(WaitUntil([&] { return rig.selfTest->silenced.load() > 0; }));
+  const std::size_t from = rig.view->RepaintCount();
+  ASSERT_TRUE(WaitUntil([&] { return rig.view->RepaintCount() > from; }, 20s));
+  const Repaint silentCycle = rig.Repaints()[from];
+  EXPECT_EQ(silentCycle.verdict, "FAIL");
+  EXPECT_EQ(silentCycle.shortNodes, 52) << "the short marks of the line stay";
+  // Unplugged, the waiting self-test ends at once and the rig closes quickly.
+  rig.box->Unplug(sim::BoxFunction::Controller);
+}
+
 TEST(StationCycle, DifferenceModeShowsTheDistanceToTheReference) {
   StationRig rig;
   sim::PanelState s = GoodPanel();
@@ -271,6 +301,38 @@ TEST(StationCycle, DifferenceModeShowsTheDistanceToTheReference) {
   EXPECT_EQ(rig.station->TestModeFlags() & 0x10, 0u);
   EXPECT_EQ(rig.Grid().GetDisplayStyle(), judging::kStyleColour);
   ASSERT_TRUE(WaitUntil([&] { return rig.Grid().GetRawFrame()(0, 0) == 29600; }));
+}
+
+TEST(StationCycle, OnlyTheCyclesOwnRepaintCountsWhileItRuns) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  ASSERT_TRUE(WaitUntil([&] { return rig.Grid().GetColorGridCounterPass() > 0; }));
+  // Counters and repaints read together on the window thread, where every paint runs.
+  auto snapshot = [&] {
+    std::pair<int, std::size_t> s;
+    rig.view->Run([&] { s = {rig.Grid().GetColorGridCounterPass(), rig.view->RepaintCount()}; });
+    return s;
+  };
+  const auto [passBefore, repaintsBefore] = snapshot();
+  // Hover, resize and expose paints of the window, between the cycle's own.
+  constexpr int kOther = 40;
+  for (int i = 0; i < kOther; ++i) {
+    rig.view->Post([&] { rig.view->RepaintGrid(); });
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  const auto [passAfter, repaintsAfter] = snapshot();
+  ASSERT_EQ(rig.Repaints().back().verdict, "PASS");
+  const int cycleRepaints = static_cast<int>(repaintsAfter - repaintsBefore) - kOther;
+  ASSERT_GT(cycleRepaints, 0);
+  EXPECT_EQ(passAfter - passBefore, cycleRepaints) << "one count per cycle, none per other repaint";
+
+  // With the cycle stopped, every paint counts again.
+  rig.view->Run([&] { rig.station->StopTestThread(); });
+  const int stopped = rig.Grid().GetColorGridCounterPass();
+  rig.view->Run([&] { rig.view->RepaintGrid(); });
+  EXPECT_EQ(rig.Grid().GetColorGridCounterPass(), stopped + 1);
 }
 
 TEST(StationCycle, StartTwiceRunsOneThreadAndStopWithoutThreadReturnsAtOnce) {
@@ -311,6 +373,31 @@ TEST(StationCycle, StopGivesUpAfterItsBoundAndTheLateLoopEndsBeforeTheNextStarts
   rig.view->Run([&] { EXPECT_EQ(rig.station->StopTestThread(), 0); });
 }
 
+TEST(StationCycle, ResumeWaitsForTheLateCycleAndReportsATimeout) {
+  StationRig rig({.monitor = false, .cycleAnswerWait = 200ms});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  // The window is busy in a repaint the cycle has sent: the cycle outlives the
+  // stop's bound and the resume's.
+  rig.view->slowRepaintMs = 1500;
+  ASSERT_TRUE(WaitUntil([&] { return rig.view->slowRepaintMs.load() == 0; }));
+  EXPECT_EQ(rig.station->StopTestThread(), -100);
+  rig.station->ResumeTest();
+  EXPECT_EQ(rig.Messages(), std::vector<std::string>{"超时！"});
+  EXPECT_FALSE(rig.station->TestRunning());
+  // The test stays stopped: once the late cycle has ended, nothing repaints.
+  std::this_thread::sleep_for(1500ms);
+  const std::size_t count = rig.view->RepaintCount();
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(rig.view->RepaintCount(), count);
+  EXPECT_FALSE(rig.station->TestRunning());
+  // The next resume finds the late loop ended and testing runs again.
+  rig.view->Run([&] { rig.station->ResumeTest(); });
+  ASSERT_TRUE(rig.WaitRepaints(3));
+  EXPECT_TRUE(rig.station->TestRunning());
+  EXPECT_EQ(rig.Messages().size(), 1u);
+}
+
 TEST(StationCycle, ThousandBracketsWhileFramesFlow) {
   StationRig rig({.monitor = false, .hid = false});
   rig.Initialise();
@@ -347,6 +434,35 @@ TEST(StationPresence, FailedRegistrationWarnsAndTestingStillStarts) {
   EXPECT_EQ(loads.load(), 1);
   EXPECT_EQ(loadedType.load(), 1);
   rig.station->SetScannerSettingsLoaded(nullptr);
+}
+
+TEST(StationPresence, ConnectionLoadsScannerThenScreenThenDiffModeOnce) {
+  StationRig rig({.monitor = false});
+  rig.settings->SetDword("Software\\Varnx2\\ScreenThreshold", "RawdataMax", 31234);
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  std::vector<std::string> reads = rig.settings->Reads();
+  // The start-up's output-trigger settings come first and are not part of the connection.
+  std::erase_if(reads, [](const std::string& r) { return r.starts_with("Software\\Varnx2\\OutPutSetting|"); });
+  ASSERT_FALSE(reads.empty());
+  auto group = [](const std::string& r) {
+    if (r.starts_with("Software\\Varnx2\\ScannerSetting")) return 0;
+    if (r.starts_with("Software\\Varnx2\\ScreenThreshold|")) return 1;
+    if (r.starts_with("Software\\Varnx2\\DiffMode|")) return 2;
+    return 3;
+  };
+  std::vector<int> groups;
+  for (const auto& r : reads) groups.push_back(group(r));
+  EXPECT_TRUE(std::is_sorted(groups.begin(), groups.end())) << ::testing::PrintToString(reads);
+  EXPECT_EQ(std::count(groups.begin(), groups.end(), 1), 12);
+  EXPECT_EQ(std::count(groups.begin(), groups.end(), 2), 1);
+  EXPECT_EQ(std::count(groups.begin(), groups.end(), 3), 0);
+  std::vector<std::string> sorted = reads;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "each value once";
+  // What was loaded reaches the node map.
+  EXPECT_EQ(rig.Grid().GetRawdataMax(), 31234);
+  EXPECT_EQ(rig.station->PanelConfigCopy().screen.RawdataMax, 31234);
 }
 
 TEST(StationPresence, StartWithoutControllerShowsTheDisconnectedLook) {
@@ -529,6 +645,35 @@ TEST(StationPresence, OtherInterfaceRemovalPostsReplug) {
   EXPECT_EQ(rig.Titles().size(), 1u);
 }
 
+TEST(StationPresence, ReplugClearsTheLinksConnectedFlagUntilTheNextArrival) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.view->Run([&] { rig.station->OnDevReplug(); });
+  EXPECT_FALSE(rig.station->DeviceConnected());
+  ASSERT_NE(rig.station->Controller(), nullptr);
+  EXPECT_FALSE(rig.station->Controller()->DeviceConnected());
+  int rc = -1;
+  rig.view->Run([&] {
+    rig.station->StopTestThread();
+    {
+      auto turn = rig.station->LockController();
+      std::array<std::uint8_t, 4> bytes{};
+      rc = rig.station->Controller()->ReadRegisters(0, bytes);
+    }
+    rig.station->ResumeTest();
+  });
+  EXPECT_EQ(rc, device::kErrNotConnected) << "exchanges are refused";
+  // The controller's next arrival takes the link for closed and opens it again.
+  platform::DeviceEvent arrival;
+  arrival.kind = platform::DeviceEventKind::Arrival;
+  arrival.interfacePath = sim::SimBox::InterfacePath(sim::BoxFunction::Controller, 1);
+  rig.view->Run([&] { rig.station->OnDeviceEvent(arrival); });
+  EXPECT_TRUE(rig.station->Controller()->DeviceConnected());
+  EXPECT_TRUE(rig.station->DeviceConnected());
+  EXPECT_EQ(rig.Titles().back(), "Varnex2 - 设备已连接");
+}
+
 // ---- commands ---------------------------------------------------------------------------------
 
 TEST(StationCommands, ResetRestoresDefaultsInControllerAndMap) {
@@ -562,6 +707,25 @@ TEST(StationCommands, ResetRestoresDefaultsInControllerAndMap) {
   std::copy(t38.begin(), t38.end(), bytes.begin());
   ASSERT_TRUE(device::DecodeUserData(bytes, record));
   EXPECT_EQ(record.nUiColorMode, 0);
+  EXPECT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
+}
+
+TEST(StationCommands, ResetKeepsDifferenceMode) {
+  StationRig rig({.monitor = false});
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  rig.view->Run([&] {
+    rig.station->ToggleDiffMode();
+    rig.station->ToggleTestModeBit(0x4);
+  });
+  ASSERT_TRUE(rig.station->DiffMode());
+  rig.view->Run([&] { rig.station->ResetPanelConfig(); });
+  EXPECT_TRUE(rig.station->DiffMode());
+  EXPECT_EQ(rig.station->TestModeFlags(), 0x11u) << "threshold mode only, with the difference display";
+  // Switched off, it leaves the threshold mode alone.
+  rig.view->Run([&] { rig.station->ToggleDiffMode(); });
+  EXPECT_FALSE(rig.station->DiffMode());
+  EXPECT_EQ(rig.station->TestModeFlags(), 0x1u);
   EXPECT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
 }
 
