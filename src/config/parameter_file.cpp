@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -63,6 +64,58 @@ BOOST_CLASS_IMPLEMENTATION(varnex2::config::detail::BoundedIntVector, boost::ser
 namespace varnex2::config {
 
 namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Shape limits of the arrays, shared by the reader (refused before reading) and the save
+// (refused before writing), so that every file the station writes loads back.
+
+constexpr std::array<int32_t, 2> kNodeArrayLimits = {kMaxFileLines, kMaxFileLines};
+constexpr std::array<int32_t, 3> kSampleFramesLimits = {kMaxFileSamples, kMaxFileLines, kMaxFileLines};
+constexpr std::array<int32_t, 2> kSampleListLimits = {kMaxFileSamples + 1, static_cast<int32_t>(kMaxElementValues)};
+constexpr std::array<int32_t, 2> kParaListLimits = {kMaxFileLines, static_cast<int32_t>(kMaxElementValues)};
+
+std::string Num(int64_t v) { return std::to_string(v); }
+
+// "a × b × c" of a shape.
+template <std::size_t N>
+std::string ShapeText(const std::array<int32_t, N>& dims)
+{
+    std::string s;
+    for (std::size_t i = 0; i < N; ++i) s += (i ? " × " : "") + Num(dims[i]);
+    return s;
+}
+
+template <std::size_t N>
+bool ShapeFits(const std::array<int32_t, N>& shape, const std::array<int32_t, N>& limits)
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        if (shape[i] < 0 || shape[i] > limits[i]) return false;
+    }
+    return true;
+}
+
+// Why the configuration cannot be written as a file the reader takes, or nothing.
+std::optional<std::string> BeyondFileLimits(const PanelConfig& c)
+{
+    const auto check = [](const char* name, const auto& shape, const auto& limits) -> std::optional<std::string> {
+        if (ShapeFits(shape, limits)) return std::nullopt;
+        return std::string(name) + " 的形状 " + ShapeText(shape) + " 超出范围（0 至 " + ShapeText(limits) + "）";
+    };
+    const auto shape2 = [](const Int32Array2D& a) { return std::array<int32_t, 2>{a.Rows(), a.Cols()}; };
+    const SampleLimitSet& s = c.sampleLimits;
+    const Int32Array3D& f = s.sampleFrames;
+    for (auto problem : {check("ADJACRNYARRY", shape2(c.adjacentPercent), kNodeArrayLimits),
+                         check("OFFSETMODERAWDATAARRY", std::array<int32_t, 3>{f.Pages(), f.Rows(), f.Cols()},
+                               kSampleFramesLimits),
+                         check("OFFSETMODERAWDATAAVG", shape2(s.rawAvg), kNodeArrayLimits),
+                         check("OFFSETMODERAWDATAUPPER", shape2(s.rawUpper), kNodeArrayLimits),
+                         check("OFFSETMODERAWDATALOWER", shape2(s.rawLower), kNodeArrayLimits),
+                         check("OFFSETMODESAMPLELIST", shape2(s.sampleList), kSampleListLimits),
+                         check("OFFSETMODEPARALIST", shape2(s.paraList), kParaListLimits)}) {
+        if (problem) return problem;
+    }
+    return std::nullopt;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Writing
@@ -196,8 +249,6 @@ struct FormatError {
     std::string strDetail;
 };
 
-std::string Num(int64_t v) { return std::to_string(v); }
-
 // Reads the top-level elements in order. Their names are not compared (the archive checks the
 // nested "count", "item_version" and "item" names only); the expected names label messages.
 class ElementReader {
@@ -236,11 +287,11 @@ public:
         return values;
     }
 
-    Int32Array2D Read2D(const char* shapeName, const char* rowName, int32_t nMaxRows, int32_t nMaxCols)
+    Int32Array2D Read2D(const char* shapeName, const char* rowName, const std::array<int32_t, 2>& limits)
     {
         const std::size_t nStart = Position();
         const std::vector<int32_t> shape = ReadExact(shapeName, 2);
-        CheckShape(shapeName, nStart, shape, {nMaxRows, nMaxCols});
+        CheckShape(shapeName, nStart, shape, limits);
         const int32_t nRows = shape[0], nCols = shape[1];
         std::vector<int32_t> values;
         if (nRows > 0 && nCols > 0) {
@@ -255,12 +306,11 @@ public:
         return a;
     }
 
-    Int32Array3D Read3D(const char* shapeName, const char* rowName, int32_t nMaxPages, int32_t nMaxRows,
-                        int32_t nMaxCols)
+    Int32Array3D Read3D(const char* shapeName, const char* rowName, const std::array<int32_t, 3>& limits)
     {
         const std::size_t nStart = Position();
         const std::vector<int32_t> shape = ReadExact(shapeName, 3);
-        CheckShape(shapeName, nStart, shape, {nMaxPages, nMaxRows, nMaxCols});
+        CheckShape(shapeName, nStart, shape, limits);
         const int32_t nPages = shape[0], nRows = shape[1], nCols = shape[2];
         std::vector<int32_t> values;
         if (nPages > 0 && nRows > 0 && nCols > 0) {
@@ -283,19 +333,15 @@ public:
     }
 
 private:
-    void CheckShape(const char* shapeName, std::size_t nStart, const std::vector<int32_t>& shape,
-                    std::initializer_list<int32_t> limits) const
+    template <std::size_t N>
+    void CheckShape(const char* shapeName, std::size_t nStart, const std::vector<int32_t>& values,
+                    const std::array<int32_t, N>& limits) const
     {
-        std::string strShape, strLimit;
-        bool bBad = false;
-        auto limit = limits.begin();
-        for (std::size_t i = 0; i < shape.size(); ++i, ++limit) {
-            if (shape[i] < 0 || shape[i] > *limit) bBad = true;
-            strShape += (i ? " × " : "") + Num(shape[i]);
-            strLimit += (i ? " × " : "") + Num(*limit);
-        }
-        if (bBad) {
-            throw FormatError{Where(shapeName, nStart) + "：数组形状 " + strShape + " 超出范围（0 至 " + strLimit + "）"};
+        std::array<int32_t, N> shape{};
+        std::copy(values.begin(), values.end(), shape.begin());
+        if (!ShapeFits(shape, limits)) {
+            throw FormatError{Where(shapeName, nStart) + "：数组形状 " + ShapeText(shape) + " 超出范围（0 至 " +
+                              ShapeText(limits) + "）"};
         }
     }
 
@@ -337,15 +383,18 @@ private:
 };
 
 // The controller holds origins and sizes as bytes; a value outside 0..255 cannot be stored there
-// and would come back as something else at the next read-back.
-void CheckAreaRange(const char* name, const std::vector<int32_t>& v)
+// and would come back as something else at the next read-back. Checked after validation, so that
+// whatever validation refuses gets its own text, and only for areas the controller uses.
+std::optional<std::string> AreaOutsideBytes(const char* name, const AreaParams& a)
 {
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (v[i] < 0 || v[i] > 255) {
-            throw FormatError{std::string("元素 ") + name + "：起始值与尺寸须在 0 至 255 之间（第 " +
-                              Num(static_cast<int64_t>(i) + 1) + " 个数值为 " + Num(v[i]) + "）"};
+    const std::array<int32_t, 4> values = {a.nXOrigin, a.nYOrigin, a.nXSize, a.nYSize};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (values[i] < 0 || values[i] > 255) {
+            return std::string("元素 ") + name + "：起始值与尺寸须在 0 至 255 之间（第 " +
+                   Num(static_cast<int64_t>(i) + 1) + " 个数值为 " + Num(values[i]) + "）";
         }
     }
+    return std::nullopt;
 }
 
 ParameterFileStatus LoadText(std::string_view text, const PanelConfig& current, const ControllerFacts& controller,
@@ -388,23 +437,16 @@ ParameterFileStatus LoadText(std::string_view text, const PanelConfig& current, 
         const std::vector<int32_t> marks = reader.ReadExact("MARK", 5 * kUserMarkCount);
         const std::vector<int32_t> testMode = reader.ReadExact("TESTMODE", 2);
         const std::vector<int32_t> screen = reader.ReadExact("PANELCTL", ScreenLevelSettings::kCount);
-        Int32Array2D adjacent = reader.Read2D("ADJACRNYARRYEXT", "ADJACRNYARRY", kMaxFileLines, kMaxFileLines);
+        Int32Array2D adjacent = reader.Read2D("ADJACRNYARRYEXT", "ADJACRNYARRY", kNodeArrayLimits);
         SampleLimitSet& limits = candidate.sampleLimits;
-        limits.sampleFrames = reader.Read3D("OFFSETMODERAWDATAARRYDIMS", "OFFSETMODERAWDATAARRY", kMaxFileSamples,
-                                            kMaxFileLines, kMaxFileLines);
-        limits.rawAvg = reader.Read2D("OFFSETMODERAWDATAAVGDIMS", "OFFSETMODERAWDATAAVG", kMaxFileLines, kMaxFileLines);
-        limits.rawUpper =
-            reader.Read2D("OFFSETMODERAWDATAUPPERDIMS", "OFFSETMODERAWDATAUPPER", kMaxFileLines, kMaxFileLines);
-        limits.rawLower =
-            reader.Read2D("OFFSETMODERAWDATALOWERDIMS", "OFFSETMODERAWDATALOWER", kMaxFileLines, kMaxFileLines);
-        limits.sampleList = reader.Read2D("OFFSETMODESAMPLELISTDIMS", "OFFSETMODESAMPLELIST", kMaxFileSamples + 1,
-                                          static_cast<int32_t>(kMaxElementValues));
-        limits.paraList = reader.Read2D("OFFSETMODEPARALISTDIMS", "OFFSETMODEPARALIST", kMaxFileLines,
-                                        static_cast<int32_t>(kMaxElementValues));
+        limits.sampleFrames =
+            reader.Read3D("OFFSETMODERAWDATAARRYDIMS", "OFFSETMODERAWDATAARRY", kSampleFramesLimits);
+        limits.rawAvg = reader.Read2D("OFFSETMODERAWDATAAVGDIMS", "OFFSETMODERAWDATAAVG", kNodeArrayLimits);
+        limits.rawUpper = reader.Read2D("OFFSETMODERAWDATAUPPERDIMS", "OFFSETMODERAWDATAUPPER", kNodeArrayLimits);
+        limits.rawLower = reader.Read2D("OFFSETMODERAWDATALOWERDIMS", "OFFSETMODERAWDATALOWER", kNodeArrayLimits);
+        limits.sampleList = reader.Read2D("OFFSETMODESAMPLELISTDIMS", "OFFSETMODESAMPLELIST", kSampleListLimits);
+        limits.paraList = reader.Read2D("OFFSETMODEPARALISTDIMS", "OFFSETMODEPARALIST", kParaListLimits);
         const std::vector<int32_t> other = reader.ReadExact("OFFSETMODEOTHERPARA", 4);
-
-        CheckAreaRange("PANEL", panel);
-        CheckAreaRange("KEY", key);
 
         AreaParams& t = candidate.touchArea;
         t.nXOrigin = panel[0];
@@ -460,6 +502,12 @@ ParameterFileStatus LoadText(std::string_view text, const PanelConfig& current, 
         message = valid.strMessage;
         return ParameterFileStatus::kInvalidAreas;
     }
+    std::optional<std::string> outside = AreaOutsideBytes("PANEL", candidate.touchArea);
+    if (!outside && candidate.keyArea.bEnable != 0) outside = AreaOutsideBytes("KEY", candidate.keyArea);
+    if (outside) {
+        message = *outside;
+        return ParameterFileStatus::kInvalidAreas;
+    }
     out = std::move(candidate);
     message = kMsgLoadSucceeded;
     return ParameterFileStatus::kOk;
@@ -512,7 +560,16 @@ std::string WriteParameterFile(const PanelConfig& c, const ProgramVersion& versi
 ParameterFileStatus SaveParameterFile(const std::filesystem::path& path, const PanelConfig& config,
                                       const ProgramVersion& version, std::string& message)
 {
+    const auto tooLarge = [&](const std::string& what) {
+        message = "参数文件保存失败：" + path.string() + "（" + what + "）";
+        return ParameterFileStatus::kTooLarge;
+    };
+    if (const auto beyond = BeyondFileLimits(config)) return tooLarge(*beyond);
     const std::string text = WriteParameterFile(config, version);
+    if (text.size() > kMaxFileBytes) {
+        return tooLarge("文件大小 " + std::to_string(text.size()) + " 字节超过上限 " + std::to_string(kMaxFileBytes) +
+                        " 字节");
+    }
     const auto fail = [&](const std::string& what, int nErr) {
         message = "参数文件保存失败：" + path.string() + "（" + what + "：" + std::strerror(nErr) + "）";
         return ParameterFileStatus::kIoError;
