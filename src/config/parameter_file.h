@@ -58,20 +58,25 @@ std::string WriteParameterFile(const PanelConfig& config, const ProgramVersion& 
 // whose arrays or text exceed the bounds above is refused with kTooLarge, since it would not load
 // back. On failure the previous file at `path` is untouched and `message` says why.
 ParameterFileStatus SaveParameterFile(const std::filesystem::path& path, const PanelConfig& config,
-                                      const ProgramVersion& version, std::string& message);
+                                      const ProgramVersion& version, std::string& message,
+                                      TextLanguage language = TextLanguage::kChinese);
 
 // Reads and checks a whole file into a copy of `current`. Only on kOk is `out` assigned (with the
 // touch area enabled, fields masked to their widths, marks whose index does not match kept from
 // `current`); otherwise `out` is untouched and `message` holds the version text, the validation
 // text or a description of what is wrong with the file and where. `out` may be `current` itself.
-// Never throws.
+// Never throws. Messages are the station's texts; TextLanguage::kEnglish gives them in English,
+// on one line and without the path (a command-line tool names the file itself), here and in
+// SaveParameterFile.
 ParameterFileStatus LoadParameterFile(const std::filesystem::path& path, const PanelConfig& current,
                                       const ControllerFacts& controller, const ProgramVersion& program,
-                                      PanelConfig& out, std::string& message);
+                                      PanelConfig& out, std::string& message,
+                                      TextLanguage language = TextLanguage::kChinese);
 
 // The same from the file's text.
 ParameterFileStatus LoadParameterText(std::string_view text, const PanelConfig& current,
                                       const ControllerFacts& controller, const ProgramVersion& program,
-                                      PanelConfig& out, std::string& message);
+                                      PanelConfig& out, std::string& message,
+                                      TextLanguage language = TextLanguage::kChinese);
 
 }  // namespace varnex2::config

@@ -542,6 +542,36 @@ TEST(ParameterFileRead, EveryTruncationIsRefusedAndChangesNothing)
     }
 }
 
+TEST(ParameterFileRead, EnglishMessagesAreOneAsciiLine)
+{
+    const std::string text = WriteParameterFile(FullConfig(), kVersion);
+    const auto english = [&](std::string_view file) {
+        Loaded r{ParameterFileStatus::kOk, Sentinel(), {}};
+        r.status = LoadParameterText(file, PanelConfig{}, kController, kVersion, r.config, r.message,
+                                     TextLanguage::kEnglish);
+        EXPECT_TRUE(std::all_of(r.message.begin(), r.message.end(),
+                                [](char ch) { return static_cast<unsigned char>(ch) < 0x80 && ch != '\n'; }))
+            << r.message;
+        return r;
+    };
+    Loaded r = english(Replace(text, "<count>7</count>", "<count>6</count>"));
+    EXPECT_EQ(r.status, ParameterFileStatus::kFormatError);
+    EXPECT_THAT(r.message, StartsWith("not a parameter file of the expected layout: element 2 PANEL (line 21): malformed XML"));
+    EXPECT_EQ(english(text.substr(0, text.find("<ADJACRNYARRYEXT>"))).message,
+              "not a parameter file of the expected layout: element 8 ADJACRNYARRYEXT is missing (the file ends early)");
+    EXPECT_THAT(english(Replace(text, "serialization::archive", "x")).message, HasSubstr("invalid header"));
+    EXPECT_EQ(english(WriteParameterFile(FullConfig(), {9, 0, 0, 0})).status, ParameterFileStatus::kVersionTooNew);
+    PanelConfig narrow = FullConfig();
+    narrow.touchArea.nXSize = 2;
+    EXPECT_EQ(english(WriteParameterFile(narrow, kVersion)).message, "touch area: fewer than 3 X lines");
+    std::vector<Element> e = ElementsOf(PanelConfig{}, kVersion);
+    e[1].second[1] = -4;
+    EXPECT_THAT(english(BoostWrite(e)).message, HasSubstr("element PANEL"));
+    r = english(text);
+    EXPECT_EQ(r.status, ParameterFileStatus::kOk);
+    EXPECT_EQ(r.message, "parameter file loaded");
+}
+
 // ---- files on disk -----------------------------------------------------------------------------
 
 class ParameterFileOnDisk : public ::testing::Test {
@@ -598,9 +628,12 @@ TEST_F(ParameterFileOnDisk, WhatCannotLoadBackIsNotSaved)
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
     }
 
+    std::string message;
+    EXPECT_EQ(SaveParameterFile(path, many, kVersion, message, TextLanguage::kEnglish), ParameterFileStatus::kTooLarge);
+    EXPECT_EQ(message, "not saved (OFFSETMODERAWDATAARRY has the shape 1025 × 1 × 1, beyond 0 to 1024 × 255 × 255)");
+
     // At the bounds the file is written and loads back.
     many.sampleLimits.sampleFrames = Int32Array3D(kMaxFileSamples, 1, 1, 7);
-    std::string message;
     ASSERT_EQ(SaveParameterFile(path, many, kVersion, message), ParameterFileStatus::kOk) << message;
     PanelConfig out;
     ASSERT_EQ(LoadParameterFile(path, PanelConfig{}, kController, kVersion, out, message), ParameterFileStatus::kOk)
