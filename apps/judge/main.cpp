@@ -4,9 +4,13 @@
 #include <QApplication>
 #include <QImage>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -67,17 +71,30 @@ std::optional<long long> ParseInteger(std::string_view text) {
 }
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
+  static constexpr std::string_view kOptions[] = {"--params",  "--frames", "--png",    "--save-params",
+                                                  "--trigger", "--stable", "--buzzer", "--connect-type"};
   for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+    std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       Usage(stdout);
       std::exit(0);
     }
-    if (i + 1 >= argc) {
+    // "--name value" or "--name=value".
+    std::optional<std::string> inlineValue;
+    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+      inlineValue = std::string(arg.substr(eq + 1));
+      arg = arg.substr(0, eq);
+    }
+    if (std::find(std::begin(kOptions), std::end(kOptions), arg) == std::end(kOptions)) {
+      error = arg.starts_with("-") ? "unknown option " + std::string(arg)
+                                   : "unexpected argument \"" + std::string(arg) + "\" (options start with --)";
+      return false;
+    }
+    if (!inlineValue && i + 1 >= argc) {
       error = "option " + std::string(arg) + " needs a value";
       return false;
     }
-    const std::string value = argv[++i];
+    const std::string value = inlineValue ? *inlineValue : argv[++i];
     auto integer = [&](long long lo, long long hi, auto& target) {
       const auto n = ParseInteger(value);
       if (!n || *n < lo || *n > hi) {
@@ -97,10 +114,6 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     else if (arg == "--stable") ok = integer(INT32_MIN, INT32_MAX, o.stable);
     else if (arg == "--buzzer") ok = integer(0, 255, o.buzzer);
     else if (arg == "--connect-type") ok = integer(0, 255, o.connectType);
-    else {
-      error = "unknown option " + std::string(arg);
-      return false;
-    }
     if (!ok) return false;
   }
   if (o.params.empty()) {
@@ -108,6 +121,44 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     return false;
   }
   return true;
+}
+
+// Every frame must have the configuration's extents: one line per X line, one comma-separated
+// field per Y line, as the station's capture writes them (the frame reader would pad a short
+// line or frame with zeros). Lines and blocks as the frame reader takes them.
+bool CheckFrameExtents(std::string_view text, const config::NodeExtents& extents, std::string& error) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  const auto isBlank = [](std::string_view line) {
+    return line.find_first_not_of(" \t\r") == std::string_view::npos;
+  };
+  std::size_t lineNo = 0, blockLines = 0, blockStart = 0;
+  const auto blockEnds = [&] {
+    if (blockLines == 0 || blockLines == static_cast<std::size_t>(extents.nX)) return true;
+    error = "the frame starting at line " + std::to_string(blockStart) + " has " + std::to_string(blockLines) +
+            " lines, but the configuration has " + std::to_string(extents.nX) + " X lines (one line each)";
+    return false;
+  };
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t nl = text.find('\n', pos);
+    const std::size_t end = nl == std::string_view::npos ? text.size() : nl;
+    const std::string_view line = text.substr(pos, end - pos);
+    pos = nl == std::string_view::npos ? text.size() : nl + 1;
+    ++lineNo;
+    if (isBlank(line)) {
+      if (!blockEnds()) return false;
+      blockLines = 0;
+      continue;
+    }
+    if (blockLines++ == 0) blockStart = lineNo;
+    const std::size_t fields = static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1;
+    if (fields != static_cast<std::size_t>(extents.nY)) {
+      error = "line " + std::to_string(lineNo) + " has " + std::to_string(fields) +
+              " fields, but the configuration has " + std::to_string(extents.nY) + " Y lines (one field each)";
+      return false;
+    }
+  }
+  return blockEnds();
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
@@ -131,6 +182,30 @@ int Fail(int code, const std::string& message) {
   return code;
 }
 
+// Without XDG_RUNTIME_DIR Qt warns on stderr and falls back to a shared folder; the picture
+// needs no runtime files, so a private folder (mode 0700) stands in while the program runs.
+class PrivateRuntimeDir {
+ public:
+  PrivateRuntimeDir() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+    std::error_code ec;
+    std::string pattern = (std::filesystem::temp_directory_path(ec) / "varnex2-judge-XXXXXX").string();
+    if (ec || ::mkdtemp(pattern.data()) == nullptr) return;
+    dir_ = pattern;
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir_));
+  }
+  ~PrivateRuntimeDir() {
+    if (dir_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  PrivateRuntimeDir(const PrivateRuntimeDir&) = delete;
+  PrivateRuntimeDir& operator=(const PrivateRuntimeDir&) = delete;
+
+ private:
+  std::string dir_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,8 +220,8 @@ int main(int argc, char** argv) {
   const config::PanelConfig defaults;
   config::PanelConfig panel;
   const config::ControllerFacts controller{32, 52, 0x20};
-  const auto status =
-      config::LoadParameterFile(options.params, defaults, controller, kProgramVersion, panel, error);
+  const auto status = config::LoadParameterFile(options.params, defaults, controller, kProgramVersion, panel, error,
+                                                config::TextLanguage::kEnglish);
   if (status == config::ParameterFileStatus::kInvalidAreas) return Fail(kExitInvalidConfig, options.params + ": " + error);
   if (status != config::ParameterFileStatus::kOk) return Fail(kExitBadInput, options.params + ": " + error);
 
@@ -154,15 +229,19 @@ int main(int argc, char** argv) {
   if (!options.frames.empty()) {
     std::string text;
     if (!ReadWholeFile(options.frames, text, error)) return Fail(kExitBadInput, error);
-    if (!judging::ParseFrames(text, frames, error)) return Fail(kExitBadInput, options.frames + ": " + error);
+    if (!judging::ParseFrames(text, frames, error) ||
+        !CheckFrameExtents(text, config::ComputeNodeExtents(panel.touchArea, panel.keyArea), error))
+      return Fail(kExitBadInput, options.frames + ": " + error);
   }
 
   // The widget is only needed for the picture; without it a bare model does.
+  std::optional<PrivateRuntimeDir> runtimeDir;
   std::unique_ptr<QApplication> app;
   judging::NodeMap map;
   std::unique_ptr<judging::CColorGrid> grid;
   if (!options.png.empty()) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    runtimeDir.emplace();
     static int qtArgc = 1;
     static char qtName[] = "varnex2-judge";
     static char* qtArgv[] = {qtName, nullptr};
@@ -174,8 +253,8 @@ int main(int argc, char** argv) {
   if (!options.saveParams.empty()) {
     config::PanelConfig saved = panel;
     saved.adjacentPercent = judging::ToArray2D(map.GetPercentArray());
-    if (config::SaveParameterFile(options.saveParams, saved, kProgramVersion, error) !=
-        config::ParameterFileStatus::kOk)
+    if (config::SaveParameterFile(options.saveParams, saved, kProgramVersion, error,
+                                  config::TextLanguage::kEnglish) != config::ParameterFileStatus::kOk)
       return Fail(kExitBadInput, options.saveParams + ": " + error);
   }
 

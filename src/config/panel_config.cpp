@@ -128,30 +128,44 @@ bool Inside(const Corner& c, int64_t x0, int64_t xExtent, int64_t y0, int64_t yE
     return x0 <= c.x && c.x < x0 + xExtent && y0 <= c.y && c.y < y0 + yExtent;
 }
 
-ValidationResult Fail(int nCode, std::string strMessage) { return ValidationResult{nCode, std::move(strMessage)}; }
-
 }  // namespace
 
 ValidationResult ValidatePanelConfig(const AreaParams& t, const AreaParams& k, int32_t nMatrixXSize,
-                                     int32_t nMatrixYSize, uint8_t nFirmwareVersion)
+                                     int32_t nMatrixYSize, uint8_t nFirmwareVersion, TextLanguage language)
 {
+    const bool bEnglish = language == TextLanguage::kEnglish;
+    const auto Fail = [bEnglish](int nCode, const char* zh, const char* en) {
+        return ValidationResult{nCode, bEnglish ? en : zh};
+    };
+    const ValidationResult valid{kValidOk, bEnglish ? "no error found" : kMsgNoError};
+
     // 64-bit sums: origins and sizes may come from files and must not overflow.
     const int64_t tx0 = t.nXOrigin, ty0 = t.nYOrigin, txs = t.nXSize, tys = t.nYSize;
 
-    if (t.nXOrigin > t.nXSize) return Fail(kInvalidTouchGeometry, "屏体起始行值不能大于行宽度值");
-    if (t.nXSize < 3) return Fail(kInvalidTouchGeometry, "屏体行值不能小于3");
-    if (tx0 + txs > nMatrixXSize) return Fail(kInvalidTouchGeometry, "屏体起始行值与行宽度值不能大于硬件行宽度限制");
-    if (t.nYOrigin > t.nYSize) return Fail(kInvalidTouchGeometry, "屏体起始列值不能大于宽度列值");
-    if (t.nYSize < 3) return Fail(kInvalidTouchGeometry, "屏体列值不能小于3");
-    if (ty0 + tys > nMatrixYSize) return Fail(kInvalidTouchGeometry, "屏体起始列值与宽度列值不能大于硬件列值限制");
-    if (GainTooLarge(t.nGain)) return Fail(kInvalidTouchGain, "屏体增益值不能大于255");
-    if (t.nThresLower >= t.nThresUpper) return Fail(kInvalidTouchThresholds, "触摸屏下限值不能大于上限值");
+    if (t.nXOrigin > t.nXSize)
+        return Fail(kInvalidTouchGeometry, "屏体起始行值不能大于行宽度值", "touch area: the X origin exceeds the X size");
+    if (t.nXSize < 3) return Fail(kInvalidTouchGeometry, "屏体行值不能小于3", "touch area: fewer than 3 X lines");
+    if (tx0 + txs > nMatrixXSize)
+        return Fail(kInvalidTouchGeometry, "屏体起始行值与行宽度值不能大于硬件行宽度限制",
+                    "touch area: X origin plus X size exceed the controller's X lines");
+    if (t.nYOrigin > t.nYSize)
+        return Fail(kInvalidTouchGeometry, "屏体起始列值不能大于宽度列值", "touch area: the Y origin exceeds the Y size");
+    if (t.nYSize < 3) return Fail(kInvalidTouchGeometry, "屏体列值不能小于3", "touch area: fewer than 3 Y lines");
+    if (ty0 + tys > nMatrixYSize)
+        return Fail(kInvalidTouchGeometry, "屏体起始列值与宽度列值不能大于硬件列值限制",
+                    "touch area: Y origin plus Y size exceed the controller's Y lines");
+    if (GainTooLarge(t.nGain))
+        return Fail(kInvalidTouchGain, "屏体增益值不能大于255", "touch area: the gain exceeds 255");
+    if (t.nThresLower >= t.nThresUpper)
+        return Fail(kInvalidTouchThresholds, "触摸屏下限值不能大于上限值",
+                    "touch area: the lower threshold is not below the upper");
 
-    if (k.bEnable == 0) return ValidationResult{};
+    if (k.bEnable == 0) return valid;
 
-    if (static_cast<int64_t>(k.nXSize) * k.nYSize > 32) return Fail(kInvalidKeyGeometry, "按键数量总数不能大于32");
-    if (k.nXSize <= 0) return Fail(kInvalidKeyGeometry, "按键行值不能为0");
-    if (k.nYSize <= 0) return Fail(kInvalidKeyGeometry, "按键列值不能为0");
+    if (static_cast<int64_t>(k.nXSize) * k.nYSize > 32)
+        return Fail(kInvalidKeyGeometry, "按键数量总数不能大于32", "key area: more than 32 keys");
+    if (k.nXSize <= 0) return Fail(kInvalidKeyGeometry, "按键行值不能为0", "key area: the X size is 0");
+    if (k.nYSize <= 0) return Fail(kInvalidKeyGeometry, "按键列值不能为0", "key area: the Y size is 0");
 
     const int64_t kx0 = k.nXOrigin;
     const int64_t kx1 = kx0 + k.nXSize - 1;
@@ -167,23 +181,33 @@ ValidationResult ValidatePanelConfig(const AreaParams& t, const AreaParams& k, i
             return std::any_of(corners.begin(), corners.end(),
                                [&](const Corner& c) { return Inside(c, x0, xExtent, ty0, tys); });
         };
-        if (anyIn(0, tx0)) return Fail(kInvalidKeyGeometry, "此固件版本不支持按键行值在屏体上方");
+        if (anyIn(0, tx0))
+            return Fail(kInvalidKeyGeometry, "此固件版本不支持按键行值在屏体上方",
+                        "key area: this firmware version cannot place keys above the touch area");
         if (anyIn(tx0, static_cast<int64_t>(nMatrixXSize) - tx0))
-            return Fail(kInvalidKeyGeometry, "此固件版本不支持按键行值在屏体下方");
+            return Fail(kInvalidKeyGeometry, "此固件版本不支持按键行值在屏体下方",
+                        "key area: this firmware version cannot place keys below the touch area");
     }
 
     static constexpr std::array<const char*, 4> kCornerNames = {"左上", "左下", "右上", "右下"};
+    static constexpr std::array<const char*, 4> kCornerNamesEnglish = {"(X0, Y0)", "(X1, Y0)", "(X0, Y1)",
+                                                                       "(X1, Y1)"};
     std::string strCorners;
     for (std::size_t i = 0; i < corners.size(); ++i) {
-        if (Inside(corners[i], tx0, txs, ty0, tys)) strCorners += kCornerNames[i];
+        if (!Inside(corners[i], tx0, txs, ty0, tys)) continue;
+        if (bEnglish && !strCorners.empty()) strCorners += ", ";
+        strCorners += bEnglish ? kCornerNamesEnglish[i] : kCornerNames[i];
     }
     if (!strCorners.empty()) {
-        return Fail(kInvalidKeyGeometry, "按键范围不能设置在屏内 " + strCorners + " 角超限");
+        return ValidationResult{kInvalidKeyGeometry, bEnglish ? "key area: corners inside the touch area: " + strCorners
+                                                              : "按键范围不能设置在屏内 " + strCorners + " 角超限"};
     }
 
-    if (GainTooLarge(k.nGain)) return Fail(kInvalidKeyGain, "按键增益值不能大于255");
-    if (k.nThresLower >= k.nThresUpper) return Fail(kInvalidKeyThresholds, "按键下限值不能大于上限值");
-    return ValidationResult{};
+    if (GainTooLarge(k.nGain)) return Fail(kInvalidKeyGain, "按键增益值不能大于255", "key area: the gain exceeds 255");
+    if (k.nThresLower >= k.nThresUpper)
+        return Fail(kInvalidKeyThresholds, "按键下限值不能大于上限值",
+                    "key area: the lower threshold is not below the upper");
+    return valid;
 }
 
 NodeExtents ComputeNodeExtents(const AreaParams& touch, const AreaParams& key)

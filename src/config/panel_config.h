@@ -195,10 +195,15 @@ struct ValidationResult {
     std::string strMessage = kMsgNoError;
 };
 
+// Language of the texts a function returns: the station's own (Chinese) texts, or English for
+// the command-line tools.
+enum class TextLanguage { kChinese, kEnglish };
+
 // Checks the touch and key areas against the controller's matrix size and firmware version byte
 // (high nibble major, low nibble minor). Stops at the first failure.
 ValidationResult ValidatePanelConfig(const AreaParams& touch, const AreaParams& key, int32_t nMatrixXSize,
-                                     int32_t nMatrixYSize, uint8_t nFirmwareVersion);
+                                     int32_t nMatrixYSize, uint8_t nFirmwareVersion,
+                                     TextLanguage language = TextLanguage::kChinese);
 
 struct NodeExtents {
     int32_t nX = 0;

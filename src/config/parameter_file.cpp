@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -63,6 +64,66 @@ BOOST_CLASS_IMPLEMENTATION(varnex2::config::detail::BoundedIntVector, boost::ser
 namespace varnex2::config {
 
 namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Shape limits of the arrays, shared by the reader (refused before reading) and the save
+// (refused before writing), so that every file the station writes loads back.
+
+constexpr std::array<int32_t, 2> kNodeArrayLimits = {kMaxFileLines, kMaxFileLines};
+constexpr std::array<int32_t, 3> kSampleFramesLimits = {kMaxFileSamples, kMaxFileLines, kMaxFileLines};
+constexpr std::array<int32_t, 2> kSampleListLimits = {kMaxFileSamples + 1, static_cast<int32_t>(kMaxElementValues)};
+constexpr std::array<int32_t, 2> kParaListLimits = {kMaxFileLines, static_cast<int32_t>(kMaxElementValues)};
+
+std::string Num(int64_t v) { return std::to_string(v); }
+
+// Picks the text of the caller's language; both are built where they differ in word order.
+struct Lang {
+    bool bEnglish = false;
+    std::string operator()(std::string zh, std::string en) const { return bEnglish ? std::move(en) : std::move(zh); }
+};
+
+// "a × b × c" of a shape.
+template <std::size_t N>
+std::string ShapeText(const std::array<int32_t, N>& dims)
+{
+    std::string s;
+    for (std::size_t i = 0; i < N; ++i) s += (i ? " × " : "") + Num(dims[i]);
+    return s;
+}
+
+template <std::size_t N>
+bool ShapeFits(const std::array<int32_t, N>& shape, const std::array<int32_t, N>& limits)
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        if (shape[i] < 0 || shape[i] > limits[i]) return false;
+    }
+    return true;
+}
+
+// Why the configuration cannot be written as a file the reader takes, or nothing.
+std::optional<std::string> BeyondFileLimits(const PanelConfig& c, const Lang& tr)
+{
+    const auto check = [&tr](const std::string& name, const auto& shape,
+                            const auto& limits) -> std::optional<std::string> {
+        if (ShapeFits(shape, limits)) return std::nullopt;
+        return tr(name + " 的形状 " + ShapeText(shape) + " 超出范围（0 至 " + ShapeText(limits) + "）",
+                 name + " has the shape " + ShapeText(shape) + ", beyond 0 to " + ShapeText(limits));
+    };
+    const auto shape2 = [](const Int32Array2D& a) { return std::array<int32_t, 2>{a.Rows(), a.Cols()}; };
+    const SampleLimitSet& s = c.sampleLimits;
+    const Int32Array3D& f = s.sampleFrames;
+    for (auto problem : {check("ADJACRNYARRY", shape2(c.adjacentPercent), kNodeArrayLimits),
+                         check("OFFSETMODERAWDATAARRY", std::array<int32_t, 3>{f.Pages(), f.Rows(), f.Cols()},
+                               kSampleFramesLimits),
+                         check("OFFSETMODERAWDATAAVG", shape2(s.rawAvg), kNodeArrayLimits),
+                         check("OFFSETMODERAWDATAUPPER", shape2(s.rawUpper), kNodeArrayLimits),
+                         check("OFFSETMODERAWDATALOWER", shape2(s.rawLower), kNodeArrayLimits),
+                         check("OFFSETMODESAMPLELIST", shape2(s.sampleList), kSampleListLimits),
+                         check("OFFSETMODEPARALIST", shape2(s.paraList), kParaListLimits)}) {
+        if (problem) return problem;
+    }
+    return std::nullopt;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Writing
@@ -145,6 +206,13 @@ private:
 
 constexpr const char* kMsgFormatError = "参数文件格式错误,载入失败！";
 
+// The format error's text with a detail (Chinese: on its own line).
+std::string FormatErrorText(const Lang& tr, const std::string& strDetail)
+{
+    if (tr.bEnglish) return "not a parameter file of the expected layout" + (strDetail.empty() ? "" : ": " + strDetail);
+    return std::string(kMsgFormatError) + (strDetail.empty() ? "" : "\n" + strDetail);
+}
+
 // The archive as Boost reads it, except that its end is not parsed on destruction: Boost parses
 // the root's end tag in the destructor and an exception there (a stream cut inside that tag)
 // would end the process. All data has been read by then; a missing end tag is accepted, as
@@ -196,14 +264,12 @@ struct FormatError {
     std::string strDetail;
 };
 
-std::string Num(int64_t v) { return std::to_string(v); }
-
 // Reads the top-level elements in order. Their names are not compared (the archive checks the
 // nested "count", "item_version" and "item" names only); the expected names label messages.
 class ElementReader {
 public:
-    ElementReader(StationXmlArchive& ar, std::istringstream& is, std::string_view text)
-        : ar_(ar), is_(is), text_(text)
+    ElementReader(StationXmlArchive& ar, std::istringstream& is, std::string_view text, const Lang& tr)
+        : ar_(ar), is_(is), text_(text), tr_(tr)
     {
     }
 
@@ -215,12 +281,17 @@ public:
         try {
             ar_ >> boost::serialization::make_nvp(label.c_str(), values);
         } catch (const std::length_error&) {
-            throw FormatError{Where(label, nStart) + "：数值个数超过上限 " + Num(kMaxElementValues)};
+            throw FormatError{Where(label, nStart) + tr_("：数值个数超过上限 " + Num(kMaxElementValues),
+                                                       ": more than " + Num(kMaxElementValues) + " values")};
         } catch (const std::exception& e) {
             is_.clear();
             const std::size_t nFailed = Position();
-            if (OnlyEndRemains(nStart)) throw FormatError{"缺少第 " + Num(nIndex_) + " 个元素 " + label + "（文件提前结束）"};
-            throw FormatError{Where(label, nFailed) + "：XML 格式错误（" + e.what() + "）"};
+            if (OnlyEndRemains(nStart)) {
+                throw FormatError{tr_("缺少第 " + Num(nIndex_) + " 个元素 " + label + "（文件提前结束）",
+                                    "element " + Num(nIndex_) + " " + label + " is missing (the file ends early)")};
+            }
+            throw FormatError{Where(label, nFailed) + tr_("：XML 格式错误（" + std::string(e.what()) + "）",
+                                                        ": malformed XML (" + std::string(e.what()) + ")")};
         }
         return std::move(values.values);
     }
@@ -230,17 +301,19 @@ public:
         const std::size_t nStart = Position();
         std::vector<int32_t> values = Read(label);
         if (values.size() != nExpected) {
-            throw FormatError{Where(label, nStart) + "：数值个数为 " + Num(static_cast<int64_t>(values.size())) +
-                              "，应为 " + Num(static_cast<int64_t>(nExpected))};
+            const std::string strFound = Num(static_cast<int64_t>(values.size()));
+            const std::string strExpected = Num(static_cast<int64_t>(nExpected));
+            throw FormatError{Where(label, nStart) + tr_("：数值个数为 " + strFound + "，应为 " + strExpected,
+                                                       ": " + strFound + " values, expected " + strExpected)};
         }
         return values;
     }
 
-    Int32Array2D Read2D(const char* shapeName, const char* rowName, int32_t nMaxRows, int32_t nMaxCols)
+    Int32Array2D Read2D(const char* shapeName, const char* rowName, const std::array<int32_t, 2>& limits)
     {
         const std::size_t nStart = Position();
         const std::vector<int32_t> shape = ReadExact(shapeName, 2);
-        CheckShape(shapeName, nStart, shape, {nMaxRows, nMaxCols});
+        CheckShape(shapeName, nStart, shape, limits);
         const int32_t nRows = shape[0], nCols = shape[1];
         std::vector<int32_t> values;
         if (nRows > 0 && nCols > 0) {
@@ -255,12 +328,11 @@ public:
         return a;
     }
 
-    Int32Array3D Read3D(const char* shapeName, const char* rowName, int32_t nMaxPages, int32_t nMaxRows,
-                        int32_t nMaxCols)
+    Int32Array3D Read3D(const char* shapeName, const char* rowName, const std::array<int32_t, 3>& limits)
     {
         const std::size_t nStart = Position();
         const std::vector<int32_t> shape = ReadExact(shapeName, 3);
-        CheckShape(shapeName, nStart, shape, {nMaxPages, nMaxRows, nMaxCols});
+        CheckShape(shapeName, nStart, shape, limits);
         const int32_t nPages = shape[0], nRows = shape[1], nCols = shape[2];
         std::vector<int32_t> values;
         if (nPages > 0 && nRows > 0 && nCols > 0) {
@@ -279,23 +351,22 @@ public:
 
     std::string Where(const std::string& label, std::size_t nPos) const
     {
-        return "第 " + Num(nIndex_) + " 个元素 " + label + "（第 " + Num(LineAt(nPos)) + " 行）";
+        const std::string strLine = Num(LineAt(nPos));
+        return tr_("第 " + Num(nIndex_) + " 个元素 " + label + "（第 " + strLine + " 行）",
+                 "element " + Num(nIndex_) + " " + label + " (line " + strLine + ")");
     }
 
 private:
-    void CheckShape(const char* shapeName, std::size_t nStart, const std::vector<int32_t>& shape,
-                    std::initializer_list<int32_t> limits) const
+    template <std::size_t N>
+    void CheckShape(const char* shapeName, std::size_t nStart, const std::vector<int32_t>& values,
+                    const std::array<int32_t, N>& limits) const
     {
-        std::string strShape, strLimit;
-        bool bBad = false;
-        auto limit = limits.begin();
-        for (std::size_t i = 0; i < shape.size(); ++i, ++limit) {
-            if (shape[i] < 0 || shape[i] > *limit) bBad = true;
-            strShape += (i ? " × " : "") + Num(shape[i]);
-            strLimit += (i ? " × " : "") + Num(*limit);
-        }
-        if (bBad) {
-            throw FormatError{Where(shapeName, nStart) + "：数组形状 " + strShape + " 超出范围（0 至 " + strLimit + "）"};
+        std::array<int32_t, N> shape{};
+        std::copy(values.begin(), values.end(), shape.begin());
+        if (!ShapeFits(shape, limits)) {
+            throw FormatError{Where(shapeName, nStart) +
+                              tr_("：数组形状 " + ShapeText(shape) + " 超出范围（0 至 " + ShapeText(limits) + "）",
+                                ": array shape " + ShapeText(shape) + " beyond 0 to " + ShapeText(limits))};
         }
     }
 
@@ -333,27 +404,35 @@ private:
     StationXmlArchive& ar_;
     std::istringstream& is_;
     std::string_view text_;
+    const Lang& tr_;
     int nIndex_ = 0;
 };
 
 // The controller holds origins and sizes as bytes; a value outside 0..255 cannot be stored there
-// and would come back as something else at the next read-back.
-void CheckAreaRange(const char* name, const std::vector<int32_t>& v)
+// and would come back as something else at the next read-back. Checked after validation, so that
+// whatever validation refuses gets its own text, and only for areas the controller uses.
+std::optional<std::string> AreaOutsideBytes(const std::string& name, const AreaParams& a, const Lang& tr)
 {
-    for (std::size_t i = 0; i < 4; ++i) {
-        if (v[i] < 0 || v[i] > 255) {
-            throw FormatError{std::string("元素 ") + name + "：起始值与尺寸须在 0 至 255 之间（第 " +
-                              Num(static_cast<int64_t>(i) + 1) + " 个数值为 " + Num(v[i]) + "）"};
+    const std::array<int32_t, 4> values = {a.nXOrigin, a.nYOrigin, a.nXSize, a.nYSize};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (values[i] < 0 || values[i] > 255) {
+            const std::string strIndex = Num(static_cast<int64_t>(i) + 1);
+            return tr("元素 " + name + "：起始值与尺寸须在 0 至 255 之间（第 " + strIndex + " 个数值为 " +
+                         Num(values[i]) + "）",
+                     "element " + name + ": origins and sizes must lie within 0..255 (value " + strIndex + " is " +
+                         Num(values[i]) + ")");
         }
     }
+    return std::nullopt;
 }
 
 ParameterFileStatus LoadText(std::string_view text, const PanelConfig& current, const ControllerFacts& controller,
-                             const ProgramVersion& program, PanelConfig& out, std::string& message)
+                             const ProgramVersion& program, PanelConfig& out, std::string& message, const Lang& tr)
 {
     if (const std::size_t nAt = FindOverlongTagName(text); nAt != std::string_view::npos) {
         const auto nLine = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nAt), '\n');
-        message = std::string(kMsgFormatError) + "\n第 " + Num(nLine) + " 行的标签名过长";
+        message = FormatErrorText(tr, tr("第 " + Num(nLine) + " 行的标签名过长", "the tag name on line " + Num(nLine) +
+                                                                               " is too long"));
         return ParameterFileStatus::kFormatError;
     }
     std::istringstream is{std::string(text)};
@@ -361,24 +440,25 @@ ParameterFileStatus LoadText(std::string_view text, const PanelConfig& current, 
     try {
         archive.emplace(is);
     } catch (const std::exception& e) {
-        message = std::string(kMsgFormatError) + "\n文件头无效（" + e.what() + "）";
+        message = FormatErrorText(tr, tr("文件头无效（" + std::string(e.what()) + "）",
+                                       "invalid header (" + std::string(e.what()) + ")"));
         return ParameterFileStatus::kFormatError;
     }
     if (const auto error = CheckArchiveHeader(text, boost::archive::BOOST_ARCHIVE_VERSION())) {
-        message = std::string(kMsgFormatError) + "\n文件头无效（" + *error + "）";
+        message = FormatErrorText(tr, tr("文件头无效（" + *error + "）", "invalid header (" + *error + ")"));
         return ParameterFileStatus::kFormatError;
     }
 
     PanelConfig candidate = current;
     try {
-        ElementReader reader(*archive, is, text);
+        ElementReader reader(*archive, is, text, tr);
 
         const std::vector<int32_t> version = reader.ReadExact("VERSION", 4);
         const ProgramVersion fileVersion{version[0], version[1], version[2], version[3]};
         const ProgramVersion ownVersion{program.nMajor, program.nMinor & 0xFF, program.nBuild,
                                         program.nRevision & 0xFF};
         if (PackProgramVersion(fileVersion) > PackProgramVersion(ownVersion)) {
-            message = kMsgVersionTooNew;
+            message = tr(kMsgVersionTooNew, "written by a newer program version; not loaded");
             return ParameterFileStatus::kVersionTooNew;
         }
 
@@ -388,23 +468,16 @@ ParameterFileStatus LoadText(std::string_view text, const PanelConfig& current, 
         const std::vector<int32_t> marks = reader.ReadExact("MARK", 5 * kUserMarkCount);
         const std::vector<int32_t> testMode = reader.ReadExact("TESTMODE", 2);
         const std::vector<int32_t> screen = reader.ReadExact("PANELCTL", ScreenLevelSettings::kCount);
-        Int32Array2D adjacent = reader.Read2D("ADJACRNYARRYEXT", "ADJACRNYARRY", kMaxFileLines, kMaxFileLines);
+        Int32Array2D adjacent = reader.Read2D("ADJACRNYARRYEXT", "ADJACRNYARRY", kNodeArrayLimits);
         SampleLimitSet& limits = candidate.sampleLimits;
-        limits.sampleFrames = reader.Read3D("OFFSETMODERAWDATAARRYDIMS", "OFFSETMODERAWDATAARRY", kMaxFileSamples,
-                                            kMaxFileLines, kMaxFileLines);
-        limits.rawAvg = reader.Read2D("OFFSETMODERAWDATAAVGDIMS", "OFFSETMODERAWDATAAVG", kMaxFileLines, kMaxFileLines);
-        limits.rawUpper =
-            reader.Read2D("OFFSETMODERAWDATAUPPERDIMS", "OFFSETMODERAWDATAUPPER", kMaxFileLines, kMaxFileLines);
-        limits.rawLower =
-            reader.Read2D("OFFSETMODERAWDATALOWERDIMS", "OFFSETMODERAWDATALOWER", kMaxFileLines, kMaxFileLines);
-        limits.sampleList = reader.Read2D("OFFSETMODESAMPLELISTDIMS", "OFFSETMODESAMPLELIST", kMaxFileSamples + 1,
-                                          static_cast<int32_t>(kMaxElementValues));
-        limits.paraList = reader.Read2D("OFFSETMODEPARALISTDIMS", "OFFSETMODEPARALIST", kMaxFileLines,
-                                        static_cast<int32_t>(kMaxElementValues));
+        limits.sampleFrames =
+            reader.Read3D("OFFSETMODERAWDATAARRYDIMS", "OFFSETMODERAWDATAARRY", kSampleFramesLimits);
+        limits.rawAvg = reader.Read2D("OFFSETMODERAWDATAAVGDIMS", "OFFSETMODERAWDATAAVG", kNodeArrayLimits);
+        limits.rawUpper = reader.Read2D("OFFSETMODERAWDATAUPPERDIMS", "OFFSETMODERAWDATAUPPER", kNodeArrayLimits);
+        limits.rawLower = reader.Read2D("OFFSETMODERAWDATALOWERDIMS", "OFFSETMODERAWDATALOWER", kNodeArrayLimits);
+        limits.sampleList = reader.Read2D("OFFSETMODESAMPLELISTDIMS", "OFFSETMODESAMPLELIST", kSampleListLimits);
+        limits.paraList = reader.Read2D("OFFSETMODEPARALISTDIMS", "OFFSETMODEPARALIST", kParaListLimits);
         const std::vector<int32_t> other = reader.ReadExact("OFFSETMODEOTHERPARA", 4);
-
-        CheckAreaRange("PANEL", panel);
-        CheckAreaRange("KEY", key);
 
         AreaParams& t = candidate.touchArea;
         t.nXOrigin = panel[0];
@@ -450,18 +523,25 @@ ParameterFileStatus LoadText(std::string_view text, const PanelConfig& current, 
         limits.nOffsetUpper = other[2];
         limits.nOffsetLower = other[3];
     } catch (const FormatError& e) {
-        message = std::string(kMsgFormatError) + "\n" + e.strDetail;
+        message = FormatErrorText(tr, e.strDetail);
         return ParameterFileStatus::kFormatError;
     }
 
-    const ValidationResult valid = ValidatePanelConfig(candidate.touchArea, candidate.keyArea, controller.nMatrixXSize,
-                                                       controller.nMatrixYSize, controller.nFirmwareVersion);
+    const ValidationResult valid =
+        ValidatePanelConfig(candidate.touchArea, candidate.keyArea, controller.nMatrixXSize, controller.nMatrixYSize,
+                            controller.nFirmwareVersion, tr.bEnglish ? TextLanguage::kEnglish : TextLanguage::kChinese);
     if (valid.nCode != kValidOk) {
         message = valid.strMessage;
         return ParameterFileStatus::kInvalidAreas;
     }
+    std::optional<std::string> outside = AreaOutsideBytes("PANEL", candidate.touchArea, tr);
+    if (!outside && candidate.keyArea.bEnable != 0) outside = AreaOutsideBytes("KEY", candidate.keyArea, tr);
+    if (outside) {
+        message = *outside;
+        return ParameterFileStatus::kInvalidAreas;
+    }
     out = std::move(candidate);
-    message = kMsgLoadSucceeded;
+    message = tr(kMsgLoadSucceeded, "parameter file loaded");
     return ParameterFileStatus::kOk;
 }
 
@@ -510,18 +590,33 @@ std::string WriteParameterFile(const PanelConfig& c, const ProgramVersion& versi
 }
 
 ParameterFileStatus SaveParameterFile(const std::filesystem::path& path, const PanelConfig& config,
-                                      const ProgramVersion& version, std::string& message)
+                                      const ProgramVersion& version, std::string& message, TextLanguage language)
 {
+    const Lang tr{language == TextLanguage::kEnglish};
+    const auto failed = [&](const std::string& what) {
+        return tr("参数文件保存失败：" + path.string() + "（" + what + "）",
+                 "not saved (" + what + ")");
+    };
+    const auto tooLarge = [&](const std::string& what) {
+        message = failed(what);
+        return ParameterFileStatus::kTooLarge;
+    };
+    if (const auto beyond = BeyondFileLimits(config, tr)) return tooLarge(*beyond);
     const std::string text = WriteParameterFile(config, version);
+    if (text.size() > kMaxFileBytes) {
+        const std::string strSize = std::to_string(text.size()), strLimit = std::to_string(kMaxFileBytes);
+        return tooLarge(tr("文件大小 " + strSize + " 字节超过上限 " + strLimit + " 字节",
+                          "the file would have " + strSize + " bytes, more than " + strLimit));
+    }
     const auto fail = [&](const std::string& what, int nErr) {
-        message = "参数文件保存失败：" + path.string() + "（" + what + "：" + std::strerror(nErr) + "）";
+        message = failed(what + tr("：", ": ") + std::strerror(nErr));
         return ParameterFileStatus::kIoError;
     };
 
     std::filesystem::path temp = path;
     temp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(g_nTempCounter.fetch_add(1));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return fail("创建临时文件", errno);
+    if (fd < 0) return fail(tr("创建临时文件", "creating the temporary file"), errno);
 
     const char* p = text.data();
     std::size_t nLeft = text.size();
@@ -532,7 +627,7 @@ ParameterFileStatus SaveParameterFile(const std::filesystem::path& path, const P
             const int nErr = n < 0 ? errno : EIO;
             ::close(fd);
             ::unlink(temp.c_str());
-            return fail("写入", nErr);
+            return fail(tr("写入", "writing"), nErr);
         }
         p += n;
         nLeft -= static_cast<std::size_t>(n);
@@ -541,67 +636,70 @@ ParameterFileStatus SaveParameterFile(const std::filesystem::path& path, const P
         const int nErr = errno;
         ::close(fd);
         ::unlink(temp.c_str());
-        return fail("写入", nErr);
+        return fail(tr("写入", "writing"), nErr);
     }
     if (::close(fd) != 0) {
         const int nErr = errno;
         ::unlink(temp.c_str());
-        return fail("写入", nErr);
+        return fail(tr("写入", "writing"), nErr);
     }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         const int nErr = errno;
         ::unlink(temp.c_str());
-        return fail("替换", nErr);
+        return fail(tr("替换", "replacing the file"), nErr);
     }
-    message = kMsgSaveSucceeded;
+    message = tr(kMsgSaveSucceeded, "parameter file saved");
     return ParameterFileStatus::kOk;
 }
 
 ParameterFileStatus LoadParameterText(std::string_view text, const PanelConfig& current,
                                       const ControllerFacts& controller, const ProgramVersion& program,
-                                      PanelConfig& out, std::string& message)
+                                      PanelConfig& out, std::string& message, TextLanguage language)
 {
+    const Lang tr{language == TextLanguage::kEnglish};
     try {
-        return LoadText(text, current, controller, program, out, message);
+        return LoadText(text, current, controller, program, out, message, tr);
     } catch (const std::bad_alloc&) {
-        message = std::string(kMsgFormatError) + "\n内存不足";
+        message = FormatErrorText(tr, tr("内存不足", "out of memory"));
     } catch (const std::exception& e) {
-        message = std::string(kMsgFormatError) + "\n" + e.what();
+        message = FormatErrorText(tr, e.what());
     } catch (...) {
-        message = kMsgFormatError;
+        message = FormatErrorText(tr, "");
     }
     return ParameterFileStatus::kFormatError;
 }
 
 ParameterFileStatus LoadParameterFile(const std::filesystem::path& path, const PanelConfig& current,
                                       const ControllerFacts& controller, const ProgramVersion& program,
-                                      PanelConfig& out, std::string& message)
+                                      PanelConfig& out, std::string& message, TextLanguage language)
 {
+    const Lang tr{language == TextLanguage::kEnglish};
     std::string text;
     try {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
-            message = "无法打开参数文件：" + path.string();
+            message = tr("无法打开参数文件：" + path.string(), "cannot open the file");
             return ParameterFileStatus::kIoError;
         }
         std::error_code ec;
         const std::uintmax_t nSize = std::filesystem::file_size(path, ec);
         if (!ec && nSize > kMaxFileBytes) {
-            message = std::string(kMsgFormatError) + "\n文件过大（" + std::to_string(nSize) + " 字节）";
+            message = FormatErrorText(tr, tr("文件过大（" + std::to_string(nSize) + " 字节）",
+                                           "the file is too large (" + std::to_string(nSize) + " bytes)"));
             return ParameterFileStatus::kFormatError;
         }
         std::ostringstream buffer;
         buffer << in.rdbuf();
         if (in.bad()) {
-            message = "读取参数文件失败：" + path.string();
+            message = tr("读取参数文件失败：" + path.string(), "cannot read the file");
             return ParameterFileStatus::kIoError;
         }
         text = std::move(buffer).str();
     } catch (const std::exception&) {
-        message = "读取参数文件失败：" + path.string();
+        message = tr("读取参数文件失败：" + path.string(), "cannot read the file");
         return ParameterFileStatus::kIoError;
     }
-    return LoadParameterText(text, current, controller, program, out, message);
+    return LoadParameterText(text, current, controller, program, out, message, language);
 }
 
 }  // namespace varnex2::config

@@ -415,26 +415,4 @@ int ControllerLink::AcquireFrame(const ControllerRecord& record, std::span<std::
   return kOk;
 }
 
-namespace {
-struct ProcessLink {
-  std::unique_ptr<platform::UsbPort> port;
-  std::unique_ptr<ControllerLink> link;
-};
-ProcessLink& TheProcessLink() {
-  static ProcessLink instance;
-  return instance;
-}
-}  // namespace
-
-ControllerLink& InstallControllerLink(std::unique_ptr<platform::UsbPort> port) {
-  ProcessLink& p = TheProcessLink();
-  if (!p.link) {
-    p.port = std::move(port);
-    p.link = std::make_unique<ControllerLink>(*p.port);
-  }
-  return *p.link;
-}
-
-ControllerLink* TheControllerLink() { return TheProcessLink().link.get(); }
-
 }  // namespace varnex2::device

@@ -165,9 +165,4 @@ class ControllerLink {
   std::array<std::uint8_t, kFrameStreamBytes> frameCopy_{};
 };
 
-// The process-wide link the station uses, created once at start-up over the chosen back-end.
-ControllerLink& InstallControllerLink(std::unique_ptr<platform::UsbPort> port);
-// nullptr before InstallControllerLink.
-ControllerLink* TheControllerLink();
-
 }  // namespace varnex2::device

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+#include <tuple>
+#include <vector>
+
 namespace varnex2::config {
 namespace {
 
@@ -197,6 +202,40 @@ TEST(ValidatePanelConfig, OldFirmwareRestrictsKeyPlacement)
     EXPECT_EQ(Validate(t2, Key(29, 0, 2, 8), 0x10).strMessage, "此固件版本不支持按键行值在屏体下方");
     EXPECT_EQ(Validate(t2, Key(29, 0, 2, 8), 0x20).nCode, 0);
     EXPECT_EQ(Validate(t2, Key(1, 1, 2, 2), 0x11).strMessage, "此固件版本不支持按键行值在屏体下方");
+}
+
+TEST(ValidatePanelConfig, EnglishTextsGoWithTheSameCodes)
+{
+    // Each case fails at a different check; the English text differs from every other one.
+    const AreaParams off = DefaultKeyArea();
+    AreaParams lowTouch = Touch(0, 0, 30, 52);
+    lowTouch.nThresLower = lowTouch.nThresUpper;
+    AreaParams lowKey = Key(30, 0, 2, 8);
+    lowKey.nThresLower = lowKey.nThresUpper;
+    const std::vector<std::tuple<AreaParams, AreaParams, uint8_t>> cases = {
+        {Touch(0, 0, 30, 52), off, 0x20},          {Touch(10, 0, 5, 52), off, 0x20},
+        {Touch(0, 0, 2, 52), off, 0x20},           {Touch(0, 0, 33, 52), off, 0x20},
+        {Touch(0, 10, 30, 5), off, 0x20},          {Touch(0, 0, 30, 2), off, 0x20},
+        {Touch(0, 0, 30, 53), off, 0x20},          {lowTouch, off, 0x20},
+        {Touch(0, 0, 30, 52), Key(30, 0, 3, 11), 0x20}, {Touch(0, 0, 30, 52), Key(30, 0, 0, 8), 0x20},
+        {Touch(0, 0, 30, 52), Key(30, 0, 2, 0), 0x20},  {Touch(4, 0, 28, 52), Key(0, 0, 2, 8), 0x10},
+        {Touch(0, 0, 28, 52), Key(30, 0, 2, 8), 0x10},  {Touch(0, 0, 30, 52), Key(29, 0, 2, 8), 0x20},
+        {Touch(0, 0, 30, 52), lowKey, 0x20},
+    };
+    std::set<std::string> seen;
+    for (const auto& [t, k, nVersion] : cases) {
+        const ValidationResult zh = ValidatePanelConfig(t, k, kMX, kMY, nVersion);
+        const ValidationResult en = ValidatePanelConfig(t, k, kMX, kMY, nVersion, TextLanguage::kEnglish);
+        EXPECT_EQ(en.nCode, zh.nCode) << zh.strMessage;
+        EXPECT_TRUE(std::all_of(en.strMessage.begin(), en.strMessage.end(),
+                                [](char ch) { return static_cast<unsigned char>(ch) < 0x80; }))
+            << en.strMessage;
+        EXPECT_TRUE(seen.insert(en.strMessage).second) << "repeated: " << en.strMessage;
+    }
+    EXPECT_EQ(seen.size(), cases.size());
+    EXPECT_EQ(ValidatePanelConfig(Touch(0, 0, 30, 52), Key(27, 50, 2, 8), kMX, kMY, 0x20, TextLanguage::kEnglish)
+                  .strMessage,
+              "key area: corners inside the touch area: (X0, Y0), (X1, Y0)");
 }
 
 TEST(ComputeNodeExtents, FollowsTheEnabledAreas)

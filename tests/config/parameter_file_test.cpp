@@ -346,16 +346,107 @@ TEST(ParameterFileRead, InvalidAreasAreRefusedWithTheValidationText)
     EXPECT_EQ(small.message, "屏体起始行值与行宽度值不能大于硬件行宽度限制");
 }
 
-TEST(ParameterFileRead, OriginsAndSizesMustFitTheControllersBytes)
+TEST(ParameterFileRead, AreasBeyondTheControllersBytesGetTheValidationTextFirst)
 {
+    struct Case {
+        std::size_t nElement;  // 1 PANEL, 2 KEY
+        std::vector<std::pair<std::size_t, int32_t>> changes;
+        std::string message;
+    };
+    for (const Case& c : std::vector<Case>{
+             {1, {{0, 300}}, "屏体起始行值不能大于行宽度值"},
+             {1, {{2, 300}}, "屏体起始行值与行宽度值不能大于硬件行宽度限制"},
+             {1, {{1, 256}}, "屏体起始列值不能大于宽度列值"},
+             {1, {{3, 256}}, "屏体起始列值与宽度列值不能大于硬件列值限制"},
+             {2, {{0, 300}, {2, 3}, {3, 11}, {5, 1}}, "按键数量总数不能大于32"},
+             {2, {{0, 300}, {2, 0}, {3, 1}, {5, 1}}, "按键行值不能为0"},
+         }) {
+        std::vector<Element> e = ElementsOf(PanelConfig{}, kVersion);
+        for (const auto& [i, v] : c.changes) e[c.nElement].second[i] = v;
+        const Loaded r = Load(BoostWrite(e));
+        EXPECT_EQ(r.status, ParameterFileStatus::kInvalidAreas) << c.message;
+        EXPECT_EQ(r.message, c.message);
+        EXPECT_EQ(r.config, Sentinel()) << c.message;
+    }
+}
+
+TEST(ParameterFileRead, UsedAreasThatPassValidationMustStillFitTheControllersBytes)
+{
+    // A negative origin and an enabled key area far beside the touch area pass validation, but
+    // the controller cannot hold them.
     std::vector<Element> e = ElementsOf(PanelConfig{}, kVersion);
-    e[1].second[1] = -4;  // negative Y origin would pass the validation's checks
-    ExpectRefused(Load(BoostWrite(e)), "negative origin");
+    e[1].second[1] = -4;
+    Loaded r = Load(BoostWrite(e));
+    EXPECT_EQ(r.status, ParameterFileStatus::kInvalidAreas);
+    EXPECT_THAT(r.message, HasSubstr("PANEL"));
+    EXPECT_THAT(r.message, HasSubstr("-4"));
+    EXPECT_EQ(r.config, Sentinel());
+
     e = ElementsOf(PanelConfig{}, kVersion);
-    e[2].second[2] = 300;
-    const Loaded r = Load(BoostWrite(e));
-    ExpectRefused(r, "key size 300");
+    e[2].second = {300, 0, 1, 8, 96, 1, 28000, 19000};
+    ASSERT_EQ(ValidatePanelConfig(DefaultTouchArea(), AreaParams{300, 0, 1, 8, 96, 1, 28000, 19000}, 32, 52, 0x20)
+                  .nCode,
+              kValidOk);
+    r = Load(BoostWrite(e));
+    EXPECT_EQ(r.status, ParameterFileStatus::kInvalidAreas);
     EXPECT_THAT(r.message, HasSubstr("KEY"));
+    EXPECT_THAT(r.message, HasSubstr("300"));
+    EXPECT_EQ(r.config, Sentinel());
+}
+
+TEST(ParameterFileRead, DisabledKeyAreaValuesAreNotChecked)
+{
+    PanelConfig c = FullConfig();
+    c.keyArea = AreaParams{300, -2, 1000, 0, 96, 0, 19000, 28000};
+    const NodeExtents ext = ComputeNodeExtents(c.touchArea, c.keyArea);
+    c.adjacentPercent = Int32Array2D(ext.nY, ext.nX, 1500);
+    const std::string text = WriteParameterFile(c, kVersion);
+    const Loaded r = Load(text);
+    ASSERT_EQ(r.status, ParameterFileStatus::kOk) << r.message;
+    EXPECT_EQ(r.config.keyArea, c.keyArea);
+    EXPECT_EQ(r.config, c);
+    EXPECT_EQ(WriteParameterFile(r.config, kVersion), text);
+}
+
+// A configuration with a valid key area far from the touch area, its node arrays at the extents
+// the areas give, every array filled.
+PanelConfig WithKeyArea(const AreaParams& key)
+{
+    PanelConfig c;
+    c.keyArea = key;
+    const NodeExtents ext = ComputeNodeExtents(c.touchArea, c.keyArea);
+    const auto filled = [&](int32_t nBase) {
+        Int32Array2D a(ext.nY, ext.nX);
+        for (int32_t y = 0; y < ext.nY; ++y)
+            for (int32_t x = 0; x < ext.nX; ++x) a(y, x) = nBase + 7 * y - x;
+        return a;
+    };
+    c.adjacentPercent = filled(1000);
+    SampleLimitSet& l = c.sampleLimits;
+    l.sampleFrames = Int32Array3D(2, ext.nY, ext.nX, 24000);
+    l.sampleFrames(1, ext.nY - 1, ext.nX - 1) = 25000;
+    l.rawAvg = filled(24000);
+    l.rawUpper = filled(27000);
+    l.rawLower = filled(21000);
+    l.sampleList = Int32Array2D(3, 9, 5);
+    l.paraList = Int32Array2D(3, 8, -1);
+    return c;
+}
+
+TEST(ParameterFileRead, WhatTheStationSavesItLoadsAtEveryExtentTheAreasGive)
+{
+    // X extent 101 (key beyond line 64), then the largest extents 8-bit sums give, 255 x 255.
+    for (const AreaParams& key : {AreaParams{100, 0, 1, 8, 80, 1, 27000, 21000},
+                                  AreaParams{254, 247, 1, 8, 80, 1, 27000, 21000}}) {
+        const PanelConfig c = WithKeyArea(key);
+        ASSERT_EQ(ValidatePanelConfig(c.touchArea, c.keyArea, 32, 52, 0x20).nCode, kValidOk);
+        const std::string text = WriteParameterFile(c, kVersion);
+        const Loaded r = Load(text);
+        ASSERT_EQ(r.status, ParameterFileStatus::kOk) << key.nXOrigin << ": " << r.message.substr(0, 300);
+        EXPECT_EQ(r.config, c) << key.nXOrigin;
+        EXPECT_EQ(WriteParameterFile(r.config, kVersion), text) << key.nXOrigin;
+    }
+    EXPECT_EQ(WithKeyArea(AreaParams{254, 247, 1, 8, 80, 1, 27000, 21000}).adjacentPercent.Cols(), 255);
 }
 
 TEST(ParameterFileRead, WrongCountsNonNumbersAndMissingElements)
@@ -413,13 +504,13 @@ TEST(ParameterFileRead, WrongCountsNonNumbersAndMissingElements)
 TEST(ParameterFileRead, HugeCountsAndShapesAreRefusedBeforeAllocating)
 {
     const std::string text = WriteParameterFile(FullConfig(), kVersion);
-    for (const char* count : {"2147483648", "4294967295", "-1", "65", "1000000"}) {
+    for (const char* count : {"2147483648", "4294967295", "-1", "256", "1000000"}) {
         const Loaded r = Load(Replace(text, "<count>60</count>", std::string("<count>") + count + "</count>"));
         ExpectRefused(r, count);
         EXPECT_THAT(r.message, HasSubstr("MARK")) << count;
     }
     const std::string shape = ElementText("ADJACRNYARRYEXT", {52, 32});
-    for (const auto& dims : std::vector<std::vector<int32_t>>{{65, 32}, {52, 65}, {-1, 32}, {2147483647, 2}}) {
+    for (const auto& dims : std::vector<std::vector<int32_t>>{{256, 32}, {52, 256}, {-1, 32}, {2147483647, 2}}) {
         const Loaded r = Load(Replace(text, shape, ElementText("ADJACRNYARRYEXT", dims)));
         ExpectRefused(r, "adjacent shape");
         EXPECT_THAT(r.message, HasSubstr("数组形状"));
@@ -429,7 +520,7 @@ TEST(ParameterFileRead, HugeCountsAndShapesAreRefusedBeforeAllocating)
     ExpectRefused(Load(Replace(text, frames, ElementText("OFFSETMODERAWDATAARRYDIMS", {kMaxFileSamples + 1, 52, 32}))),
                   "too many samples");
     // Many samples within the bounds are fine (the rows are simply missing here).
-    const Loaded many = Load(Replace(text, frames, ElementText("OFFSETMODERAWDATAARRYDIMS", {kMaxFileSamples, 64, 64})));
+    const Loaded many = Load(Replace(text, frames, ElementText("OFFSETMODERAWDATAARRYDIMS", {kMaxFileSamples, kMaxFileLines, kMaxFileLines})));
     ExpectRefused(many, "rows missing");
     EXPECT_THAT(many.message, HasSubstr("OFFSETMODERAWDATAARRY[0][0]"));
 }
@@ -449,6 +540,36 @@ TEST(ParameterFileRead, EveryTruncationIsRefusedAndChangesNothing)
             ExpectRefused(r, "cut at " + std::to_string(n));
         }
     }
+}
+
+TEST(ParameterFileRead, EnglishMessagesAreOneAsciiLine)
+{
+    const std::string text = WriteParameterFile(FullConfig(), kVersion);
+    const auto english = [&](std::string_view file) {
+        Loaded r{ParameterFileStatus::kOk, Sentinel(), {}};
+        r.status = LoadParameterText(file, PanelConfig{}, kController, kVersion, r.config, r.message,
+                                     TextLanguage::kEnglish);
+        EXPECT_TRUE(std::all_of(r.message.begin(), r.message.end(),
+                                [](char ch) { return static_cast<unsigned char>(ch) < 0x80 && ch != '\n'; }))
+            << r.message;
+        return r;
+    };
+    Loaded r = english(Replace(text, "<count>7</count>", "<count>6</count>"));
+    EXPECT_EQ(r.status, ParameterFileStatus::kFormatError);
+    EXPECT_THAT(r.message, StartsWith("not a parameter file of the expected layout: element 2 PANEL (line 21): malformed XML"));
+    EXPECT_EQ(english(text.substr(0, text.find("<ADJACRNYARRYEXT>"))).message,
+              "not a parameter file of the expected layout: element 8 ADJACRNYARRYEXT is missing (the file ends early)");
+    EXPECT_THAT(english(Replace(text, "serialization::archive", "x")).message, HasSubstr("invalid header"));
+    EXPECT_EQ(english(WriteParameterFile(FullConfig(), {9, 0, 0, 0})).status, ParameterFileStatus::kVersionTooNew);
+    PanelConfig narrow = FullConfig();
+    narrow.touchArea.nXSize = 2;
+    EXPECT_EQ(english(WriteParameterFile(narrow, kVersion)).message, "touch area: fewer than 3 X lines");
+    std::vector<Element> e = ElementsOf(PanelConfig{}, kVersion);
+    e[1].second[1] = -4;
+    EXPECT_THAT(english(BoostWrite(e)).message, HasSubstr("element PANEL"));
+    r = english(text);
+    EXPECT_EQ(r.status, ParameterFileStatus::kOk);
+    EXPECT_EQ(r.message, "parameter file loaded");
 }
 
 // ---- files on disk -----------------------------------------------------------------------------
@@ -488,6 +609,36 @@ TEST_F(ParameterFileOnDisk, SaveReplacesAtomicallyAndLoadReadsItBack)
     ASSERT_EQ(LoadParameterFile(path, PanelConfig{}, kController, kVersion, out, message), ParameterFileStatus::kOk)
         << message;
     EXPECT_EQ(out, FullConfig());
+}
+
+TEST_F(ParameterFileOnDisk, WhatCannotLoadBackIsNotSaved)
+{
+    const auto path = dir_ / "panel.xml";
+    std::ofstream(path) << "old content";
+    PanelConfig many;
+    many.sampleLimits.sampleFrames = Int32Array3D(kMaxFileSamples + 1, 1, 1);
+    PanelConfig wide;
+    wide.adjacentPercent = Int32Array2D(2, kMaxFileLines + 1);
+    for (const auto& [c, name] : {std::pair{many, "OFFSETMODERAWDATAARRY"}, std::pair{wide, "ADJACRNYARRY"}}) {
+        std::string message;
+        EXPECT_EQ(SaveParameterFile(path, c, kVersion, message), ParameterFileStatus::kTooLarge) << name;
+        EXPECT_THAT(message, HasSubstr("参数文件保存失败"));
+        EXPECT_THAT(message, HasSubstr(name));
+        EXPECT_EQ(Slurp(path), "old content");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
+    }
+
+    std::string message;
+    EXPECT_EQ(SaveParameterFile(path, many, kVersion, message, TextLanguage::kEnglish), ParameterFileStatus::kTooLarge);
+    EXPECT_EQ(message, "not saved (OFFSETMODERAWDATAARRY has the shape 1025 × 1 × 1, beyond 0 to 1024 × 255 × 255)");
+
+    // At the bounds the file is written and loads back.
+    many.sampleLimits.sampleFrames = Int32Array3D(kMaxFileSamples, 1, 1, 7);
+    ASSERT_EQ(SaveParameterFile(path, many, kVersion, message), ParameterFileStatus::kOk) << message;
+    PanelConfig out;
+    ASSERT_EQ(LoadParameterFile(path, PanelConfig{}, kController, kVersion, out, message), ParameterFileStatus::kOk)
+        << message;
+    EXPECT_EQ(out, many);
 }
 
 TEST_F(ParameterFileOnDisk, FailuresAreReportedAndLeaveThingsAlone)

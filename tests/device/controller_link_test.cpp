@@ -405,14 +405,6 @@ TEST_F(LinkTest, PageCallbackSeesEveryPage) {
   EXPECT_EQ(last, 56);
 }
 
-TEST(ProcessLink, InstalledOnce) {
-  EXPECT_EQ(TheControllerLink(), nullptr);
-  ControllerLink& a = InstallControllerLink(std::make_unique<FakeUsbPort>());
-  ControllerLink& b = InstallControllerLink(std::make_unique<FakeUsbPort>());
-  EXPECT_EQ(&a, &b);
-  EXPECT_EQ(TheControllerLink(), &a);
-}
-
 TEST(FramePages, PlacementCoversTheStreamOnce) {
   std::vector<int> hits(kFrameStreamBytes, 0);
   for (int p = 1; p <= 56; ++p) {

@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace varnex2::testing {
@@ -47,6 +49,20 @@ inline void WriteText(const std::filesystem::path& file, const std::string& text
 {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+// A value name: the prefix, then the numbers joined with "_" ("T3_17"). Built by appending:
+// GCC 12 at -O3 reports a false -Wrestrict inside "literal" + std::to_string(n).
+inline std::string ValueName(std::string_view prefix, std::initializer_list<long long> numbers)
+{
+  std::string name(prefix);
+  bool first = true;
+  for (const long long n : numbers) {
+    if (!first) name += '_';
+    name += std::to_string(n);
+    first = false;
+  }
+  return name;
 }
 
 }  // namespace varnex2::testing

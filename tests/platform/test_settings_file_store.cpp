@@ -20,6 +20,7 @@ namespace {
 
 using testing::ReadText;
 using testing::SettingsTestDir;
+using testing::ValueName;
 using testing::WriteText;
 
 constexpr std::string_view kOut = "Software\\Varnx2\\OutPutSetting";
@@ -113,12 +114,12 @@ TEST(SettingsFileStore, EscapedTextsRoundTripAndTheFileStaysUtf8)
       "",
   };
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    ASSERT_EQ(store->SetString(kOut, "T" + std::to_string(i), texts[i]), SettingsStatus::Ok);
+    ASSERT_EQ(store->SetString(kOut, ValueName("T", {static_cast<long long>(i)}), texts[i]), SettingsStatus::Ok);
   }
   ASSERT_EQ(store->SetString(kOut, "name \"quoted\" \\ 名", "v"), SettingsStatus::Ok);
   for (std::size_t i = 0; i < texts.size(); ++i) {
     std::string s;
-    EXPECT_EQ(store->GetString(kOut, "T" + std::to_string(i), s, 1024), SettingsStatus::Ok);
+    EXPECT_EQ(store->GetString(kOut, ValueName("T", {static_cast<long long>(i)}), s, 1024), SettingsStatus::Ok);
     EXPECT_EQ(s, texts[i]) << i;
   }
   std::string s;
@@ -197,7 +198,7 @@ TEST(SettingsFileStore, AFileNearTheSizeLimitIsReadInFull)
   std::int32_t n = 0;
   EXPECT_EQ(store->GetDword("K\\Last", "V", n), SettingsStatus::Ok);
   EXPECT_EQ(n, 42);
-  EXPECT_EQ(store->GetDword("K", "V" + std::to_string(count - 1), n), SettingsStatus::Ok);
+  EXPECT_EQ(store->GetDword("K", ValueName("V", {count - 1}), n), SettingsStatus::Ok);
   const SettingsDocument doc = SettingsDocument::Parse(text);
   ASSERT_EQ(doc.Keys().size(), 2u);
   EXPECT_EQ(doc.Keys()[0].values.size(), static_cast<std::size_t>(count));
@@ -426,7 +427,7 @@ TEST(SettingsFileStoreAtomic, TwoProcessesLoseNoWrites)
     if (children[c] == 0) {
       auto store = CreateFileSettingsStore(dir.File());
       for (int i = 0; i < kWrites; ++i) {
-        const std::string name = "P" + std::to_string(c) + "_" + std::to_string(i);
+        const std::string name = ValueName("P", {c, i});
         if (store->SetDword("Software\\Varnx2\\Test", name, i) != SettingsStatus::Ok) ::_exit(1);
       }
       ::_exit(0);
@@ -441,7 +442,7 @@ TEST(SettingsFileStoreAtomic, TwoProcessesLoseNoWrites)
   for (int c = 0; c < 2; ++c) {
     for (int i = 0; i < kWrites; ++i) {
       std::int32_t n = -1;
-      const std::string name = "P" + std::to_string(c) + "_" + std::to_string(i);
+      const std::string name = ValueName("P", {c, i});
       EXPECT_EQ(store->GetDword("Software\\Varnx2\\Test", name, n), SettingsStatus::Ok) << name;
       EXPECT_EQ(n, i);
     }

@@ -19,7 +19,7 @@ constexpr int kWrites = 80;
 void WriteMany(SettingsStore& store, int thread, std::vector<SettingsStatus>& statuses)
 {
   for (int i = 0; i < kWrites; ++i) {
-    const std::string name = "T" + std::to_string(thread) + "_" + std::to_string(i);
+    const std::string name = testing::ValueName("T", {thread, i});
     statuses.push_back(i % 2 == 0 ? store.SetDword(kKey, name, i) : store.SetString(kKey, name, std::to_string(i)));
     std::int32_t n = 0;
     store.GetDword(kKey, "T0_0", n);  // readers run beside the writers
@@ -30,7 +30,7 @@ void ExpectAll(SettingsStore& store, int threads)
 {
   for (int t = 0; t < threads; ++t) {
     for (int i = 0; i < kWrites; ++i) {
-      const std::string name = "T" + std::to_string(t) + "_" + std::to_string(i);
+      const std::string name = testing::ValueName("T", {t, i});
       if (i % 2 == 0) {
         std::int32_t n = -1;
         EXPECT_EQ(store.GetDword(kKey, name, n), SettingsStatus::Ok) << name;
