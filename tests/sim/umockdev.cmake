@@ -17,16 +17,16 @@ if(TARGET varnex2_sim_umockdev)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS threaded TIMEOUT 120 RUN_SERIAL TRUE ENVIRONMENT "${_umockdev_test_env}")
   endfunction()
-  varnex2_umockdev_test(test_umockdev_usb ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_usb.cpp)
-  varnex2_umockdev_test(test_umockdev_hid ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_hid.cpp)
+  varnex2_umockdev_test(test_umockdev_usb ${CMAKE_CURRENT_LIST_DIR}/umockdev_usb_test.cpp)
+  varnex2_umockdev_test(test_umockdev_hid ${CMAKE_CURRENT_LIST_DIR}/umockdev_hid_test.cpp)
 
   # varnex2-simbox: its command line, and an ordinary program run against the box through it.
   varnex2_test(test_umockdev_simbox_options
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_simbox_options.cpp ${PROJECT_SOURCE_DIR}/apps/simbox/simbox_options.cpp
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/umockdev_simbox_options_test.cpp ${PROJECT_SOURCE_DIR}/apps/simbox/simbox_options.cpp
     LINKS varnex2_sim)
   target_include_directories(test_umockdev_simbox_options PRIVATE ${PROJECT_SOURCE_DIR}/apps/simbox)
   if(TARGET varnex2-simbox)
-    add_executable(test_umockdev_probe ${CMAKE_CURRENT_LIST_DIR}/test_umockdev_probe.cpp)
+    add_executable(test_umockdev_probe ${CMAKE_CURRENT_LIST_DIR}/umockdev_probe_test.cpp)
     target_link_libraries(test_umockdev_probe PRIVATE varnex2_platform)
     target_include_directories(test_umockdev_probe PRIVATE ${PROJECT_SOURCE_DIR}/src)
     varnex2_defaults(test_umockdev_probe)
