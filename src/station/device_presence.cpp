@@ -22,7 +22,7 @@ constexpr judging::Rgb kNoticeWhite = judging::MakeRgb(255, 255, 255);
 
 }  // namespace
 
-DevicePresence::DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, StationCommands& commands,
+DevicePresence::DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, SetupCommands& commands,
                                PanelState& panel, judging::NodeMap& grid, StationView& view, StationClock& clock,
                                platform::SettingsStore& settings)
     : slots_(slots), link_(link), cycle_(cycle), commands_(commands), panel_(panel), grid_(grid), view_(view),
@@ -184,10 +184,10 @@ void DevicePresence::LoadConnectionSettings() {
 
 bool DevicePresence::InitDevice(std::stop_token stop) {
   std::string message;
-  const StationCommands::ReadBack readBack = commands_.ReadBackPanel(message);
+  const SetupCommands::ReadBack readBack = commands_.ReadBackPanel(message);
   // A controller that went away meanwhile is handled by the lost-device path.
-  if (readBack == StationCommands::ReadBack::NoDevice) return false;
-  if (readBack == StationCommands::ReadBack::Invalid) {
+  if (readBack == SetupCommands::ReadBack::NoDevice) return false;
+  if (readBack == SetupCommands::ReadBack::Invalid) {
     const std::string text = message + texts::kExitSuffix;
     OnWindow(
         [this, text] {

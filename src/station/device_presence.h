@@ -20,7 +20,7 @@
 #include "station/procedure_mutex.h"
 #include "station/station.h"
 #include "station/station_clock.h"
-#include "station/station_commands.h"
+#include "station/setup_commands.h"
 #include "station/station_view.h"
 #include "station/test_cycle.h"
 #include "station/worker_slots.h"
@@ -29,7 +29,7 @@ namespace varnex2::station {
 
 class DevicePresence {
  public:
-  DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, StationCommands& commands,
+  DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, SetupCommands& commands,
                  PanelState& panel, judging::NodeMap& grid, StationView& view, StationClock& clock,
                  platform::SettingsStore& settings);
   DevicePresence(const DevicePresence&) = delete;
@@ -76,7 +76,7 @@ class DevicePresence {
   WorkerSlots& slots_;
   LinkSession& link_;
   TestCycle& cycle_;
-  StationCommands& commands_;
+  SetupCommands& commands_;
   PanelState& panel_;
   judging::NodeMap& grid_;
   StationView& view_;

@@ -70,7 +70,7 @@ device::CUSBChannel* Station::Bridge() { return impl_->core->link.Bridge(); }
 void Station::ApplyPanelConfig(const config::PanelConfig& panel) { impl_->core->commands.ApplyPanelConfig(panel); }
 std::string Station::ReadBackPanel() {
   std::string message;
-  return impl_->core->commands.ReadBackPanel(message) == StationCommands::ReadBack::Invalid ? message
+  return impl_->core->commands.ReadBackPanel(message) == SetupCommands::ReadBack::Invalid ? message
                                                                                            : std::string();
 }
 

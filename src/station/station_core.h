@@ -11,7 +11,7 @@
 #include "station/link_session.h"
 #include "station/panel_state.h"
 #include "station/station.h"
-#include "station/station_commands.h"
+#include "station/setup_commands.h"
 #include "station/test_cycle.h"
 #include "station/view_slot.h"
 #include "station/worker_slots.h"
@@ -45,7 +45,7 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   LinkSession link;
   WorkerSlots slots;
   TestCycle cycle;
-  StationCommands commands;
+  SetupCommands commands;
   DevicePresence presence;
 };
 

@@ -676,7 +676,7 @@ TEST(StationPresence, ReplugClearsTheLinksConnectedFlagUntilTheNextArrival) {
 
 // ---- commands ---------------------------------------------------------------------------------
 
-TEST(StationCommands, ResetRestoresDefaultsInControllerAndMap) {
+TEST(SetupCommands, ResetRestoresDefaultsInControllerAndMap) {
   StationRig rig;
   rig.Initialise();
   ASSERT_TRUE(rig.WaitTesting());
@@ -710,7 +710,7 @@ TEST(StationCommands, ResetRestoresDefaultsInControllerAndMap) {
   EXPECT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
 }
 
-TEST(StationCommands, ResetKeepsDifferenceMode) {
+TEST(SetupCommands, ResetKeepsDifferenceMode) {
   StationRig rig({.monitor = false});
   rig.Initialise();
   ASSERT_TRUE(rig.WaitTesting());
@@ -729,7 +729,7 @@ TEST(StationCommands, ResetKeepsDifferenceMode) {
   EXPECT_TRUE(rig.WaitRepaints(2)) << "testing resumes";
 }
 
-TEST(StationCommands, ApplyAndReadBackForTheAreaDialogs) {
+TEST(SetupCommands, ApplyAndReadBackForTheAreaDialogs) {
   StationRig rig;
   rig.Initialise();
   ASSERT_TRUE(rig.WaitTesting());
@@ -767,7 +767,7 @@ TEST(StationCommands, ApplyAndReadBackForTheAreaDialogs) {
   EXPECT_EQ(readBack, "屏体行值不能小于3");
 }
 
-TEST(StationCommands, BuzzerBitsAndLineNumberBase) {
+TEST(SetupCommands, BuzzerBitsAndLineNumberBase) {
   StationRig rig;
   rig.Initialise();
   ASSERT_TRUE(rig.WaitTesting());

@@ -1,4 +1,4 @@
-#include "station/station_commands.h"
+#include "station/setup_commands.h"
 
 #include "config/parameter_file.h"
 #include "config/reg_edit_class.h"
@@ -51,13 +51,13 @@ bool IsLinkFailure(int rc) { return rc < 0 || rc == device::kErrNotConnected; }
 
 }  // namespace
 
-StationCommands::StationCommands(LinkSession& link, judging::NodeMap& grid, PanelState& panel, TestCycle& cycle,
+SetupCommands::SetupCommands(LinkSession& link, judging::NodeMap& grid, PanelState& panel, TestCycle& cycle,
                                  StationView& view, StationClock& clock, platform::SettingsStore& settings)
     : link_(link), grid_(grid), panel_(panel), cycle_(cycle), view_(view), clock_(clock), settings_(settings) {}
 
 // ---- the user-data record ---------------------------------------------------------------------
 
-void StationCommands::WriteUserDataRecord() {
+void SetupCommands::WriteUserDataRecord() {
   device::ControllerLink* link = link_.Controller();
   if (!link) return;
   device::UserDataRecord record;
@@ -73,7 +73,7 @@ void StationCommands::WriteUserDataRecord() {
   if (device::WriteUserData(*link, record) == 0) device::BackupSettings(*link);
 }
 
-void StationCommands::ReadUserDataRecord() {
+void SetupCommands::ReadUserDataRecord() {
   device::ControllerLink* link = link_.Controller();
   if (!link) return;
   device::UserDataRecord record;
@@ -94,7 +94,7 @@ void StationCommands::ReadUserDataRecord() {
 
 // ---- read-back, reset and apply ---------------------------------------------------------------
 
-StationCommands::ReadBack StationCommands::ReadBackPanel(std::string& message) {
+SetupCommands::ReadBack SetupCommands::ReadBackPanel(std::string& message) {
   device::ControllerLink* link = link_.Controller();
   if (!link) return ReadBack::NoDevice;
   {
@@ -129,7 +129,7 @@ StationCommands::ReadBack StationCommands::ReadBackPanel(std::string& message) {
   return ReadBack::Ok;
 }
 
-void StationCommands::ResetPanelConfig() {
+void SetupCommands::ResetPanelConfig() {
   cycle_.StopTestThread();
   grid_.ClearAreas();
   if (device::ControllerLink* link = link_.Controller()) {
@@ -154,7 +154,7 @@ void StationCommands::ResetPanelConfig() {
   cycle_.ResumeTest();
 }
 
-void StationCommands::ApplyPanelConfig(const config::PanelConfig& p) {
+void SetupCommands::ApplyPanelConfig(const config::PanelConfig& p) {
   const config::AreaParams& touch = p.touchArea;
   const config::AreaParams& key = p.keyArea;
   // Node map: the default map with the areas of the configuration.
@@ -198,7 +198,7 @@ void StationCommands::ApplyPanelConfig(const config::PanelConfig& p) {
 
 // ---- display and modes ------------------------------------------------------------------------
 
-void StationCommands::SetDisplayStyle(int style) {
+void SetupCommands::SetDisplayStyle(int style) {
   cycle_.StopTestThread();
   grid_.SetDisplayStyle(style);
   panel_.UpdateConfig([&](config::PanelConfig& p) { p.nUiColorMode = static_cast<std::uint8_t>(style & 3); });
@@ -207,7 +207,7 @@ void StationCommands::SetDisplayStyle(int style) {
   cycle_.ResumeTest();
 }
 
-void StationCommands::ToggleDiffMode() {
+void SetupCommands::ToggleDiffMode() {
   std::lock_guard lock(grid_.Mutex());
   const bool on = !panel_.DiffMode();
   const std::int32_t flags = grid_.TestModeFlags();
@@ -221,7 +221,7 @@ void StationCommands::ToggleDiffMode() {
   panel_.SetDiffMode(on);
 }
 
-void StationCommands::ToggleBuzzer(std::uint8_t bit) {
+void SetupCommands::ToggleBuzzer(std::uint8_t bit) {
   device::CUSBChannel* channel = link_.Bridge();
   if (!channel) return;
   const std::uint8_t value = static_cast<std::uint8_t>(channel->GetConfigByte() ^ bit);
@@ -233,19 +233,19 @@ void StationCommands::ToggleBuzzer(std::uint8_t bit) {
   channel->SaveConfigPage();
 }
 
-void StationCommands::ToggleLineNumberBase() {
+void SetupCommands::ToggleLineNumberBase() {
   grid_.SetLineNumberBase(grid_.LineNumberBase() == 1 ? 0 : 1);
   view_.RepaintGrid();
 }
 
-void StationCommands::ToggleTestModeBit(std::uint32_t bit) {
+void SetupCommands::ToggleTestModeBit(std::uint32_t bit) {
   std::lock_guard lock(grid_.Mutex());
   grid_.SetTestModeFlags(grid_.TestModeFlags() ^ static_cast<std::int32_t>(bit));
 }
 
 // ---- parameter files --------------------------------------------------------------------------
 
-void StationCommands::SaveParameterFile(const std::filesystem::path& file) {
+void SetupCommands::SaveParameterFile(const std::filesystem::path& file) {
   cycle_.StopTestThread();
   config::PanelConfig snapshot = panel_.Config();
   snapshot.adjacentPercent = judging::ToArray2D(grid_.GetPercentArray());
@@ -259,7 +259,7 @@ void StationCommands::SaveParameterFile(const std::filesystem::path& file) {
   cycle_.ResumeTest();
 }
 
-void StationCommands::LoadParameterFile(const std::filesystem::path& file) {
+void SetupCommands::LoadParameterFile(const std::filesystem::path& file) {
   cycle_.StopTestThread();
   const config::PanelConfig current = panel_.Config();
   config::ControllerFacts facts;
@@ -317,7 +317,7 @@ void StationCommands::LoadParameterFile(const std::filesystem::path& file) {
 
 // ---- frame capture ----------------------------------------------------------------------------
 
-void StationCommands::CaptureFrame(const std::filesystem::path& file) {
+void SetupCommands::CaptureFrame(const std::filesystem::path& file) {
   const std::string text = judging::BuildCaptureText(grid_);
   if (file.empty()) return;
   if (judging::AppendCaptureToFile(file.string(), text))

@@ -20,12 +20,12 @@
 
 namespace varnex2::station {
 
-class StationCommands {
+class SetupCommands {
  public:
-  StationCommands(LinkSession& link, judging::NodeMap& grid, PanelState& panel, TestCycle& cycle, StationView& view,
+  SetupCommands(LinkSession& link, judging::NodeMap& grid, PanelState& panel, TestCycle& cycle, StationView& view,
                   StationClock& clock, platform::SettingsStore& settings);
-  StationCommands(const StationCommands&) = delete;
-  StationCommands& operator=(const StationCommands&) = delete;
+  SetupCommands(const SetupCommands&) = delete;
+  SetupCommands& operator=(const SetupCommands&) = delete;
 
   // Reads the panel back from the controller as a connection does: areas, user-data record,
   // validation and the node map's layout (with the screen-level group held in memory).
