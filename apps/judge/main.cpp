@@ -98,22 +98,30 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     auto integer = [&](long long lo, long long hi, auto& target) {
       const auto n = ParseInteger(value);
       if (!n || *n < lo || *n > hi) {
-        error = "option " + std::string(arg) + ": \"" + value + "\" is not an integer in " + std::to_string(lo) +
-                ".." + std::to_string(hi);
+        error = "option " + std::string(arg) + ": \"" + value + "\" is not an integer in " + std::to_string(lo) + ".." +
+                std::to_string(hi);
         return false;
       }
       target = static_cast<std::remove_reference_t<decltype(target)>>(*n);
       return true;
     };
     bool ok = true;
-    if (arg == "--params") o.params = value;
-    else if (arg == "--frames") o.frames = value;
-    else if (arg == "--png") o.png = value;
-    else if (arg == "--save-params") o.saveParams = value;
-    else if (arg == "--trigger") ok = integer(INT32_MIN, INT32_MAX, o.trigger);
-    else if (arg == "--stable") ok = integer(INT32_MIN, INT32_MAX, o.stable);
-    else if (arg == "--buzzer") ok = integer(0, 255, o.buzzer);
-    else if (arg == "--connect-type") ok = integer(0, 255, o.connectType);
+    if (arg == "--params")
+      o.params = value;
+    else if (arg == "--frames")
+      o.frames = value;
+    else if (arg == "--png")
+      o.png = value;
+    else if (arg == "--save-params")
+      o.saveParams = value;
+    else if (arg == "--trigger")
+      ok = integer(INT32_MIN, INT32_MAX, o.trigger);
+    else if (arg == "--stable")
+      ok = integer(INT32_MIN, INT32_MAX, o.stable);
+    else if (arg == "--buzzer")
+      ok = integer(0, 255, o.buzzer);
+    else if (arg == "--connect-type")
+      ok = integer(0, 255, o.connectType);
     if (!ok) return false;
   }
   if (o.params.empty()) {
@@ -128,9 +136,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
 // line or frame with zeros). Lines and blocks as the frame reader takes them.
 bool CheckFrameExtents(std::string_view text, const config::NodeExtents& extents, std::string& error) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  const auto isBlank = [](std::string_view line) {
-    return line.find_first_not_of(" \t\r") == std::string_view::npos;
-  };
+  const auto isBlank = [](std::string_view line) { return line.find_first_not_of(" \t\r") == std::string_view::npos; };
   std::size_t lineNo = 0, blockLines = 0, blockStart = 0;
   const auto blockEnds = [&] {
     if (blockLines == 0 || blockLines == static_cast<std::size_t>(extents.nX)) return true;
@@ -222,7 +228,8 @@ int main(int argc, char** argv) {
   const config::ControllerFacts controller{32, 52, 0x20};
   const auto status = config::LoadParameterFile(options.params, defaults, controller, kProgramVersion, panel, error,
                                                 config::TextLanguage::kEnglish);
-  if (status == config::ParameterFileStatus::kInvalidAreas) return Fail(kExitInvalidConfig, options.params + ": " + error);
+  if (status == config::ParameterFileStatus::kInvalidAreas)
+    return Fail(kExitInvalidConfig, options.params + ": " + error);
   if (status != config::ParameterFileStatus::kOk) return Fail(kExitBadInput, options.params + ": " + error);
 
   std::vector<judging::NodeFrame> frames;
@@ -253,13 +260,12 @@ int main(int argc, char** argv) {
   if (!options.saveParams.empty()) {
     config::PanelConfig saved = panel;
     saved.adjacentPercent = judging::ToArray2D(map.GetPercentArray());
-    if (config::SaveParameterFile(options.saveParams, saved, kProgramVersion, error,
-                                  config::TextLanguage::kEnglish) != config::ParameterFileStatus::kOk)
+    if (config::SaveParameterFile(options.saveParams, saved, kProgramVersion, error, config::TextLanguage::kEnglish) !=
+        config::ParameterFileStatus::kOk)
       return Fail(kExitBadInput, options.saveParams + ": " + error);
   }
 
-  const judging::OfflineJudgeSettings settings{options.trigger, options.stable, options.buzzer,
-                                               options.connectType};
+  const judging::OfflineJudgeSettings settings{options.trigger, options.stable, options.buzzer, options.connectType};
   judging::OfflineJudge judge(map, panel, settings);
   std::string line;
   line.reserve(64 * 1024);

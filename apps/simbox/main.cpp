@@ -142,8 +142,10 @@ void RunUnderPreload(char** argv) {
   execv("/proc/self/exe", argv);
   // Not re-executed: go on as before; removals then reach no udev listener.
   std::fprintf(stderr, "varnex2-simbox: cannot re-run under the umockdev preload: %s\n", std::strerror(errno));
-  if (oldPreload.empty()) unsetenv("LD_PRELOAD");
-  else setenv("LD_PRELOAD", oldPreload.c_str(), 1);
+  if (oldPreload.empty())
+    unsetenv("LD_PRELOAD");
+  else
+    setenv("LD_PRELOAD", oldPreload.c_str(), 1);
 }
 
 }  // namespace

@@ -146,9 +146,8 @@ int RunStation(QApplication& app, const station::StationOptions& options,
 
   if (options.quitAfterSeconds > 0) {
     std::printf("judged_frames=%llu\nlast_verdict=%s\ntitle=%s\nrecords_dir=%s\n",
-                static_cast<unsigned long long>(window.JudgedFrames()),
-                window.Grid()->Model().GetVerdictText().c_str(), window.windowTitle().toUtf8().constData(),
-                window.RecordsDirectory().toUtf8().constData());
+                static_cast<unsigned long long>(window.JudgedFrames()), window.Grid()->Model().GetVerdictText().c_str(),
+                window.windowTitle().toUtf8().constData(), window.RecordsDirectory().toUtf8().constData());
     if (window.JudgedFrames() > 0) {
       const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(window.FirstJudgedAt() - started);
       std::printf("first_frame_ms=%lld\n", static_cast<long long>(ms.count()));

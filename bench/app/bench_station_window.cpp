@@ -172,7 +172,8 @@ void BM_StationWindowCycle(benchmark::State& state) {
   }
   const double n = static_cast<double>(cycles);
   state.counters["process_cpu_ms_per_cycle"] = processMs / n;
-  state.counters["map_paint_cpu_ms"] = (App()->paintMs - paint0) / static_cast<double>(std::max(1L, App()->paints - paints0));
+  state.counters["map_paint_cpu_ms"] =
+      (App()->paintMs - paint0) / static_cast<double>(std::max(1L, App()->paints - paints0));
   state.counters["map_paints_per_cycle"] = static_cast<double>(App()->paints - paints0) / n;
   state.counters["user_cpu_ms_per_cycle"] = userMs / n;
   state.counters["kernel_cpu_ms_per_cycle"] = kernelMs / n;

@@ -55,9 +55,7 @@ void Repaint(benchmark::State& state, std::int32_t modes) {
 }
 
 void BM_RepaintThresholdMode(benchmark::State& state) { Repaint(state, TestMode::THRESHOLD); }
-void BM_RepaintAllModes(benchmark::State& state) {
-  Repaint(state, kJudgingModes);
-}
+void BM_RepaintAllModes(benchmark::State& state) { Repaint(state, kJudgingModes); }
 
 // The test cycle: a new frame every time (eight noisy frames in turn), judged
 // and repainted, so nothing that depends on the values can be reused. With

@@ -53,12 +53,12 @@ class CountingUsbPort final : public platform::UsbPort {
     return inner_->InterruptWriteAsync(ep, data);
   }
   int AllocInTransfer(std::uint8_t ep, std::size_t length, platform::InTransferCallback callback) override {
-    return inner_->AllocInTransfer(ep, length,
-                                   [this, cb = std::move(callback)](platform::TransferStatus status,
-                                                                    std::span<const std::uint8_t> data) {
-                                     if (status == platform::TransferStatus::Completed) ++in;
-                                     cb(status, data);
-                                   });
+    return inner_->AllocInTransfer(
+        ep, length,
+        [this, cb = std::move(callback)](platform::TransferStatus status, std::span<const std::uint8_t> data) {
+          if (status == platform::TransferStatus::Completed) ++in;
+          cb(status, data);
+        });
   }
   int SubmitInTransfer() override { return inner_->SubmitInTransfer(); }
   int CancelInTransfer() override { return inner_->CancelInTransfer(); }

@@ -68,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int info = device::ReadInfoBlock(link, *link.Record());
   std::vector<std::uint16_t> frame(device::kMaxNodes);
   int x = 0, y = 0;
-  if (info == 0 || info == device::kErrMatrixTooLarge)
-    link.AcquireFrame(*link.Record(), frame, x, y, 0x20);
+  if (info == 0 || info == device::kErrMatrixTooLarge) link.AcquireFrame(*link.Record(), frame, x, y, 0x20);
   link.CloseController();
   return 0;
 }

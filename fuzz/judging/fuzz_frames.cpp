@@ -11,9 +11,9 @@
 using varnex2::judging::BuildCaptureText;
 using varnex2::judging::kMaxFrameLines;
 using varnex2::judging::kMaxFrameNodes;
-using varnex2::judging::NodeFlag::TOUCH;
 using varnex2::judging::NodeFrame;
 using varnex2::judging::ParseFrames;
+using varnex2::judging::NodeFlag::TOUCH;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

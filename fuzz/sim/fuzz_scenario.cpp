@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   box.Plug(BoxFunction::Controller);
   const std::uint64_t session = box.Session(BoxFunction::Controller);
   const std::uint16_t command = box.CommandAddress();
-  const std::vector<std::uint8_t> mode = {0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(command & 0xFF),
-                                          static_cast<std::uint8_t>(command >> 8), 0x20};
+  const std::vector<std::uint8_t> mode = {
+      0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(command & 0xFF), static_cast<std::uint8_t>(command >> 8), 0x20};
   const std::vector<std::uint8_t> start = {0x01, 0xE1};
   box.ControllerOut(session, mode);
   box.ControllerOut(session, start);

@@ -15,8 +15,12 @@ void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon) 
   box.setWindowTitle(QString());
   box.setText(text);
   switch (icon) {
-    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Information:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case MessageIcon::Warning:
+      box.setIcon(QMessageBox::Warning);
+      break;
     case MessageIcon::Error:
       box.setIcon(QMessageBox::Critical);
       box.setWindowFlag(Qt::WindowStaysOnTopHint);

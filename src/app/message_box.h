@@ -13,13 +13,13 @@ class QWidget;
 namespace varnex2::app {
 
 // The window speaks the core's view vocabulary.
-using station::MessageIcon;
-using station::StationView;
 using station::kColourDarkRed;
 using station::kColourGreen;
 using station::kColourGrey;
 using station::kColourRed;
 using station::kColourWhite;
+using station::MessageIcon;
+using station::StationView;
 
 void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon);
 

@@ -64,8 +64,9 @@ CVarnex2Dlg::CVarnex2Dlg(judging::NodeMap& model, Options options, QWidget* pare
           [this, systemMenu](const QPoint& at) { systemMenu->popup(statusBar_->mapToGlobal(at)); });
 
   // The node map's notifications arrive posted, as from a child window.
-  connect(grid_, &judging::CColorGrid::gridMenu, this, [this](qintptr, qintptr) { ShowContextMenu(); },
-          Qt::QueuedConnection);
+  connect(
+      grid_, &judging::CColorGrid::gridMenu, this, [this](qintptr, qintptr) { ShowContextMenu(); },
+      Qt::QueuedConnection);
   grid_->Model().SetListener(this);
 
   qApp->installEventFilter(this);
@@ -79,9 +80,7 @@ CVarnex2Dlg::~CVarnex2Dlg() {
   grid_->Model().SetListener(nullptr);
 }
 
-void CVarnex2Dlg::ShowContextMenu() {
-  contextMenu_->popup(QCursor::pos());
-}
+void CVarnex2Dlg::ShowContextMenu() { contextMenu_->popup(QCursor::pos()); }
 
 void CVarnex2Dlg::ShowBuzzerOutput(bool sounding) {
   if (sounding) {
@@ -213,24 +212,19 @@ bool CVarnex2Dlg::Send(std::function<void()> call, std::stop_token stop) {
   return true;
 }
 
-void CVarnex2Dlg::ApplyTitle(const QString& title) {
-  setWindowTitle(options_.titlePrefix + title);
-}
+void CVarnex2Dlg::ApplyTitle(const QString& title) { setWindowTitle(options_.titlePrefix + title); }
 
 void CVarnex2Dlg::SetTitle(const std::string& title) {
   baseTitle_ = QString::fromStdString(title);
   ApplyTitle(baseTitle_);
 }
 
-void CVarnex2Dlg::SetStatusPane(int pane, const std::string& text, std::uint32_t textColour,
-                                std::uint32_t backColour) {
+void CVarnex2Dlg::SetStatusPane(int pane, const std::string& text, std::uint32_t textColour, std::uint32_t backColour) {
   statusBar_->SetPaneText(pane, QString::fromStdString(text));
   statusBar_->SetPaneColours(pane, FromColourRef(textColour), FromColourRef(backColour));
 }
 
-void CVarnex2Dlg::SetStatusPaneWidth(int pane, int width) {
-  statusBar_->SetPaneWidth(pane, width);
-}
+void CVarnex2Dlg::SetStatusPaneWidth(int pane, int width) { statusBar_->SetPaneWidth(pane, width); }
 
 void CVarnex2Dlg::EnableTopMenus(bool enabled) {
   for (int i = 0; i < 3; ++i) topMenus_[i]->menuAction()->setEnabled(enabled);
@@ -246,9 +240,7 @@ QString CVarnex2Dlg::RecordsDirectory() const {
   return QDir(options_.recordsDirectory.isEmpty() ? QDir::currentPath() : options_.recordsDirectory).absolutePath();
 }
 
-void CVarnex2Dlg::RepaintGrid() {
-  grid_->repaint();
-}
+void CVarnex2Dlg::RepaintGrid() { grid_->repaint(); }
 
 void CVarnex2Dlg::ShowMessage(const std::string& text, MessageIcon icon) {
   ShowStationMessage(this, QString::fromStdString(text), icon);
@@ -256,9 +248,7 @@ void CVarnex2Dlg::ShowMessage(const std::string& text, MessageIcon icon) {
 
 bool CVarnex2Dlg::CycleTraceEnabled() const { return lcCycle().isDebugEnabled(); }
 
-void CVarnex2Dlg::CycleTrace(const std::string& line) {
-  qCDebug(lcCycle).noquote() << QString::fromStdString(line);
-}
+void CVarnex2Dlg::CycleTrace(const std::string& line) { qCDebug(lcCycle).noquote() << QString::fromStdString(line); }
 
 void CVarnex2Dlg::ExitProgram(int code) {
   MarkClosing();

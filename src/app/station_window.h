@@ -52,10 +52,10 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
 
   // What a file command asks the operator for.
   struct FileRequest {
-    int id = 0;            // the command
-    bool save = false;     // a save dialog (else an open dialog)
-    QString filter;        // "数据文件(*.csv)" or "配置文件(*.xml)"
-    QString defaultSuffix; // given to a name typed without an extension
+    int id = 0;             // the command
+    bool save = false;      // a save dialog (else an open dialog)
+    QString filter;         // "数据文件(*.csv)" or "配置文件(*.xml)"
+    QString defaultSuffix;  // given to a name typed without an extension
   };
   // Asks for a file; an empty result cancels. The default shows the file dialog;
   // tests replace it. A name without an extension gets the default one either way.
@@ -99,8 +99,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void Post(std::function<void()> call) override;
   bool Send(std::function<void()> call, std::stop_token stop = {}) override;
   void SetTitle(const std::string& title) override;
-  void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour,
-                     std::uint32_t backColour) override;
+  void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour, std::uint32_t backColour) override;
   void SetStatusPaneWidth(int pane, int width) override;
   void EnableTopMenus(bool enabled) override;
   void RepaintGrid() override;

@@ -59,8 +59,8 @@ QFont CStatusBarEx::IndicatorFont() const {
 
 int CStatusBarEx::IndicatorWidth() const {
   if (indicatorText_.isEmpty()) return 0;
-  return std::max(kIndicatorMinWidth, QFontMetrics(IndicatorFont()).horizontalAdvance(indicatorText_) +
-                                          2 * kIndicatorInset + kTextMargin);
+  return std::max(kIndicatorMinWidth,
+                  QFontMetrics(IndicatorFont()).horizontalAdvance(indicatorText_) + 2 * kIndicatorInset + kTextMargin);
 }
 
 int CStatusBarEx::LastPaneLeft() const {

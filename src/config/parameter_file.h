@@ -13,10 +13,10 @@ namespace varnex2::config {
 
 // Program version written to and compared with "VERSION".
 struct ProgramVersion {
-    int32_t nMajor = 0;
-    int32_t nMinor = 0;
-    int32_t nBuild = 0;
-    int32_t nRevision = 0;
+  int32_t nMajor = 0;
+  int32_t nMinor = 0;
+  int32_t nBuild = 0;
+  int32_t nRevision = 0;
 };
 
 // (((major << 8 | minor) << 8 | build) << 8) | revision in 32-bit arithmetic, compared signed.
@@ -24,18 +24,18 @@ int32_t PackProgramVersion(const ProgramVersion& version);
 
 // What validation needs to know about the connected controller.
 struct ControllerFacts {
-    int32_t nMatrixXSize = 32;
-    int32_t nMatrixYSize = 52;
-    uint8_t nFirmwareVersion = 0x20;
+  int32_t nMatrixXSize = 32;
+  int32_t nMatrixYSize = 52;
+  uint8_t nFirmwareVersion = 0x20;
 };
 
 enum class ParameterFileStatus {
-    kOk = 0,
-    kIoError,        // cannot open, read, write or rename the file
-    kFormatError,    // not an archive of the expected layout
-    kVersionTooNew,  // written by a newer program
-    kInvalidAreas,   // areas refused by ValidatePanelConfig, or a used area outside 0..255
-    kTooLarge,       // the configuration exceeds the bounds below; nothing is written
+  kOk = 0,
+  kIoError,        // cannot open, read, write or rename the file
+  kFormatError,    // not an archive of the expected layout
+  kVersionTooNew,  // written by a newer program
+  kInvalidAreas,   // areas refused by ValidatePanelConfig, or a used area outside 0..255
+  kTooLarge,       // the configuration exceeds the bounds below; nothing is written
 };
 
 inline constexpr const char* kMsgVersionTooNew = "文件版本不正确,载入失败！";
@@ -45,8 +45,8 @@ inline constexpr const char* kMsgLoadSucceeded = "文件参数载入成功！";
 // Bounds of what a file may declare; anything larger is refused before it is allocated, and a
 // configuration beyond them is not saved. Node arrays have the node map's extents, which are
 // 8-bit sums of an area's origin and size, so at most 255 lines on either axis.
-inline constexpr int32_t kMaxFileLines = 255;      // extent of a node array on either axis
-inline constexpr int32_t kMaxFileSamples = 1024;   // sampled frames
+inline constexpr int32_t kMaxFileLines = 255;          // extent of a node array on either axis
+inline constexpr int32_t kMaxFileSamples = 1024;       // sampled frames
 inline constexpr std::size_t kMaxElementValues = 255;  // values of one element (a row at most)
 inline constexpr std::uintmax_t kMaxFileBytes = 128u * 1024u * 1024u;
 

@@ -29,23 +29,23 @@ inline constexpr int32_t kDefaultDiffModeGain = 4;
 
 // Holds no state of its own; create it where it is needed.
 class CRegEditClass {
-public:
-    explicit CRegEditClass(platform::SettingsStore& store) : store_(store) {}
+ public:
+  explicit CRegEditClass(platform::SettingsStore& store) : store_(store) {}
 
-    // Creates the key as needed and sets the number. Failure: "创建注册表失败", 1.
-    int WriteRegDword(std::string_view key, std::string_view name, int32_t value);
-    // Missing key: "打开注册表失败", 1. Missing value or not a number: "读取注册表中KEY 失败", 1.
-    // `value` keeps its content on every failure.
-    int ReadRegDword(std::string_view key, std::string_view name, int32_t& value);
-    // Creates the key as needed and sets the text. Failure: 1, no diagnostic.
-    int WriteRegString(std::string_view key, std::string_view name, std::string_view text);
-    // Reads into a buffer of `bufferSize` bytes, so texts of at most bufferSize - 1 bytes fit
-    // (room for the terminating zero). Missing key: "打开注册表失败", 1. Missing value, not a
-    // text, or too long: 1, no diagnostic. `text` keeps its content on every failure.
-    int ReadRegString(std::string_view key, std::string_view name, std::string& text, std::size_t bufferSize);
+  // Creates the key as needed and sets the number. Failure: "创建注册表失败", 1.
+  int WriteRegDword(std::string_view key, std::string_view name, int32_t value);
+  // Missing key: "打开注册表失败", 1. Missing value or not a number: "读取注册表中KEY 失败", 1.
+  // `value` keeps its content on every failure.
+  int ReadRegDword(std::string_view key, std::string_view name, int32_t& value);
+  // Creates the key as needed and sets the text. Failure: 1, no diagnostic.
+  int WriteRegString(std::string_view key, std::string_view name, std::string_view text);
+  // Reads into a buffer of `bufferSize` bytes, so texts of at most bufferSize - 1 bytes fit
+  // (room for the terminating zero). Missing key: "打开注册表失败", 1. Missing value, not a
+  // text, or too long: 1, no diagnostic. `text` keeps its content on every failure.
+  int ReadRegString(std::string_view key, std::string_view name, std::string& text, std::size_t bufferSize);
 
-private:
-    platform::SettingsStore& store_;
+ private:
+  platform::SettingsStore& store_;
 };
 
 // Load-or-create: `value` becomes `fallback`, then the stored value if it can be read;

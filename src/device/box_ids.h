@@ -15,8 +15,7 @@ inline constexpr std::uint16_t kBridgeProductId = 0xE006;
 inline constexpr std::string_view kBridgeManufacturer = "VarnexTestBox01";
 inline constexpr std::string_view kBridgeProduct = "ZorvatBridgeV4";
 // Signature carried in bytes 8..17 of every configuration-bits frame.
-inline constexpr std::array<std::uint8_t, 10> kBridgeSignature = {'V', 'N', 'X', '2', 'S',
-                                                                  'I', 'G', 'N', '0', '1'};
+inline constexpr std::array<std::uint8_t, 10> kBridgeSignature = {'V', 'N', 'X', '2', 'S', 'I', 'G', 'N', '0', '1'};
 // The configuration page the station addresses.
 inline constexpr std::uint8_t kBridgeConfigPage = 249;
 

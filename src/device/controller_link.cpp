@@ -113,10 +113,9 @@ int ControllerLink::StartReception() {
   if (bEventRunning_) return kErrReceptionBusy;
   if (eventThread_.joinable()) eventThread_.join();  // ended by itself after a loss
   if (!bTransferAllocated_) {
-    const int r = port_.AllocInTransfer(kControllerInEndpoint, kControllerReportSize,
-                                        [this](TransferStatus status, std::span<const std::uint8_t> data) {
-                                          OnControllerReport(status, data);
-                                        });
+    const int r = port_.AllocInTransfer(
+        kControllerInEndpoint, kControllerReportSize,
+        [this](TransferStatus status, std::span<const std::uint8_t> data) { OnControllerReport(status, data); });
     if (r != 0) return kErrReceptionBusy;
     bTransferAllocated_ = true;
   }
@@ -225,8 +224,7 @@ void ControllerLink::OnControllerReport(TransferStatus status, std::span<const s
       PagePlacement place;
       if (FramePagePlacement(page, place))
         std::memcpy(frameStream_.data() + place.streamOffset, report.data() + place.sourceOffset, place.length);
-      const std::size_t bytes =
-          2 * static_cast<std::size_t>(std::clamp(frameValueCount_.load(), 0, kMaxNodes));
+      const std::size_t bytes = 2 * static_cast<std::size_t>(std::clamp(frameValueCount_.load(), 0, kMaxNodes));
       std::lock_guard lock(frameMutex_);
       std::memcpy(frameCopy_.data(), frameStream_.data(), bytes);
       std::memset(frameCopy_.data() + bytes, 0, frameCopy_.size() - bytes);
@@ -410,8 +408,7 @@ int ControllerLink::AcquireFrame(const ControllerRecord& record, std::span<std::
   }
   bFrameDone_ = false;
   for (int i = 0; i < nodes; ++i)
-    dest[static_cast<std::size_t>(i)] =
-        static_cast<std::uint16_t>(frameCopy_[2 * i] | (frameCopy_[2 * i + 1] << 8));
+    dest[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(frameCopy_[2 * i] | (frameCopy_[2 * i + 1] << 8));
   return kOk;
 }
 

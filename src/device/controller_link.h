@@ -88,8 +88,7 @@ class ControllerLink {
   int WriteRegisters(std::uint16_t address, std::span<const std::uint8_t> source, bool noAnswer = false);
   // One frame: the mode byte goes to the controller's command address, then the stream is
   // requested. dest receives X * Y values (X-major); cleared on failure.
-  int AcquireFrame(const ControllerRecord& record, std::span<std::uint16_t> dest, int& x, int& y,
-                   std::uint8_t mode);
+  int AcquireFrame(const ControllerRecord& record, std::span<std::uint16_t> dest, int& x, int& y, std::uint8_t mode);
 
   // The IN transfer's completion (runs on the event thread; public for tests and fuzzing).
   void OnControllerReport(platform::TransferStatus status, std::span<const std::uint8_t> data);

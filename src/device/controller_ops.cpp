@@ -76,7 +76,8 @@ int ReadInfoBlock(ControllerLink& link, ControllerRecord& record) {
     const std::uint8_t* e = bytes.data() + kInfoBlockSize + kObjectEntrySize * k;
     record.objects.push_back({e[0], static_cast<std::uint16_t>(e[1] | e[2] << 8), e[3], e[4], e[5]});
   }
-  record.storedChecksum = bytes[tableEnd] | bytes[tableEnd + 1] << 8 | static_cast<std::uint32_t>(bytes[tableEnd + 2]) << 16;
+  record.storedChecksum =
+      bytes[tableEnd] | bytes[tableEnd + 1] << 8 | static_cast<std::uint32_t>(bytes[tableEnd + 2]) << 16;
   record.nReportIdCount = 0;
   record.reportIds.clear();
   record.versionText.clear();
@@ -335,28 +336,41 @@ int RunPinFaultTest(ControllerLink& link, const ControllerRecord& record, std::u
     if (!owner || owner->type != kT25SelfTest || m.size() < 2) return kSelfTestNotMessage;
     fault = {};
     switch (m[1]) {
-      case 0xFE: return 0;
-      case 0xFD: return 7;
-      case 0xFC: return 4;
-      case 0x01: return 12;
-      case 0x11: return 13;
+      case 0xFE:
+        return 0;
+      case 0xFD:
+        return 7;
+      case 0xFC:
+        return 4;
+      case 0x01:
+        return 12;
+      case 0x11:
+        return 13;
       case 0x12:
         if (m.size() >= 5) fault = {m[2], m[3], m[4]};
         return 13;
-      case 0x13: return 14;
-      case 0x17: return 15;
-      case 0x20: return 16;
-      default: return 25;
+      case 0x13:
+        return 14;
+      case 0x17:
+        return 15;
+      case 0x20:
+        return 16;
+      default:
+        return 25;
     }
   });
 }
 
 int PinFaultMarker(std::uint8_t kind) {
   switch (kind) {
-    case 1: return 64;
-    case 2: return 32;
-    case 3: return 16;
-    default: return 0;
+    case 1:
+      return 64;
+    case 2:
+      return 32;
+    case 3:
+      return 16;
+    default:
+      return 0;
   }
 }
 

@@ -85,7 +85,7 @@ int ReadObject(ControllerLink& link, std::uint8_t type, int instance, std::span<
 int WriteObject(ControllerLink& link, std::uint8_t type, int instance, std::span<const std::uint8_t> source);
 
 // One frame through the T6 diagnostic byte and the T37 pages: X * Y signed values, X-major.
-int ReadDiagnosticFrame(ControllerLink& link, const ControllerRecord& record, std::span<std::int16_t> dest,
-                        int& x, int& y, std::uint8_t command);
+int ReadDiagnosticFrame(ControllerLink& link, const ControllerRecord& record, std::span<std::int16_t> dest, int& x,
+                        int& y, std::uint8_t command);
 
 }  // namespace varnex2::device

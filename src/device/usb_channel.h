@@ -13,10 +13,10 @@ class CUSBChannel : public CUSBHardWare {
  public:
   explicit CUSBChannel(platform::HidPort& port) : CUSBHardWare(port) {}
 
-  int OpenBridge();          // 0 on success, 1 when no bridge was opened
-  void CloseBridge();        // the channel stays usable for the next OpenBridge
-  void LoadConfigPage();     // reads page 249 and keeps bytes 0..34
-  void SaveConfigPage();     // page 249 with bytes 0..34 replaced by the kept copy
+  int OpenBridge();                          // 0 on success, 1 when no bridge was opened
+  void CloseBridge();                        // the channel stays usable for the next OpenBridge
+  void LoadConfigPage();                     // reads page 249 and keeps bytes 0..34
+  void SaveConfigPage();                     // page 249 with bytes 0..34 replaced by the kept copy
   void SetBuzzerEnable(std::uint8_t value);  // configuration bit 0
   void SetBuzzerInvert(std::uint8_t value);  // configuration bit 1
   // Switches the box's output: only byte 8 of the output block changes. Costs two 10 ms waits.

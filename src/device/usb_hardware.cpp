@@ -32,8 +32,7 @@ void CUSBHardWare::WritePage(std::uint8_t page, std::span<const std::uint8_t, kB
   WriteReport(d);
 }
 
-void CUSBHardWare::ReadPage(std::uint8_t page, std::span<std::uint8_t, kBridgePageSize> dest,
-                            std::uint8_t length) {
+void CUSBHardWare::ReadPage(std::uint8_t page, std::span<std::uint8_t, kBridgePageSize> dest, std::uint8_t length) {
   std::lock_guard lock(frameLock_);
   WriteReport(CommandFrame(kBridgeReadPage));
   Report r{};
@@ -60,8 +59,7 @@ void CUSBHardWare::WriteOutputBlock(std::span<const std::uint8_t, kBridgePageSiz
   ReadReport();  // acknowledgement, discarded
 }
 
-void CUSBHardWare::SetConfigBits(std::uint8_t page, std::uint8_t operand, std::uint8_t value,
-                                 std::uint8_t mask) {
+void CUSBHardWare::SetConfigBits(std::uint8_t page, std::uint8_t operand, std::uint8_t value, std::uint8_t mask) {
   std::lock_guard lock(frameLock_);
   Report r = CommandFrame(kBridgeSetConfigBits);
   r[4] = page;

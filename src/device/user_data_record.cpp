@@ -13,7 +13,8 @@ constexpr std::size_t kMarksOffset = 4;
 constexpr std::size_t kChecksumByte = kUserDataSize - 1;
 
 std::uint8_t Sum(const UserDataBytes& bytes, std::size_t count) {
-  return static_cast<std::uint8_t>(std::accumulate(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count), 0u));
+  return static_cast<std::uint8_t>(
+      std::accumulate(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count), 0u));
 }
 
 bool IsOurs(const UserDataBytes& bytes) {

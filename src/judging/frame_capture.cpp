@@ -144,8 +144,8 @@ bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string
     }
     if (block.rows.empty()) block.firstLine = lineNo;
     if (block.rows.size() >= static_cast<std::size_t>(kMaxFrameLines))
-      return fail("line " + std::to_string(lineNo) + ": the frame starting at line " +
-                  std::to_string(block.firstLine) + " has more than " + std::to_string(kMaxFrameLines) + " rows");
+      return fail("line " + std::to_string(lineNo) + ": the frame starting at line " + std::to_string(block.firstLine) +
+                  " has more than " + std::to_string(kMaxFrameLines) + " rows");
 
     std::vector<std::int32_t> row;
     std::size_t fieldStart = 0;
@@ -187,8 +187,8 @@ bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string
     }
     const std::size_t width = std::max(block.width, row.size());
     if (width * (block.rows.size() + 1) > static_cast<std::size_t>(kMaxFrameNodes))
-      return fail("line " + std::to_string(lineNo) + ": the frame starting at line " +
-                  std::to_string(block.firstLine) + " has more than " + std::to_string(kMaxFrameNodes) + " nodes");
+      return fail("line " + std::to_string(lineNo) + ": the frame starting at line " + std::to_string(block.firstLine) +
+                  " has more than " + std::to_string(kMaxFrameNodes) + " nodes");
     block.width = width;
     block.rows.push_back(std::move(row));
   }

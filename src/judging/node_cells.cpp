@@ -25,9 +25,15 @@ int LineNumberAt(const std::vector<GridLine>& lines, int pos) {
 
 void ApplyFlagOp(std::int32_t& flags, std::int32_t value, FlagOp op) {
   switch (op) {
-    case FlagOp::Set: flags = value; break;
-    case FlagOp::Or: flags |= value; break;
-    case FlagOp::Clear: flags &= ~value; break;
+    case FlagOp::Set:
+      flags = value;
+      break;
+    case FlagOp::Or:
+      flags |= value;
+      break;
+    case FlagOp::Clear:
+      flags &= ~value;
+      break;
   }
 }
 
@@ -51,7 +57,8 @@ void NodeCells::Resize(int columns, int rows) {
   std::vector<GridCell> cells(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
   for (int c = 0; c < columns; ++c) {
     for (int r = 0; r < rows; ++r) {
-      GridCell& cell = cells[static_cast<std::size_t>(c) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(r)];
+      GridCell& cell =
+          cells[static_cast<std::size_t>(c) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(r)];
       cell = GridCell{};
       if (c < columns_ && r < rows_) cell.dPercent = Cell(c, r).dPercent;
     }

@@ -270,8 +270,8 @@ void NodeDisplay::Layout(NodeCells& cells) {
         cell.rcNode = Rect{};
         continue;
       }
-      cell.rcNode = Rect{static_cast<int>(x), static_cast<int>(y), static_cast<int>(x + cp + 1),
-                         static_cast<int>(y + rp + 1)};
+      cell.rcNode =
+          Rect{static_cast<int>(x), static_cast<int>(y), static_cast<int>(x + cp + 1), static_cast<int>(y + rp + 1)};
     }
   }
 }

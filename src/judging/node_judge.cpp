@@ -22,15 +22,12 @@ inline double TruncTowardZero(double x) {
 // neighbour columns read INT32_MIN (max side) or INT32_MAX (min side) where no
 // neighbour is compared, which never compare above or below an int32, and the
 // up/down comparisons are masked per row.
-__attribute__((noinline)) void CompareNeighbours(std::size_t rows, const std::int32_t* __restrict leftMax,
-                                                 const std::int32_t* __restrict rightMax,
-                                                 const std::int32_t* __restrict leftMin,
-                                                 const std::int32_t* __restrict rightMin,
-                                                 const std::int32_t* __restrict columnMax,
-                                                 const std::int32_t* __restrict columnMin,
-                                                 const std::int32_t* __restrict upMask,
-                                                 const std::int32_t* __restrict downMask,
-                                                 std::int32_t* __restrict scaledHigh, std::int32_t* __restrict scaledLow) {
+__attribute__((noinline)) void CompareNeighbours(
+    std::size_t rows, const std::int32_t* __restrict leftMax, const std::int32_t* __restrict rightMax,
+    const std::int32_t* __restrict leftMin, const std::int32_t* __restrict rightMin,
+    const std::int32_t* __restrict columnMax, const std::int32_t* __restrict columnMin,
+    const std::int32_t* __restrict upMask, const std::int32_t* __restrict downMask, std::int32_t* __restrict scaledHigh,
+    std::int32_t* __restrict scaledLow) {
   const std::int32_t* __restrict upMax = columnMax - 1;
   const std::int32_t* __restrict downMax = columnMax + 1;
   const std::int32_t* __restrict upMin = columnMin - 1;
@@ -40,10 +37,10 @@ __attribute__((noinline)) void CompareNeighbours(std::size_t rows, const std::in
     const std::int32_t l = scaledLow[r];
     const std::int32_t um = upMask[r];
     const std::int32_t dm = downMask[r];
-    const std::int32_t high = (leftMax[r] > h ? -1 : 0) | (rightMax[r] > h ? -1 : 0) |
-                              ((upMax[r] > h ? -1 : 0) & um) | ((downMax[r] > h ? -1 : 0) & dm);
-    const std::int32_t low = (leftMin[r] < l ? -1 : 0) | (rightMin[r] < l ? -1 : 0) |
-                             ((upMin[r] < l ? -1 : 0) & um) | ((downMin[r] < l ? -1 : 0) & dm);
+    const std::int32_t high = (leftMax[r] > h ? -1 : 0) | (rightMax[r] > h ? -1 : 0) | ((upMax[r] > h ? -1 : 0) & um) |
+                              ((downMax[r] > h ? -1 : 0) & dm);
+    const std::int32_t low = (leftMin[r] < l ? -1 : 0) | (rightMin[r] < l ? -1 : 0) | ((upMin[r] < l ? -1 : 0) & um) |
+                             ((downMin[r] < l ? -1 : 0) & dm);
     scaledHigh[r] = high;
     scaledLow[r] = low;
   }
@@ -63,12 +60,10 @@ struct JudgeBounds {
 // The node pass over the judged rows of one column: ZERO, HIGH and LOW bits
 // and the touch/key hit masks, branch-free (every condition a 0 / -1 mask).
 __attribute__((noinline)) void JudgeColumn(std::size_t rows, const std::int32_t* __restrict values,
-                                           const std::int32_t* __restrict upper,
-                                           const std::int32_t* __restrict lower,
+                                           const std::int32_t* __restrict upper, const std::int32_t* __restrict lower,
                                            const std::int32_t* __restrict hitHigh,
                                            const std::int32_t* __restrict hitLow, const JudgeBounds& bounds,
-                                           std::int32_t* __restrict flags, std::int32_t& touchNg,
-                                           std::int32_t& keyNg) {
+                                           std::int32_t* __restrict flags, std::int32_t& touchNg, std::int32_t& keyNg) {
   const std::int32_t touchHigh = bounds.touchHigh;
   const std::int32_t touchLow = bounds.touchLow;
   const std::int32_t keyHigh = bounds.keyHigh;
@@ -105,9 +100,8 @@ __attribute__((noinline)) void JudgeColumn(std::size_t rows, const std::int32_t*
 // Every node's value for the neighbour maximum and minimum (INT32_MIN /
 // INT32_MAX for nodes without TOUCH), and the range of all values.
 __attribute__((noinline)) void NeighbourValues(std::size_t nodes, const std::int32_t* __restrict values,
-                                               const std::int32_t* __restrict flags,
-                                               std::int32_t* __restrict forMax, std::int32_t* __restrict forMin,
-                                               std::int32_t& lo, std::int32_t& hi) {
+                                               const std::int32_t* __restrict flags, std::int32_t* __restrict forMax,
+                                               std::int32_t* __restrict forMin, std::int32_t& lo, std::int32_t& hi) {
   constexpr std::int32_t kTop = std::numeric_limits<std::int32_t>::max();
   constexpr std::int32_t kBottom = std::numeric_limits<std::int32_t>::min();
   std::int32_t low = lo;
@@ -178,8 +172,7 @@ void NodeJudge::RefreshPercentFactors(const NodeCells& cells) {
 // truncates exactly to int32 and an int32 neighbour extreme with INT32_MIN /
 // INT32_MAX for "no neighbour" compares with it exactly as the doubles would.
 // Otherwise every node takes the general double path.
-void NodeJudge::AdjacentColumn(const NodeCells& cells, int col, int rows, bool leftOk, bool rightOk,
-                               bool exactInt32) {
+void NodeJudge::AdjacentColumn(const NodeCells& cells, int col, int rows, bool leftOk, bool rightOk, bool exactInt32) {
   const std::size_t stride = static_cast<std::size_t>(cells.Rows());
   const std::size_t base = cells.Index(col, 0);
   const std::int32_t* __restrict values = cells.Values() + base;

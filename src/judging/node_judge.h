@@ -93,12 +93,12 @@ class NodeJudge {
   // spare entry at each end so the up/down reads stay in bounds.
   std::vector<std::int32_t> neighbourMax_;
   std::vector<std::int32_t> neighbourMin_;
-  std::vector<std::int32_t> neutralMax_;    // one column of "no neighbour"
+  std::vector<std::int32_t> neutralMax_;  // one column of "no neighbour"
   std::vector<std::int32_t> neutralMin_;
   std::vector<std::int32_t> neutralUpper_;  // one column of limits no value exceeds
   std::vector<std::int32_t> neutralLower_;
-  std::vector<std::int32_t> zeroColumn_;    // one column of "no adjacent-point hit"
-  std::vector<std::int32_t> upMask_;        // per row: -1 when the up neighbour is compared
+  std::vector<std::int32_t> zeroColumn_;  // one column of "no adjacent-point hit"
+  std::vector<std::int32_t> upMask_;      // per row: -1 when the up neighbour is compared
   std::vector<std::int32_t> downMask_;
   std::vector<std::int32_t> adjacentHigh_;  // per row of one column: -1 on an adjacent-point hit
   std::vector<std::int32_t> adjacentLow_;

@@ -35,9 +35,18 @@ void NodeMap::SetGridSize(int columns, int rows) {
   Recolour();
 }
 
-int NodeMap::Columns() const { Lock lock(mutex_); return cells_.Columns(); }
-int NodeMap::Rows() const { Lock lock(mutex_); return cells_.Rows(); }
-bool NodeMap::IsEmpty() const { Lock lock(mutex_); return cells_.Nodes() == 0; }
+int NodeMap::Columns() const {
+  Lock lock(mutex_);
+  return cells_.Columns();
+}
+int NodeMap::Rows() const {
+  Lock lock(mutex_);
+  return cells_.Rows();
+}
+bool NodeMap::IsEmpty() const {
+  Lock lock(mutex_);
+  return cells_.Nodes() == 0;
+}
 
 void NodeMap::FillValues(std::int32_t value) {
   Lock lock(mutex_);
@@ -65,7 +74,10 @@ void NodeMap::SetNodePercent(int col, int row, double percent) {
   if (cells_.SetNodePercent(col, row, percent)) judge_.RefreshPercentFactors(cells_);
 }
 
-int NodeMap::GetNodePercent(int col, int row) const { Lock lock(mutex_); return cells_.GetNodePercent(col, row); }
+int NodeMap::GetNodePercent(int col, int row) const {
+  Lock lock(mutex_);
+  return cells_.GetNodePercent(col, row);
+}
 
 void NodeMap::SetPercentInRect(int col1, int row1, int col2, int row2, double percent, std::int32_t skipMask) {
   Lock lock(mutex_);
@@ -78,9 +90,18 @@ void NodeMap::SetPercentArray(const NodeFrame& percents) {
   judge_.RefreshPercentFactors(cells_);
 }
 
-NodeFrame NodeMap::GetPercentArray() const { Lock lock(mutex_); return cells_.GetPercentArray(); }
-NodeFrame NodeMap::GetRawFrame() const { Lock lock(mutex_); return cells_.GetRawFrame(); }
-NodeFrame NodeMap::GetFlagsFrame() const { Lock lock(mutex_); return cells_.GetFlagsFrame(); }
+NodeFrame NodeMap::GetPercentArray() const {
+  Lock lock(mutex_);
+  return cells_.GetPercentArray();
+}
+NodeFrame NodeMap::GetRawFrame() const {
+  Lock lock(mutex_);
+  return cells_.GetRawFrame();
+}
+NodeFrame NodeMap::GetFlagsFrame() const {
+  Lock lock(mutex_);
+  return cells_.GetFlagsFrame();
+}
 
 // ---- Thresholds and limits -----------------------------------------------------------
 
@@ -95,42 +116,96 @@ void NodeMap::SetKeyThresholds(std::int32_t low, std::int32_t high) {
   judge_.SetKeyThresholds(low, high);
 }
 
-std::int32_t NodeMap::TouchHigh() const { Lock lock(mutex_); return judge_.TouchHigh(); }
-std::int32_t NodeMap::TouchLow() const { Lock lock(mutex_); return judge_.TouchLow(); }
-std::int32_t NodeMap::KeyHigh() const { Lock lock(mutex_); return judge_.KeyHigh(); }
-std::int32_t NodeMap::KeyLow() const { Lock lock(mutex_); return judge_.KeyLow(); }
-void NodeMap::SetUpperLimits(const NodeFrame& limits) { Lock lock(mutex_); judge_.SetUpperLimits(limits); }
-void NodeMap::SetLowerLimits(const NodeFrame& limits) { Lock lock(mutex_); judge_.SetLowerLimits(limits); }
-const NodeFrame& NodeMap::UpperLimits() const { Lock lock(mutex_); return judge_.UpperLimits(); }
-const NodeFrame& NodeMap::LowerLimits() const { Lock lock(mutex_); return judge_.LowerLimits(); }
+std::int32_t NodeMap::TouchHigh() const {
+  Lock lock(mutex_);
+  return judge_.TouchHigh();
+}
+std::int32_t NodeMap::TouchLow() const {
+  Lock lock(mutex_);
+  return judge_.TouchLow();
+}
+std::int32_t NodeMap::KeyHigh() const {
+  Lock lock(mutex_);
+  return judge_.KeyHigh();
+}
+std::int32_t NodeMap::KeyLow() const {
+  Lock lock(mutex_);
+  return judge_.KeyLow();
+}
+void NodeMap::SetUpperLimits(const NodeFrame& limits) {
+  Lock lock(mutex_);
+  judge_.SetUpperLimits(limits);
+}
+void NodeMap::SetLowerLimits(const NodeFrame& limits) {
+  Lock lock(mutex_);
+  judge_.SetLowerLimits(limits);
+}
+const NodeFrame& NodeMap::UpperLimits() const {
+  Lock lock(mutex_);
+  return judge_.UpperLimits();
+}
+const NodeFrame& NodeMap::LowerLimits() const {
+  Lock lock(mutex_);
+  return judge_.LowerLimits();
+}
 
 void NodeMap::SetLegacySampleRange(std::int32_t low, std::int32_t high) {
   Lock lock(mutex_);
   judge_.SetLegacySampleRange(low, high);
 }
 
-std::int32_t NodeMap::LegacySampleLow() const { Lock lock(mutex_); return judge_.LegacySampleLow(); }
-std::int32_t NodeMap::LegacySampleHigh() const { Lock lock(mutex_); return judge_.LegacySampleHigh(); }
+std::int32_t NodeMap::LegacySampleLow() const {
+  Lock lock(mutex_);
+  return judge_.LegacySampleLow();
+}
+std::int32_t NodeMap::LegacySampleHigh() const {
+  Lock lock(mutex_);
+  return judge_.LegacySampleHigh();
+}
 
 // ---- Modes and result word ---------------------------------------------------------------
 
-void NodeMap::SetTestModeFlags(std::int32_t flags) { Lock lock(mutex_); judge_.SetTestModeFlags(flags); }
-std::int32_t NodeMap::TestModeFlags() const { Lock lock(mutex_); return judge_.TestModeFlags(); }
-void NodeMap::SetCheckEnables(std::int32_t enables) { Lock lock(mutex_); judge_.SetCheckEnables(enables); }
-std::int32_t NodeMap::CheckEnables() const { Lock lock(mutex_); return judge_.CheckEnables(); }
-void NodeMap::SetResultFlags(std::int32_t flags) { Lock lock(mutex_); judge_.SetResultFlags(flags); }
-std::int32_t NodeMap::ResultFlags() const { Lock lock(mutex_); return judge_.ResultFlags(); }
+void NodeMap::SetTestModeFlags(std::int32_t flags) {
+  Lock lock(mutex_);
+  judge_.SetTestModeFlags(flags);
+}
+std::int32_t NodeMap::TestModeFlags() const {
+  Lock lock(mutex_);
+  return judge_.TestModeFlags();
+}
+void NodeMap::SetCheckEnables(std::int32_t enables) {
+  Lock lock(mutex_);
+  judge_.SetCheckEnables(enables);
+}
+std::int32_t NodeMap::CheckEnables() const {
+  Lock lock(mutex_);
+  return judge_.CheckEnables();
+}
+void NodeMap::SetResultFlags(std::int32_t flags) {
+  Lock lock(mutex_);
+  judge_.SetResultFlags(flags);
+}
+std::int32_t NodeMap::ResultFlags() const {
+  Lock lock(mutex_);
+  return judge_.ResultFlags();
+}
 
 // ---- Areas ---------------------------------------------------------------------------------
 
-void NodeMap::ClearAreas() { Lock lock(mutex_); cells_.ClearAreas(); }
+void NodeMap::ClearAreas() {
+  Lock lock(mutex_);
+  cells_.ClearAreas();
+}
 
 void NodeMap::AddArea(int xStart, int yStart, int xCount, int yCount, int index) {
   Lock lock(mutex_);
   cells_.AddArea(xStart, yStart, xCount, yCount, index);
 }
 
-int NodeMap::AppendArea(const GridArea& area) { Lock lock(mutex_); return cells_.AppendArea(area); }
+int NodeMap::AppendArea(const GridArea& area) {
+  Lock lock(mutex_);
+  return cells_.AppendArea(area);
+}
 
 void NodeMap::SetAreaThresholds(std::int32_t high, std::int32_t low, int index) {
   Lock lock(mutex_);
@@ -142,9 +217,18 @@ bool NodeMap::GetAreaRect(int index, int& xStart, int& yStart, int& xCount, int&
   return cells_.GetAreaRect(index, xStart, yStart, xCount, yCount);
 }
 
-const std::vector<GridArea>& NodeMap::Areas() const { Lock lock(mutex_); return cells_.Areas(); }
-int NodeMap::AreaCount() const { Lock lock(mutex_); return static_cast<int>(cells_.Areas().size()); }
-GridArea* NodeMap::MutableArea(int index) { Lock lock(mutex_); return cells_.MutableArea(index); }
+const std::vector<GridArea>& NodeMap::Areas() const {
+  Lock lock(mutex_);
+  return cells_.Areas();
+}
+int NodeMap::AreaCount() const {
+  Lock lock(mutex_);
+  return static_cast<int>(cells_.Areas().size());
+}
+GridArea* NodeMap::MutableArea(int index) {
+  Lock lock(mutex_);
+  return cells_.MutableArea(index);
+}
 
 bool NodeMap::AreaLineRange(int index, int& colFirst, int& colLast, int& rowFirst, int& rowLast) const {
   Lock lock(mutex_);
@@ -159,16 +243,28 @@ void NodeMap::SetNodeFlags(int col1, int row1, int col2, int row2, std::int32_t 
   cells_.SetNodeFlags(col1, row1, col2, row2, value, skipMask, op);
 }
 
-void NodeMap::SetAllNodeFlags(std::int32_t value, FlagOp op) { Lock lock(mutex_); cells_.SetAllNodeFlags(value, op); }
-std::int32_t NodeMap::GetNodeFlags(int col, int row) const { Lock lock(mutex_); return cells_.GetNodeFlags(col, row); }
+void NodeMap::SetAllNodeFlags(std::int32_t value, FlagOp op) {
+  Lock lock(mutex_);
+  cells_.SetAllNodeFlags(value, op);
+}
+std::int32_t NodeMap::GetNodeFlags(int col, int row) const {
+  Lock lock(mutex_);
+  return cells_.GetNodeFlags(col, row);
+}
 
 void NodeMap::SetNodeGroup(int col1, int row1, int col2, int row2, int group) {
   Lock lock(mutex_);
   cells_.SetNodeGroup(col1, row1, col2, row2, group);
 }
 
-bool NodeMap::StampAreaGroup(int index, int group) { Lock lock(mutex_); return cells_.StampAreaGroup(index, group); }
-int NodeMap::GetNodeGroup(int col, int row) const { Lock lock(mutex_); return cells_.GetNodeGroup(col, row); }
+bool NodeMap::StampAreaGroup(int index, int group) {
+  Lock lock(mutex_);
+  return cells_.StampAreaGroup(index, group);
+}
+int NodeMap::GetNodeGroup(int col, int row) const {
+  Lock lock(mutex_);
+  return cells_.GetNodeGroup(col, row);
+}
 
 // ---- Display -----------------------------------------------------------------------------------
 
@@ -178,7 +274,10 @@ void NodeMap::SetDisplayStyle(int style) {
   Recolour();
 }
 
-int NodeMap::GetDisplayStyle() const { Lock lock(mutex_); return display_.DisplayStyle(); }
+int NodeMap::GetDisplayStyle() const {
+  Lock lock(mutex_);
+  return display_.DisplayStyle();
+}
 
 void NodeMap::UpdateColours() {
   Lock lock(mutex_);
@@ -187,13 +286,34 @@ void NodeMap::UpdateColours() {
 
 // The palette never changes after construction.
 const std::array<Rgb, kPaletteSize>& NodeMap::Palette() const { return display_.Palette(); }
-std::int32_t NodeMap::LegendMin() const { Lock lock(mutex_); return display_.LegendMin(); }
-std::int32_t NodeMap::LegendMax() const { Lock lock(mutex_); return display_.LegendMax(); }
-std::int32_t NodeMap::LegendMid() const { Lock lock(mutex_); return display_.LegendMid(); }
-void NodeMap::SetLineNumberBase(int base) { Lock lock(mutex_); display_.SetLineNumberBase(base); }
-int NodeMap::LineNumberBase() const { Lock lock(mutex_); return display_.LineNumberBase(); }
-void NodeMap::SetFrozen(bool frozen) { Lock lock(mutex_); display_.SetFrozen(frozen); }
-bool NodeMap::IsFrozen() const { Lock lock(mutex_); return display_.Frozen(); }
+std::int32_t NodeMap::LegendMin() const {
+  Lock lock(mutex_);
+  return display_.LegendMin();
+}
+std::int32_t NodeMap::LegendMax() const {
+  Lock lock(mutex_);
+  return display_.LegendMax();
+}
+std::int32_t NodeMap::LegendMid() const {
+  Lock lock(mutex_);
+  return display_.LegendMid();
+}
+void NodeMap::SetLineNumberBase(int base) {
+  Lock lock(mutex_);
+  display_.SetLineNumberBase(base);
+}
+int NodeMap::LineNumberBase() const {
+  Lock lock(mutex_);
+  return display_.LineNumberBase();
+}
+void NodeMap::SetFrozen(bool frozen) {
+  Lock lock(mutex_);
+  display_.SetFrozen(frozen);
+}
+bool NodeMap::IsFrozen() const {
+  Lock lock(mutex_);
+  return display_.Frozen();
+}
 
 void NodeMap::SetShowHeaders(bool show) {
   Lock lock(mutex_);
@@ -201,7 +321,10 @@ void NodeMap::SetShowHeaders(bool show) {
   display_.Layout(cells_);
 }
 
-bool NodeMap::ShowHeaders() const { Lock lock(mutex_); return display_.ShowHeaders(); }
+bool NodeMap::ShowHeaders() const {
+  Lock lock(mutex_);
+  return display_.ShowHeaders();
+}
 
 // ---- Layout and hit-testing ---------------------------------------------------------------------
 
@@ -212,19 +335,40 @@ void NodeMap::Layout(int clientWidth, int clientHeight) {
   display_.Layout(cells_);
 }
 
-Rect NodeMap::ClientRect() const { Lock lock(mutex_); return display_.ClientRect(); }
-int NodeMap::HeaderWidth() const { Lock lock(mutex_); return display_.HeaderWidth(); }
-int NodeMap::HeaderHeight() const { Lock lock(mutex_); return display_.HeaderHeight(); }
-Rect NodeMap::LegendRect() const { Lock lock(mutex_); return display_.LegendRect(); }
+Rect NodeMap::ClientRect() const {
+  Lock lock(mutex_);
+  return display_.ClientRect();
+}
+int NodeMap::HeaderWidth() const {
+  Lock lock(mutex_);
+  return display_.HeaderWidth();
+}
+int NodeMap::HeaderHeight() const {
+  Lock lock(mutex_);
+  return display_.HeaderHeight();
+}
+Rect NodeMap::LegendRect() const {
+  Lock lock(mutex_);
+  return display_.LegendRect();
+}
 
 NodePos NodeMap::HitTest(int x, int y, bool visibleOnly) const {
   Lock lock(mutex_);
   return NodeDisplay::HitTest(cells_, x, y, visibleOnly);
 }
 
-const GridCell& NodeMap::Cell(int col, int row) const { Lock lock(mutex_); return cells_.Cell(col, row); }
-const std::vector<GridLine>& NodeMap::ColumnLines() const { Lock lock(mutex_); return cells_.ColumnLines(); }
-const std::vector<GridLine>& NodeMap::RowLines() const { Lock lock(mutex_); return cells_.RowLines(); }
+const GridCell& NodeMap::Cell(int col, int row) const {
+  Lock lock(mutex_);
+  return cells_.Cell(col, row);
+}
+const std::vector<GridLine>& NodeMap::ColumnLines() const {
+  Lock lock(mutex_);
+  return cells_.ColumnLines();
+}
+const std::vector<GridLine>& NodeMap::RowLines() const {
+  Lock lock(mutex_);
+  return cells_.RowLines();
+}
 
 // ---- Labels --------------------------------------------------------------------------------------
 
@@ -238,8 +382,14 @@ void NodeMap::SetNoticeLabel(const std::string& text, bool shown, Rgb textColour
   display_.SetNoticeLabel(text, shown, textColour, background);
 }
 
-const GridLabel& NodeMap::StatisticsLabel(int index) const { Lock lock(mutex_); return statistics_.Label(index); }
-const GridLabel& NodeMap::NoticeLabel() const { Lock lock(mutex_); return display_.NoticeLabel(); }
+const GridLabel& NodeMap::StatisticsLabel(int index) const {
+  Lock lock(mutex_);
+  return statistics_.Label(index);
+}
+const GridLabel& NodeMap::NoticeLabel() const {
+  Lock lock(mutex_);
+  return display_.NoticeLabel();
+}
 
 // ---- Statistics --------------------------------------------------------------------------------------
 
@@ -248,11 +398,20 @@ void NodeMap::SetStatisticsSettings(const StatisticsSettings& settings) {
   statistics_.Settings() = settings;
 }
 
-StatisticsSettings NodeMap::GetStatisticsSettings() const { Lock lock(mutex_); return statistics_.Settings(); }
+StatisticsSettings NodeMap::GetStatisticsSettings() const {
+  Lock lock(mutex_);
+  return statistics_.Settings();
+}
 
-#define VARNEX2_STAT_ACCESSORS(Type, Name)                                                  \
-  void NodeMap::Set##Name(Type v) { Lock lock(mutex_); statistics_.Settings().Name = v; } \
-  Type NodeMap::Get##Name() const { Lock lock(mutex_); return statistics_.Settings().Name; }
+#define VARNEX2_STAT_ACCESSORS(Type, Name) \
+  void NodeMap::Set##Name(Type v) {        \
+    Lock lock(mutex_);                     \
+    statistics_.Settings().Name = v;       \
+  }                                        \
+  Type NodeMap::Get##Name() const {        \
+    Lock lock(mutex_);                     \
+    return statistics_.Settings().Name;    \
+  }
 
 VARNEX2_STAT_ACCESSORS(bool, ScreenThresholdEnable)
 VARNEX2_STAT_ACCESSORS(std::int32_t, RawdataMax)
@@ -280,7 +439,10 @@ bool NodeMap::GetStatisticsBrief(int area, std::int32_t& max, std::int32_t& min,
   return statistics_.Gather(cells_, area, max, min, average, nullptr);
 }
 
-std::string NodeMap::StatisticsText() const { Lock lock(mutex_); return statistics_.Text(); }
+std::string NodeMap::StatisticsText() const {
+  Lock lock(mutex_);
+  return statistics_.Text();
+}
 
 // ---- Judging ------------------------------------------------------------------------------------------
 
@@ -318,11 +480,26 @@ const std::string& NodeMap::FixVerdict() {
   return verdict_.Fix(judge_.ResultFlags());
 }
 
-void NodeMap::CountVerdict() { Lock lock(mutex_); verdict_.Count(); }
-std::string NodeMap::GetVerdictText() const { Lock lock(mutex_); return verdict_.Text(); }
-std::string NodeMap::LastVerdict() const { Lock lock(mutex_); return verdict_.Last(); }
-std::int32_t NodeMap::GetColorGridCounterPass() const { Lock lock(mutex_); return verdict_.PassCount(); }
-std::int32_t NodeMap::GetColorGridCounterFail() const { Lock lock(mutex_); return verdict_.FailCount(); }
+void NodeMap::CountVerdict() {
+  Lock lock(mutex_);
+  verdict_.Count();
+}
+std::string NodeMap::GetVerdictText() const {
+  Lock lock(mutex_);
+  return verdict_.Text();
+}
+std::string NodeMap::LastVerdict() const {
+  Lock lock(mutex_);
+  return verdict_.Last();
+}
+std::int32_t NodeMap::GetColorGridCounterPass() const {
+  Lock lock(mutex_);
+  return verdict_.PassCount();
+}
+std::int32_t NodeMap::GetColorGridCounterFail() const {
+  Lock lock(mutex_);
+  return verdict_.FailCount();
+}
 void NodeMap::SetTestRunning(bool running) { verdict_.SetTestRunning(running); }
 bool NodeMap::TestRunning() const { return verdict_.TestRunning(); }
 void NodeMap::SetCountingPaint(bool counting) { verdict_.SetCountingPaint(counting); }

@@ -180,8 +180,7 @@ class NodeMap {
 
   // Max, min, average and spread of an area (see the .cpp); false with the
   // outputs untouched when the index names no area (0 is valid with no areas).
-  bool GetStatistics(int area, std::int32_t& max, std::int32_t& min, std::int32_t& average,
-                     std::int32_t& spread) const;
+  bool GetStatistics(int area, std::int32_t& max, std::int32_t& min, std::int32_t& average, std::int32_t& spread) const;
   bool GetStatisticsBrief(int area, std::int32_t& max, std::int32_t& min, std::int32_t& average) const;
   std::string StatisticsText() const;  // strStatistics of the last frame
 

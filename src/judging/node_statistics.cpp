@@ -47,8 +47,8 @@ std::int64_t IntegerRootOfMean(Uint128 sumSquares, std::int64_t n) {
 // Count, sum, max and min of one column's selected values (rowMask -1) that
 // lack MASK, added to the running figures.
 __attribute__((noinline)) void GatherColumn(const std::int32_t* __restrict values, const std::int32_t* __restrict flags,
-                  const std::int32_t* __restrict rowMask, std::size_t rows, std::int32_t& hi, std::int32_t& lo,
-                  std::int64_t& sum, std::int64_t& count) {
+                                            const std::int32_t* __restrict rowMask, std::size_t rows, std::int32_t& hi,
+                                            std::int32_t& lo, std::int64_t& sum, std::int64_t& count) {
   std::int32_t n = 0;
   std::int64_t s = 0;
   std::int32_t columnHi = hi;
@@ -141,8 +141,7 @@ bool NodeStatistics::Gather(const NodeCells& cells, int area, std::int32_t& max,
         const std::uint32_t mean = static_cast<std::uint32_t>(avg);
         std::uint64_t d2 = 0;
         for (std::size_t r = 0; r < rowCount; ++r) {
-          const std::uint32_t in =
-              static_cast<std::uint32_t>(rowMask[r] & (((flags[r] & NodeFlag::MASK) != 0) - 1));
+          const std::uint32_t in = static_cast<std::uint32_t>(rowMask[r] & (((flags[r] & NodeFlag::MASK) != 0) - 1));
           const std::uint32_t d = static_cast<std::uint32_t>(values[r]) - mean;
           const std::uint32_t sign = static_cast<std::uint32_t>(static_cast<std::int32_t>(d) >> 31);
           const std::uint32_t a = ((d ^ sign) - sign) & in;

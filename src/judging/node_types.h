@@ -15,8 +15,7 @@ namespace varnex2::judging {
 using Rgb = std::uint32_t;
 
 constexpr Rgb MakeRgb(int r, int g, int b) {
-  return (static_cast<Rgb>(r & 0xFF) << 16) | (static_cast<Rgb>(g & 0xFF) << 8) |
-         static_cast<Rgb>(b & 0xFF);
+  return (static_cast<Rgb>(r & 0xFF) << 16) | (static_cast<Rgb>(g & 0xFF) << 8) | static_cast<Rgb>(b & 0xFF);
 }
 constexpr int RgbRed(Rgb c) { return static_cast<int>((c >> 16) & 0xFF); }
 constexpr int RgbGreen(Rgb c) { return static_cast<int>((c >> 8) & 0xFF); }
@@ -63,9 +62,9 @@ inline constexpr std::int32_t EVALUATION_SHOWN = 0x40000000;
 // Bits of nTestModeFlags; the enabled modes act together.
 namespace TestMode {
 inline constexpr std::int32_t THRESHOLD = 0x1;
-inline constexpr std::int32_t LIMITS = 0x2;      // sample upper/lower limits
-inline constexpr std::int32_t ADJACENT = 0x4;    // adjacent points
-inline constexpr std::int32_t DIFFERENCE = 0x10; // difference display, not judged
+inline constexpr std::int32_t LIMITS = 0x2;       // sample upper/lower limits
+inline constexpr std::int32_t ADJACENT = 0x4;     // adjacent points
+inline constexpr std::int32_t DIFFERENCE = 0x10;  // difference display, not judged
 }  // namespace TestMode
 
 // Bits of nCheckEnables.
@@ -91,10 +90,10 @@ enum class FlagOp { Set, Or, Clear };
 
 inline constexpr int kDefaultColumns = 52;
 inline constexpr int kDefaultRows = 32;
-inline constexpr int kMaxLines = 256;        // largest column or row count SetGridSize accepts
+inline constexpr int kMaxLines = 256;  // largest column or row count SetGridSize accepts
 inline constexpr int kPaletteSize = 1024;
 inline constexpr int kScaleTop = 1023;
-inline constexpr int kGroupCount = 10;       // colour-range groups 0..9
+inline constexpr int kGroupCount = 10;  // colour-range groups 0..9
 
 // A matrix of signed 32-bit counts indexed [col][row], stored column by column
 // (rows fastest). Used for frames, limit arrays, percent arrays and flag copies.
@@ -133,7 +132,7 @@ class NodeFrame {
 
 // One node of the map.
 struct GridCell {
-  std::int32_t nValue = 0;   // nOffset + nRaw, judged and displayed
+  std::int32_t nValue = 0;  // nOffset + nRaw, judged and displayed
   std::int32_t nFlags = NodeFlag::TOUCH;
   std::int32_t nOffset = 0;  // added to every incoming count
   std::int32_t nRaw = 0;     // last count received

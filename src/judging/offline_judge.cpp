@@ -48,9 +48,9 @@ FrameVerdict OfflineJudge::JudgeFrame(const NodeFrame& frame) {
   result.verdict = map_.FixVerdict();
   std::int32_t max = -1, min = -1, average = -1;
   map_.GetStatisticsBrief(0, max, min, average);
-  result.decision = DecideVerdictOutputs(result.verdict, map_.GetColorGridCounterPass(),
-                                         map_.GetColorGridCounterFail(), average, settings_.triggerLevel,
-                                         settings_.stableFrameCount, settings_.buzzerByte, settings_.connectType);
+  result.decision = DecideVerdictOutputs(result.verdict, map_.GetColorGridCounterPass(), map_.GetColorGridCounterFail(),
+                                         average, settings_.triggerLevel, settings_.stableFrameCount,
+                                         settings_.buzzerByte, settings_.connectType);
   if (result.decision.output == VerdictOutputs::On) output_ = true;
   if (result.decision.output == VerdictOutputs::Off) output_ = false;
   result.output = output_;

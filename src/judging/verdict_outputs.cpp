@@ -35,11 +35,11 @@ VerdictOutputs DecideVerdictOutputs(std::string_view verdict, std::int32_t passC
 
 std::string VerdictTraceText(std::int32_t passCount, std::int32_t failCount, std::int32_t stableFrameCount) {
   char text[160];
-  const int n = std::snprintf(text, sizeof text,
-                              "\r\n  grid.nColorGridCounter_Pass = %d, grid.nColorGridCounter_Fail = %d, "
-                              "nOutputTriggerStableFrameCnt = %d",
-                              static_cast<int>(passCount), static_cast<int>(failCount),
-                              static_cast<int>(stableFrameCount));
+  const int n =
+      std::snprintf(text, sizeof text,
+                    "\r\n  grid.nColorGridCounter_Pass = %d, grid.nColorGridCounter_Fail = %d, "
+                    "nOutputTriggerStableFrameCnt = %d",
+                    static_cast<int>(passCount), static_cast<int>(failCount), static_cast<int>(stableFrameCount));
   if (n <= 0) return {};
   return std::string(text, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 1));
 }

@@ -13,10 +13,10 @@ namespace varnex2::platform {
 inline constexpr std::size_t kHidReportSize = 65;  // report id byte 0 + 64 data bytes
 
 struct HidDeviceInfo {
-  std::string path;            // opaque, passed back to Open
+  std::string path;  // opaque, passed back to Open
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
-  std::u16string manufacturer; // as the device reports it (16-bit text)
+  std::u16string manufacturer;  // as the device reports it (16-bit text)
   std::u16string product;
   int interfaceNumber = -1;
   // False when the back-end could not query the string (as opposed to an empty string).

@@ -27,7 +27,7 @@ class MemoryStore final : public SettingsStore {
     return SettingsStatus::Ok;
   }
   SettingsStatus GetString(std::string_view key, std::string_view name, std::string& value,
-                                     std::size_t maxBytes) override {
+                           std::size_t maxBytes) override {
     std::lock_guard lock(mutex_);
     const Value* v = Find(key, name);
     if (!v) return Missing(key);

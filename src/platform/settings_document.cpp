@@ -11,15 +11,13 @@ constexpr std::string_view kHeaderComment =
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string FoldAscii(std::string_view s)
-{
+std::string FoldAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = LowerAscii(c);
   return out;
 }
 
-int HexDigit(char c)
-{
+int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -28,8 +26,7 @@ int HexDigit(char c)
 
 // Length of the valid UTF-8 sequence starting at s[i] (1..4), or 0 when it is not one
 // (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, truncated).
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t i)
-{
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
   const auto b0 = static_cast<unsigned char>(s[i]);
   if (b0 < 0x80) return 1;
   std::size_t len = 0;
@@ -57,8 +54,7 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t i)
   return len;
 }
 
-bool IsValidUtf8(std::string_view s)
-{
+bool IsValidUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     const std::size_t len = Utf8SequenceLength(s, i);
     if (len == 0) return false;
@@ -67,8 +63,7 @@ bool IsValidUtf8(std::string_view s)
   return true;
 }
 
-void AppendQuoted(std::string& out, std::string_view s)
-{
+void AppendQuoted(std::string& out, std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
   for (std::size_t i = 0; i < s.size();) {
@@ -107,8 +102,7 @@ void AppendQuoted(std::string& out, std::string_view s)
 }
 
 // Reads a quoted text at line[pos] (which must be '"'); on success pos is past the closing quote.
-std::optional<std::string> ReadQuoted(std::string_view line, std::size_t& pos)
-{
+std::optional<std::string> ReadQuoted(std::string_view line, std::size_t& pos) {
   if (pos >= line.size() || line[pos] != '"') return std::nullopt;
   std::string out;
   std::size_t i = pos + 1;
@@ -126,11 +120,21 @@ std::optional<std::string> ReadQuoted(std::string_view line, std::size_t& pos)
     if (i + 1 >= line.size()) return std::nullopt;
     const char e = line[i + 1];
     switch (e) {
-      case '\\': out += '\\'; break;
-      case '"': out += '"'; break;
-      case 'r': out += '\r'; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
+      case '\\':
+        out += '\\';
+        break;
+      case '"':
+        out += '"';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
       case 'x': {
         if (i + 3 >= line.size()) return std::nullopt;
         const int h = HexDigit(line[i + 2]);
@@ -140,20 +144,19 @@ std::optional<std::string> ReadQuoted(std::string_view line, std::size_t& pos)
         i += 4;
         continue;
       }
-      default: return std::nullopt;
+      default:
+        return std::nullopt;
     }
     i += 2;
   }
   return std::nullopt;  // no closing quote: a truncated line
 }
 
-void SkipBlanks(std::string_view line, std::size_t& pos)
-{
+void SkipBlanks(std::string_view line, std::size_t& pos) {
   while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
 }
 
-std::string_view TrimBlanks(std::string_view s)
-{
+std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
   return s;
@@ -161,8 +164,7 @@ std::string_view TrimBlanks(std::string_view s)
 
 // "Name"=dword:XXXXXXXX or "Name"="text". Exactly eight hex digits, so a line cut short inside
 // the number is not taken for a smaller number.
-std::optional<SettingsValue> ParseValueLine(std::string_view line)
-{
+std::optional<SettingsValue> ParseValueLine(std::string_view line) {
   std::size_t pos = 0;
   auto name = ReadQuoted(line, pos);
   if (!name) return std::nullopt;
@@ -199,8 +201,7 @@ std::optional<SettingsValue> ParseValueLine(std::string_view line)
 
 }  // namespace
 
-bool SettingsNameEquals(std::string_view a, std::string_view b)
-{
+bool SettingsNameEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
@@ -208,8 +209,7 @@ bool SettingsNameEquals(std::string_view a, std::string_view b)
   return true;
 }
 
-bool IsValidSettingsKeyPath(std::string_view path)
-{
+bool IsValidSettingsKeyPath(std::string_view path) {
   if (path.empty() || path.front() == '\\' || path.back() == '\\') return false;
   if (!IsValidUtf8(path)) return false;
   char previous = 0;
@@ -222,34 +222,29 @@ bool IsValidSettingsKeyPath(std::string_view path)
   return true;
 }
 
-const SettingsValue* SettingsKey::Find(std::string_view name) const
-{
+const SettingsValue* SettingsKey::Find(std::string_view name) const {
   for (const auto& v : values) {
     if (SettingsNameEquals(v.name, name)) return &v;
   }
   return nullptr;
 }
 
-SettingsValue* SettingsKey::Find(std::string_view name)
-{
+SettingsValue* SettingsKey::Find(std::string_view name) {
   return const_cast<SettingsValue*>(static_cast<const SettingsKey&>(*this).Find(name));
 }
 
-const SettingsKey* SettingsDocument::FindKey(std::string_view path) const
-{
+const SettingsKey* SettingsDocument::FindKey(std::string_view path) const {
   for (const auto& k : keys_) {
     if (SettingsNameEquals(k.path, path)) return &k;
   }
   return nullptr;
 }
 
-SettingsKey* SettingsDocument::FindKey(std::string_view path)
-{
+SettingsKey* SettingsDocument::FindKey(std::string_view path) {
   return const_cast<SettingsKey*>(static_cast<const SettingsDocument&>(*this).FindKey(path));
 }
 
-bool SettingsDocument::KeyExists(std::string_view path) const
-{
+bool SettingsDocument::KeyExists(std::string_view path) const {
   if (!IsValidSettingsKeyPath(path)) return false;
   for (const auto& k : keys_) {
     if (k.path.size() < path.size()) continue;
@@ -259,15 +254,13 @@ bool SettingsDocument::KeyExists(std::string_view path) const
   return false;
 }
 
-SettingsKey& SettingsDocument::AddKey(std::string_view path)
-{
+SettingsKey& SettingsDocument::AddKey(std::string_view path) {
   if (SettingsKey* k = FindKey(path)) return *k;
   keys_.push_back(SettingsKey{std::string(path), {}});
   return keys_.back();
 }
 
-SettingsDocument SettingsDocument::Parse(std::string_view text)
-{
+SettingsDocument SettingsDocument::Parse(std::string_view text) {
   SettingsDocument doc;
   // Indexes by folded name, so that a large file costs linear time, not quadratic.
   std::unordered_map<std::string, std::size_t> keyIndex;
@@ -319,8 +312,7 @@ SettingsDocument SettingsDocument::Parse(std::string_view text)
   return doc;
 }
 
-std::string SettingsDocument::Serialize() const
-{
+std::string SettingsDocument::Serialize() const {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out(kHeaderComment);
   for (const auto& key : keys_) {

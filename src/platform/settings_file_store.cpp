@@ -36,13 +36,11 @@ class Fd {
   Fd& operator=(const Fd&) = delete;
   int Get() const { return fd_; }
   bool Valid() const { return fd_ >= 0; }
-  void Reset(int fd)
-  {
+  void Reset(int fd) {
     Close();
     fd_ = fd;
   }
-  int Close()
-  {
+  int Close() {
     int rc = 0;
     if (fd_ >= 0) rc = ::close(fd_);
     fd_ = -1;
@@ -53,8 +51,7 @@ class Fd {
   int fd_;
 };
 
-ReadResult ReadWholeFile(const fs::path& file, std::string& out)
-{
+ReadResult ReadWholeFile(const fs::path& file, std::string& out) {
   Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.Valid()) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kError;
   struct stat st {};
@@ -75,8 +72,7 @@ ReadResult ReadWholeFile(const fs::path& file, std::string& out)
   return ReadResult::kOk;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
+bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0) {
@@ -89,8 +85,7 @@ bool WriteAll(int fd, const char* data, std::size_t size)
   return true;
 }
 
-void SyncDirectory(const fs::path& dir)
-{
+void SyncDirectory(const fs::path& dir) {
   Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.Valid()) ::fsync(fd.Get());
 }
@@ -98,8 +93,7 @@ void SyncDirectory(const fs::path& dir)
 // The advisory lock on the side file, held for one write.
 class FileLock {
  public:
-  bool Acquire(const fs::path& lockFile, std::chrono::milliseconds timeout)
-  {
+  bool Acquire(const fs::path& lockFile, std::chrono::milliseconds timeout) {
     fd_.Reset(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     if (!fd_.Valid()) return false;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -118,14 +112,11 @@ class FileLock {
 
 class FileSettingsStore final : public SettingsStore {
  public:
-  FileSettingsStore(fs::path file, SettingsFileOptions options)
-      : file_(std::move(file)), options_(std::move(options))
-  {
+  FileSettingsStore(fs::path file, SettingsFileOptions options) : file_(std::move(file)), options_(std::move(options)) {
     if (options_.writeChunk == 0) options_.writeChunk = 1;
   }
 
-  SettingsStatus GetDword(std::string_view key, std::string_view name, std::int32_t& value) override
-  {
+  SettingsStatus GetDword(std::string_view key, std::string_view name, std::int32_t& value) override {
     const SettingsValue* v = nullptr;
     SettingsDocument doc;
     const SettingsStatus status = Lookup(key, name, doc, v);
@@ -136,8 +127,7 @@ class FileSettingsStore final : public SettingsStore {
   }
 
   SettingsStatus GetString(std::string_view key, std::string_view name, std::string& value,
-                           std::size_t maxBytes) override
-  {
+                           std::size_t maxBytes) override {
     const SettingsValue* v = nullptr;
     SettingsDocument doc;
     const SettingsStatus status = Lookup(key, name, doc, v);
@@ -148,24 +138,21 @@ class FileSettingsStore final : public SettingsStore {
     return SettingsStatus::Ok;
   }
 
-  SettingsStatus SetDword(std::string_view key, std::string_view name, std::int32_t value) override
-  {
+  SettingsStatus SetDword(std::string_view key, std::string_view name, std::int32_t value) override {
     return Modify(key, [&](SettingsDocument& doc) {
       Store(doc.AddKey(key), name, SettingsValue{std::string(name), true, value, {}});
       return SettingsStatus::Ok;
     });
   }
 
-  SettingsStatus SetString(std::string_view key, std::string_view name, std::string_view value) override
-  {
+  SettingsStatus SetString(std::string_view key, std::string_view name, std::string_view value) override {
     return Modify(key, [&](SettingsDocument& doc) {
       Store(doc.AddKey(key), name, SettingsValue{std::string(name), false, 0, std::string(value)});
       return SettingsStatus::Ok;
     });
   }
 
-  SettingsStatus DeleteValue(std::string_view key, std::string_view name) override
-  {
+  SettingsStatus DeleteValue(std::string_view key, std::string_view name) override {
     return Modify(key, [&](SettingsDocument& doc) {
       SettingsKey* k = doc.FindKey(key);
       if (k == nullptr) return doc.KeyExists(key) ? SettingsStatus::NoValue : SettingsStatus::NoKey;
@@ -180,8 +167,7 @@ class FileSettingsStore final : public SettingsStore {
   }
 
  private:
-  static void Store(SettingsKey& key, std::string_view name, SettingsValue value)
-  {
+  static void Store(SettingsKey& key, std::string_view name, SettingsValue value) {
     if (SettingsValue* existing = key.Find(name)) {
       value.name = std::move(existing->name);  // keep the stored spelling
       *existing = std::move(value);
@@ -191,8 +177,7 @@ class FileSettingsStore final : public SettingsStore {
   }
 
   SettingsStatus Lookup(std::string_view key, std::string_view name, SettingsDocument& doc,
-                        const SettingsValue*& value) const
-  {
+                        const SettingsValue*& value) const {
     if (!IsValidSettingsKeyPath(key)) return SettingsStatus::NoKey;
     std::string text;
     if (ReadWholeFile(file_, text) != ReadResult::kOk) return SettingsStatus::NoKey;
@@ -203,13 +188,11 @@ class FileSettingsStore final : public SettingsStore {
     return value == nullptr ? SettingsStatus::NoValue : SettingsStatus::Ok;
   }
 
-  bool Crash(SettingsWriteStage stage, std::size_t bytes) const
-  {
+  bool Crash(SettingsWriteStage stage, std::size_t bytes) const {
     return options_.crashAt && options_.crashAt(stage, bytes);
   }
 
-  SettingsStatus Modify(std::string_view key, const std::function<SettingsStatus(SettingsDocument&)>& change)
-  {
+  SettingsStatus Modify(std::string_view key, const std::function<SettingsStatus(SettingsDocument&)>& change) {
     if (!IsValidSettingsKeyPath(key)) return SettingsStatus::WriteFailed;
     std::lock_guard<std::mutex> guard(mutex_);
     const fs::path target = WriteTarget();
@@ -237,8 +220,7 @@ class FileSettingsStore final : public SettingsStore {
 
   // A settings file that is a symbolic link is replaced where the link points, so the link stays.
   // A dangling link gets its target created; a chain longer than 8 links is not followed.
-  fs::path WriteTarget() const
-  {
+  fs::path WriteTarget() const {
     fs::path target = file_;
     for (int depth = 0; depth < 8; ++depth) {
       std::error_code ec;
@@ -251,8 +233,7 @@ class FileSettingsStore final : public SettingsStore {
   }
 
   // Only writers holding the lock create temporary files, so any found now is a dead writer's.
-  static void RemoveStaleTemps(const fs::path& target, const fs::path& dir)
-  {
+  static void RemoveStaleTemps(const fs::path& target, const fs::path& dir) {
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       if (IsSettingsTempFile(target, it->path())) {
@@ -262,8 +243,7 @@ class FileSettingsStore final : public SettingsStore {
     }
   }
 
-  bool WriteAtomically(const fs::path& target, const fs::path& dir, const std::string& text)
-  {
+  bool WriteAtomically(const fs::path& target, const fs::path& dir, const std::string& text) {
     static std::atomic<unsigned> counter{0};
     fs::path temp;
     Fd fd;
@@ -311,8 +291,7 @@ class FileSettingsStore final : public SettingsStore {
   std::mutex mutex_;
 };
 
-fs::path HomeDirectory()
-{
+fs::path HomeDirectory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
   struct passwd pw {};
   struct passwd* result = nullptr;
@@ -326,31 +305,26 @@ fs::path HomeDirectory()
 
 }  // namespace
 
-std::unique_ptr<SettingsStore> CreateFileSettingsStore(const fs::path& file, SettingsFileOptions options)
-{
+std::unique_ptr<SettingsStore> CreateFileSettingsStore(const fs::path& file, SettingsFileOptions options) {
   return std::make_unique<FileSettingsStore>(file, std::move(options));
 }
 
-std::unique_ptr<SettingsStore> CreateFileSettingsStore(const fs::path& file)
-{
+std::unique_ptr<SettingsStore> CreateFileSettingsStore(const fs::path& file) {
   return CreateFileSettingsStore(file, SettingsFileOptions{});
 }
 
-fs::path SettingsLockFile(const fs::path& file)
-{
+fs::path SettingsLockFile(const fs::path& file) {
   fs::path lock = file;
   lock += ".lock";
   return lock;
 }
 
-bool IsSettingsTempFile(const fs::path& file, const fs::path& candidate)
-{
+bool IsSettingsTempFile(const fs::path& file, const fs::path& candidate) {
   const std::string prefix = file.filename().string() + std::string(kTempInfix);
   return candidate.filename().string().starts_with(prefix);
 }
 
-fs::path DefaultSettingsFile()
-{
+fs::path DefaultSettingsFile() {
   fs::path dir;
   if (const char* own = std::getenv("VARNEX2_CONFIG_DIR"); own != nullptr && *own != '\0') {
     dir = own;

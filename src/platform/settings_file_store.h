@@ -21,12 +21,12 @@ namespace varnex2::platform {
 // The points at which a test can make a write stop as if the process had died there: nothing
 // after the point is done (no clean-up, the temporary file stays). The write reports WriteFailed.
 enum class SettingsWriteStage {
-  kLocked,         // the lock is held, nothing written
-  kTempCreated,    // the temporary file exists, empty
-  kPartial,        // `crashAfterBytes` bytes of the new content are in the temporary file
-  kWritten,        // all bytes written, not yet synced
-  kSynced,         // temporary file synced and closed, not yet renamed
-  kRenamed,        // renamed over the settings file, directory not yet synced
+  kLocked,       // the lock is held, nothing written
+  kTempCreated,  // the temporary file exists, empty
+  kPartial,      // `crashAfterBytes` bytes of the new content are in the temporary file
+  kWritten,      // all bytes written, not yet synced
+  kSynced,       // temporary file synced and closed, not yet renamed
+  kRenamed,      // renamed over the settings file, directory not yet synced
 };
 
 struct SettingsFileOptions {
@@ -42,8 +42,7 @@ struct SettingsFileOptions {
 // A file larger than this is not read (reads see no keys, writes fail and leave it alone).
 inline constexpr std::size_t kMaxSettingsFileBytes = 4 * 1024 * 1024;
 
-std::unique_ptr<SettingsStore> CreateFileSettingsStore(const std::filesystem::path& file,
-                                                       SettingsFileOptions options);
+std::unique_ptr<SettingsStore> CreateFileSettingsStore(const std::filesystem::path& file, SettingsFileOptions options);
 
 // The name of the side lock file of `file`.
 std::filesystem::path SettingsLockFile(const std::filesystem::path& file);

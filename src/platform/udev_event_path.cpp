@@ -11,7 +11,7 @@ constexpr int kHidInterfaceClass = 3;
 // The instance part of a Windows path is opaque; derive a stable one from the device's syspath.
 std::string InstanceId(const UdevEventFacts& facts) {
   const std::string& base = facts.deviceSyspath.empty() ? facts.syspath : facts.deviceSyspath;
-  const auto hash = static_cast<unsigned>(std::hash<std::string>{}(base) & 0xFFFFFFFFu);
+  const auto hash = static_cast<unsigned>(std::hash<std::string>{}(base)&0xFFFFFFFFu);
   char text[32];
   std::snprintf(text, sizeof text, "7&%08x&0&%04x", hash, facts.interfaceNumber < 0 ? 0 : facts.interfaceNumber);
   return text;
@@ -61,8 +61,8 @@ std::optional<DeviceEvent> MakeDeviceEvent(const UdevEventFacts& facts, DeviceEv
   event.vendorId = static_cast<std::uint16_t>(facts.vendorId);
   event.productId = static_cast<std::uint16_t>(facts.productId);
   event.interfaceNumber = facts.interfaceNumber;
-  event.interfacePath = std::string("\\\\?\\HID#") + ids + "#" + InstanceId(facts) +
-                        "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  event.interfacePath =
+      std::string("\\\\?\\HID#") + ids + "#" + InstanceId(facts) + "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
   return event;
 }
 

@@ -25,8 +25,8 @@ struct UdevEventFacts {
   std::string deviceSyspath;  // of its USB device (stable across the device's interfaces)
   int vendorId = -1;
   int productId = -1;
-  int interfaceNumber = -1;  // hidraw: the USB interface the node belongs to
-  int interfaceCount = -1;   // bNumInterfaces of the USB device
+  int interfaceNumber = -1;                  // hidraw: the USB interface the node belongs to
+  int interfaceCount = -1;                   // bNumInterfaces of the USB device
   std::vector<UsbInterfaceFact> interfaces;  // USB device: its interfaces (alternate setting 0)
 };
 

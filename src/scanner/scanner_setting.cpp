@@ -9,22 +9,20 @@ namespace {
 
 // One stored field: a number (dword != null) or a text read into a buffer of `buffer` bytes.
 struct Field {
-    std::string_view key;
-    std::string_view name;
-    int32_t ScannerSetting::*dword = nullptr;
-    std::string ScannerSetting::*text = nullptr;
-    std::size_t buffer = 0;
+  std::string_view key;
+  std::string_view name;
+  int32_t ScannerSetting::*dword = nullptr;
+  std::string ScannerSetting::*text = nullptr;
+  std::size_t buffer = 0;
 };
 
-constexpr Field Number(std::string_view key, std::string_view name, int32_t ScannerSetting::*member)
-{
-    return Field{key, name, member, nullptr, 0};
+constexpr Field Number(std::string_view key, std::string_view name, int32_t ScannerSetting::*member) {
+  return Field{key, name, member, nullptr, 0};
 }
 
 constexpr Field Text(std::string_view key, std::string_view name, std::string ScannerSetting::*member,
-                     std::size_t buffer)
-{
-    return Field{key, name, nullptr, member, buffer};
+                     std::size_t buffer) {
+  return Field{key, name, nullptr, member, buffer};
 }
 
 // In the order the fields are loaded and saved.
@@ -55,43 +53,39 @@ constexpr std::array<Field, 21> kFields = {
 }  // namespace
 
 void LoadScannerSetting(platform::SettingsStore& store, ScannerSetting& setting, config::ScreenLevelSettings& screen,
-                        int32_t& nDiffModeGain)
-{
-    config::CRegEditClass reg(store);
-    const ScannerSetting defaults;
-    for (const Field& f : kFields) {
-        if (f.dword != nullptr) {
-            config::LoadOrCreateDword(reg, f.key, f.name, setting.*f.dword, defaults.*f.dword);
-        } else {
-            config::LoadOrCreateString(reg, f.key, f.name, setting.*f.text, defaults.*f.text, f.buffer);
-        }
+                        int32_t& nDiffModeGain) {
+  config::CRegEditClass reg(store);
+  const ScannerSetting defaults;
+  for (const Field& f : kFields) {
+    if (f.dword != nullptr) {
+      config::LoadOrCreateDword(reg, f.key, f.name, setting.*f.dword, defaults.*f.dword);
+    } else {
+      config::LoadOrCreateString(reg, f.key, f.name, setting.*f.text, defaults.*f.text, f.buffer);
     }
-    config::LoadScreenThreshold(store, screen);
-    config::LoadDiffModeGain(store, nDiffModeGain);
+  }
+  config::LoadScreenThreshold(store, screen);
+  config::LoadDiffModeGain(store, nDiffModeGain);
 }
 
-void SaveScannerSetting(platform::SettingsStore& store, const ScannerSetting& setting)
-{
-    config::CRegEditClass reg(store);
-    for (const Field& f : kFields) {
-        if (f.dword != nullptr) {
-            reg.WriteRegDword(f.key, f.name, setting.*f.dword);
-        } else {
-            reg.WriteRegString(f.key, f.name, setting.*f.text);
-        }
+void SaveScannerSetting(platform::SettingsStore& store, const ScannerSetting& setting) {
+  config::CRegEditClass reg(store);
+  for (const Field& f : kFields) {
+    if (f.dword != nullptr) {
+      reg.WriteRegDword(f.key, f.name, setting.*f.dword);
+    } else {
+      reg.WriteRegString(f.key, f.name, setting.*f.text);
     }
+  }
 }
 
-void SaveCounter(platform::SettingsStore& store, const ScannerSetting& setting)
-{
-    config::CRegEditClass reg(store);
-    reg.WriteRegDword(kRegKeyCounter, "CounterNum", setting.nCounterNum);
+void SaveCounter(platform::SettingsStore& store, const ScannerSetting& setting) {
+  config::CRegEditClass reg(store);
+  reg.WriteRegDword(kRegKeyCounter, "CounterNum", setting.nCounterNum);
 }
 
-void SaveRecordCounter(platform::SettingsStore& store, ScannerSetting& setting)
-{
-    setting.nCounterNum = static_cast<int32_t>(static_cast<uint32_t>(setting.nCounterNum) + 1u);
-    SaveCounter(store, setting);
+void SaveRecordCounter(platform::SettingsStore& store, ScannerSetting& setting) {
+  setting.nCounterNum = static_cast<int32_t>(static_cast<uint32_t>(setting.nCounterNum) + 1u);
+  SaveCounter(store, setting);
 }
 
 }  // namespace varnex2::scanner

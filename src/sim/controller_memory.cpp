@@ -18,11 +18,11 @@ struct ObjectSpec {
 
 // Table order (by type, as the controller lists them).
 constexpr ObjectSpec kSpecs[] = {
-    {kT5, 10, 1, 0, false, false},  {kT6, 6, 1, 1, true, false},    {kT7, 4, 1, 0, true, true},
-    {kT9, 36, 2, 10, true, true},   {kT15, 11, 1, 1, true, true},   {kT22, 17, 1, 1, true, true},
-    {kT25, 14, 1, 1, true, true},   {kT37, 130, 1, 0, false, false}, {kT38, 64, 1, 0, true, true},
-    {kT44, 1, 1, 0, false, false},  {kT46, 11, 1, 0, true, true},   {kT48, 54, 1, 1, true, true},
-    {kT54, 15, 1, 1, true, true},   {kT56, 50, 1, 0, true, true},   {kT62, 54, 1, 1, true, true},
+    {kT5, 10, 1, 0, false, false}, {kT6, 6, 1, 1, true, false},     {kT7, 4, 1, 0, true, true},
+    {kT9, 36, 2, 10, true, true},  {kT15, 11, 1, 1, true, true},    {kT22, 17, 1, 1, true, true},
+    {kT25, 14, 1, 1, true, true},  {kT37, 130, 1, 0, false, false}, {kT38, 64, 1, 0, true, true},
+    {kT44, 1, 1, 0, false, false}, {kT46, 11, 1, 0, true, true},    {kT48, 54, 1, 1, true, true},
+    {kT54, 15, 1, 1, true, true},  {kT56, 50, 1, 0, true, true},    {kT62, 54, 1, 1, true, true},
 };
 constexpr std::size_t kObjectCount = sizeof(kSpecs) / sizeof(kSpecs[0]);
 

@@ -12,8 +12,21 @@ namespace varnex2::sim {
 
 // Object type numbers used by the box.
 enum ObjectType : std::uint8_t {
-  kT5 = 5, kT6 = 6, kT7 = 7, kT9 = 9, kT15 = 15, kT22 = 22, kT25 = 25, kT37 = 37, kT38 = 38,
-  kT44 = 44, kT46 = 46, kT48 = 48, kT54 = 54, kT56 = 56, kT62 = 62,
+  kT5 = 5,
+  kT6 = 6,
+  kT7 = 7,
+  kT9 = 9,
+  kT15 = 15,
+  kT22 = 22,
+  kT25 = 25,
+  kT37 = 37,
+  kT38 = 38,
+  kT44 = 44,
+  kT46 = 46,
+  kT48 = 48,
+  kT54 = 54,
+  kT56 = 56,
+  kT62 = 62,
 };
 
 struct ObjectInfo {
@@ -21,7 +34,7 @@ struct ObjectInfo {
   std::uint16_t address = 0;
   std::uint16_t size = 0;
   std::uint8_t instances = 0;
-  std::uint8_t reportIds = 0;   // per instance
+  std::uint8_t reportIds = 0;      // per instance
   std::uint8_t firstReportId = 0;  // 0 when the object reports nothing
   bool writable = false;
   bool persistent = false;  // saved by a backup, restored at power-up and reset

@@ -13,7 +13,7 @@ namespace varnex2::sim {
 
 struct NvImage {
   std::map<std::pair<int, int>, std::vector<std::uint8_t>> objects;  // (type, instance) -> bytes
-  std::map<int, std::array<std::uint8_t, 64>> pages;                // bridge page -> bytes
+  std::map<int, std::array<std::uint8_t, 64>> pages;                 // bridge page -> bytes
 };
 
 // Reads the store. False when the file is absent or not a store; lines that do not parse are

@@ -37,24 +37,31 @@ const NodeFault* PanelModel::FaultAt(int x, int y) const {
   return nullptr;
 }
 
-const LineShort* PanelModel::FirstShort() const {
-  return state_.shorts.empty() ? nullptr : &state_.shorts.front();
-}
+const LineShort* PanelModel::FirstShort() const { return state_.shorts.empty() ? nullptr : &state_.shorts.front(); }
 
 int PanelModel::BaseValue(int x, int y) const {
   int v = (state_.placed ? state_.level : state_.emptyLevel) + state_.gradientX * x + state_.gradientY * y;
   for (const auto& s : state_.shorts) {
     if ((s.xLine && s.line == x) || (!s.xLine && s.line == y)) {
-      if (s.kind == 1) v = 65535;        // pulled to the supply
-      else if (s.kind == 2) v = 0;       // pulled to ground
-      else v /= 2;                       // coupled to a neighbour
+      if (s.kind == 1)
+        v = 65535;  // pulled to the supply
+      else if (s.kind == 2)
+        v = 0;  // pulled to ground
+      else
+        v /= 2;  // coupled to a neighbour
     }
   }
   if (const NodeFault* f = FaultAt(x, y)) {
     switch (f->type) {
-      case NodeFaultType::Dead: v = 0; break;
-      case NodeFaultType::High: v = f->value ? f->value : kHighDefault; break;
-      case NodeFaultType::Low: v = f->value ? f->value : kLowDefault; break;
+      case NodeFaultType::Dead:
+        v = 0;
+        break;
+      case NodeFaultType::High:
+        v = f->value ? f->value : kHighDefault;
+        break;
+      case NodeFaultType::Low:
+        v = f->value ? f->value : kLowDefault;
+        break;
     }
   }
   return v;
@@ -65,8 +72,10 @@ int PanelModel::TouchEffect(int x, int y, std::chrono::steady_clock::time_point 
   for (const auto& t : state_.touches) {
     const int dx = std::abs(x - t.x);
     const int dy = std::abs(y - t.y);
-    if (dx == 0 && dy == 0) effect += t.strength;
-    else if (dx <= 1 && dy <= 1) effect += t.strength / 2;
+    if (dx == 0 && dy == 0)
+      effect += t.strength;
+    else if (dx <= 1 && dy <= 1)
+      effect += t.strength / 2;
   }
   if (state_.sweepInterval.count() > 0 && x_ > 0 && now >= state_.sweepStart) {
     const auto step = (now - state_.sweepStart) / state_.sweepInterval;

@@ -255,9 +255,12 @@ class Parser {
     } else if (cmd == "short") {
       a.op = ScenarioOp::Short;
       std::string_view dir = p.Token();
-      if (dir == "x") a.xLine = true;
-      else if (dir == "y") a.xLine = false;
-      else return Fail(line, "short needs 'x' or 'y'");
+      if (dir == "x")
+        a.xLine = true;
+      else if (dir == "y")
+        a.xLine = false;
+      else
+        return Fail(line, "short needs 'x' or 'y'");
       if (!Number(p, line, "line", 0, kMaxLine, a.a) || !Number(p, line, "kind", 1, 3, a.b)) return false;
     } else if (cmd == "dead" || cmd == "high" || cmd == "low") {
       a.op = ScenarioOp::NodeFault;
@@ -285,17 +288,24 @@ class Parser {
     } else if (cmd == "power-fault") {
       a.op = ScenarioOp::PowerFault;
       std::string_view v = p.Token();
-      if (v == "on") a.flag = true;
-      else if (v == "off") a.flag = false;
-      else return Fail(line, "power-fault needs 'on' or 'off'");
+      if (v == "on")
+        a.flag = true;
+      else if (v == "off")
+        a.flag = false;
+      else
+        return Fail(line, "power-fault needs 'on' or 'off'");
     } else if (cmd == "unplug" || cmd == "plug") {
       a.op = cmd == "unplug" ? ScenarioOp::Unplug : ScenarioOp::Plug;
       if (!p.AtEnd()) {
         std::string_view t = p.Token();
-        if (t == "both") a.target = ScenarioTarget::Both;
-        else if (t == "controller") a.target = ScenarioTarget::Controller;
-        else if (t == "bridge") a.target = ScenarioTarget::Bridge;
-        else return Fail(line, "expected controller, bridge or both, found '" + std::string(t) + "'");
+        if (t == "both")
+          a.target = ScenarioTarget::Both;
+        else if (t == "controller")
+          a.target = ScenarioTarget::Controller;
+        else if (t == "bridge")
+          a.target = ScenarioTarget::Bridge;
+        else
+          return Fail(line, "expected controller, bridge or both, found '" + std::string(t) + "'");
       }
     } else if (cmd == "scan") {
       a.op = ScenarioOp::Scan;

@@ -386,19 +386,28 @@ struct SimBox::Impl {
     auto pins = [&](std::uint8_t code) {
       const LineShort* s = panel.FirstShort();
       if (!s) return false;
-      result = {code, static_cast<std::uint8_t>(s->kind),
-                static_cast<std::uint8_t>(s->xLine ? s->line + 1 : 0),
+      result = {code, static_cast<std::uint8_t>(s->kind), static_cast<std::uint8_t>(s->xLine ? s->line + 1 : 0),
                 static_cast<std::uint8_t>(s->xLine ? 0 : s->line + 1)};
       return true;
     };
     auto limits = [&] { return SignalLimitFault(result); };
     switch (command) {
-      case kTestPower: power(); break;
+      case kTestPower:
+        power();
+        break;
       case kTestPin:
-      case kTestPin2: pins(command); break;
-      case kTestSignalLimits: limits(); break;
-      case kTestAll: (void)(power() || pins(kTestPin2) || limits()); break;
-      default: result = {kTestInvalid, 0, 0, 0}; break;
+      case kTestPin2:
+        pins(command);
+        break;
+      case kTestSignalLimits:
+        limits();
+        break;
+      case kTestAll:
+        (void)(power() || pins(kTestPin2) || limits());
+        break;
+      default:
+        result = {kTestInvalid, 0, 0, 0};
+        break;
     }
     if (ctrl & 0x02) PushMessage(kT25, {result[0], result[1], result[2], result[3]});
   }
@@ -533,17 +542,26 @@ struct SimBox::Impl {
       case BridgeExpect::Command:
         if (r[1] != 0xAA || r[2] != 0x55) return;
         switch (r[3]) {
-          case 0x20: bridgeExpect = BridgeExpect::WritePageNumber; break;
-          case 0x21: bridgeExpect = BridgeExpect::ReadPageNumber; break;
+          case 0x20:
+            bridgeExpect = BridgeExpect::WritePageNumber;
+            break;
+          case 0x21:
+            bridgeExpect = BridgeExpect::ReadPageNumber;
+            break;
           case 0x24: {
             BridgeReport& out = PushBridge();
             std::copy(outputBlock.begin(), outputBlock.end(), out.begin() + 1);
             ++queueVersion;
             break;
           }
-          case 0x25: bridgeExpect = BridgeExpect::OutputData; break;
-          case 0x40: SetConfigBits(r); break;
-          default: break;
+          case 0x25:
+            bridgeExpect = BridgeExpect::OutputData;
+            break;
+          case 0x40:
+            SetConfigBits(r);
+            break;
+          default:
+            break;
         }
         return;
       case BridgeExpect::WritePageNumber:
@@ -671,8 +689,10 @@ struct SimBox::Impl {
           const bool hit = a.target == ScenarioTarget::Both ||
                            (a.target == ScenarioTarget::Controller) == (f == BoxFunction::Controller);
           if (!hit) continue;
-          if (plug) Plug(f);
-          else Unplug(f);
+          if (plug)
+            Plug(f);
+          else
+            Unplug(f);
         }
         return;
       }
@@ -707,14 +727,20 @@ struct SimBox::Impl {
         s.sweepInterval = std::chrono::milliseconds(0);
         break;
       }
-      case ScenarioOp::Short: s.shorts.push_back(LineShort{a.xLine, a.a, a.b}); break;
-      case ScenarioOp::NodeFault: s.nodeFaults.push_back(a.nodeFault); break;
+      case ScenarioOp::Short:
+        s.shorts.push_back(LineShort{a.xLine, a.a, a.b});
+        break;
+      case ScenarioOp::NodeFault:
+        s.nodeFaults.push_back(a.nodeFault);
+        break;
       case ScenarioOp::ClearFaults:
         s.shorts.clear();
         s.nodeFaults.clear();
         s.powerFault = false;
         break;
-      case ScenarioOp::Touch: s.touches.push_back(Touch{a.a, a.b, a.c}); break;
+      case ScenarioOp::Touch:
+        s.touches.push_back(Touch{a.a, a.b, a.c});
+        break;
       case ScenarioOp::Release:
         s.touches.clear();
         s.sweepInterval = std::chrono::milliseconds(0);
@@ -723,8 +749,11 @@ struct SimBox::Impl {
         s.sweepInterval = a.duration;
         s.sweepStart = Clock::now();
         break;
-      case ScenarioOp::PowerFault: s.powerFault = a.flag; break;
-      default: break;
+      case ScenarioOp::PowerFault:
+        s.powerFault = a.flag;
+        break;
+      default:
+        break;
     }
   }
 
@@ -916,8 +945,8 @@ OutResult SimBox::BridgeWrite(std::uint64_t session, std::span<const std::uint8_
 
 InResult SimBox::BridgeRead(std::uint64_t session, BridgeReport& out, std::chrono::microseconds wait,
                             std::stop_token stop) {
-  return impl_->Pop(impl_->bridgeIn, impl_->bridgeSession, impl_->bridgeInPacer, impl_->bridgeCv, session, out,
-                    wait, std::move(stop));
+  return impl_->Pop(impl_->bridgeIn, impl_->bridgeSession, impl_->bridgeInPacer, impl_->bridgeCv, session, out, wait,
+                    std::move(stop));
 }
 
 // ---------------------------------------------------------------- identity
@@ -925,13 +954,28 @@ std::array<std::uint8_t, 18> SimBox::DeviceDescriptor(BoxFunction function) {
   const bool c = function == BoxFunction::Controller;
   const std::uint16_t vid = c ? kControllerVendorId : kBridgeVendorId;
   const std::uint16_t pid = c ? kControllerProductId : kBridgeProductId;
-  return {18,   0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 64,   static_cast<std::uint8_t>(vid & 0xFF),
-          static_cast<std::uint8_t>(vid >> 8), static_cast<std::uint8_t>(pid & 0xFF),
-          static_cast<std::uint8_t>(pid >> 8), 0x00, 0x01, 1, 2, 0, 1};
+  return {18,
+          0x01,
+          0x00,
+          0x02,
+          0x00,
+          0x00,
+          0x00,
+          64,
+          static_cast<std::uint8_t>(vid & 0xFF),
+          static_cast<std::uint8_t>(vid >> 8),
+          static_cast<std::uint8_t>(pid & 0xFF),
+          static_cast<std::uint8_t>(pid >> 8),
+          0x00,
+          0x01,
+          1,
+          2,
+          0,
+          1};
 }
 
 std::vector<std::uint8_t> SimBox::HidReportDescriptor(BoxFunction) {
-  return {0x06, 0x00, 0xFF,  // usage page (vendor)
+  return {0x06, 0x00, 0xFF,        // usage page (vendor)
           0x09, 0x01, 0xA1, 0x01,  // usage, collection (application)
           0x09, 0x02, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x81, 0x02,  // 64-byte input
           0x09, 0x03, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x91, 0x02,  // 64-byte output
@@ -945,12 +989,47 @@ std::vector<std::uint8_t> SimBox::ConfigurationDescriptor(BoxFunction function) 
   const std::uint8_t outEp = c ? kControllerOutEndpoint : 0x01;
   const std::uint8_t iInterface = c ? 3 : 0;
   std::vector<std::uint8_t> d = {
-      9, 0x02, 41, 0, 1, 1, 0, 0x80, 50,                 // configuration: 1 interface, bus powered
-      9, 0x04, iface, 0, 2, 0x03, 0, 0, iInterface,     // interface: HID, 2 endpoints
-      9, 0x21, 0x11, 0x01, 0, 1, 0x22, static_cast<std::uint8_t>(reportLength & 0xFF),
-      static_cast<std::uint8_t>(reportLength >> 8),     // HID descriptor
-      7, 0x05, 0x81, 0x03, 64, 0, 1,                    // interrupt IN, 64 bytes, 1 ms
-      7, 0x05, outEp, 0x03, 64, 0, 1,                   // interrupt OUT, 64 bytes, 1 ms
+      9,
+      0x02,
+      41,
+      0,
+      1,
+      1,
+      0,
+      0x80,
+      50,  // configuration: 1 interface, bus powered
+      9,
+      0x04,
+      iface,
+      0,
+      2,
+      0x03,
+      0,
+      0,
+      iInterface,  // interface: HID, 2 endpoints
+      9,
+      0x21,
+      0x11,
+      0x01,
+      0,
+      1,
+      0x22,
+      static_cast<std::uint8_t>(reportLength & 0xFF),
+      static_cast<std::uint8_t>(reportLength >> 8),  // HID descriptor
+      7,
+      0x05,
+      0x81,
+      0x03,
+      64,
+      0,
+      1,  // interrupt IN, 64 bytes, 1 ms
+      7,
+      0x05,
+      outEp,
+      0x03,
+      64,
+      0,
+      1,  // interrupt OUT, 64 bytes, 1 ms
   };
   return d;
 }
@@ -958,13 +1037,18 @@ std::vector<std::uint8_t> SimBox::ConfigurationDescriptor(BoxFunction function) 
 bool SimBox::StringDescriptor(BoxFunction function, std::uint8_t index, std::string& out) {
   const bool c = function == BoxFunction::Controller;
   switch (index) {
-    case 1: out = std::string(c ? kControllerManufacturer : kBridgeManufacturer); return true;
-    case 2: out = std::string(c ? kControllerProduct : kBridgeProduct); return true;
+    case 1:
+      out = std::string(c ? kControllerManufacturer : kBridgeManufacturer);
+      return true;
+    case 2:
+      out = std::string(c ? kControllerProduct : kBridgeProduct);
+      return true;
     case 3:
       if (!c) return false;
       out = std::string(kControllerProduct);
       return true;
-    default: return false;
+    default:
+      return false;
   }
 }
 

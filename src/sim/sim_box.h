@@ -83,12 +83,12 @@ enum class OutResult {
 };
 
 struct BridgeState {
-  std::uint8_t configByte = 0;  // byte 0 of page 249: bit 0 buzzer enable, bit 1 invert
+  std::uint8_t configByte = 0;   // byte 0 of page 249: bit 0 buzzer enable, bit 1 invert
   std::uint8_t outputLevel = 0;  // byte 8 of the output block
   bool buzzerEnabled = false;
   bool buzzerInverted = false;
-  bool buzzerSounding = false;   // enabled and (output on XOR inverted)
-  std::uint64_t outputWrites = 0;      // output blocks written so far
+  bool buzzerSounding = false;           // enabled and (output on XOR inverted)
+  std::uint64_t outputWrites = 0;        // output blocks written so far
   std::uint64_t rejectedConfigBits = 0;  // SetConfigBits frames refused (bad signature/page)
 };
 
@@ -112,7 +112,7 @@ class SimBox {
   bool IsPresent(BoxFunction function) const;
   std::uint64_t Session(BoxFunction function) const;  // 0 when absent
   void Unplug(BoxFunction function);
-  void Plug(BoxFunction function);  // a power-up: the controller restarts from its store
+  void Plug(BoxFunction function);                     // a power-up: the controller restarts from its store
   int AddPresenceObserver(PresenceObserver observer);  // returns an id
   // After return the observer is not running and will not be called again. Do not call it
   // from inside an observer.
@@ -151,7 +151,7 @@ class SimBox {
   std::uint16_t ObjectAddress(std::uint8_t type, int instance = 0) const;
   std::size_t ObjectSize(std::uint8_t type) const;
   std::uint8_t ReportIdOf(std::uint8_t type, int instance = 0) const;  // first report id, 0 none
-  std::uint16_t CommandAddress() const;  // where the mode byte is written (0: none)
+  std::uint16_t CommandAddress() const;                                // where the mode byte is written (0: none)
   std::uint64_t ResetCount() const;
   std::uint64_t BackupCount() const;
 

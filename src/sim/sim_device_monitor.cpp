@@ -34,7 +34,8 @@ class SimDeviceMonitor final : public platform::DeviceMonitor {
       std::lock_guard lk(mutex_);
       events_.clear();
     }
-    observerId_ = box_->AddPresenceObserver([this](BoxFunction f, bool present, std::uint64_t) { Enqueue(f, present); });
+    observerId_ =
+        box_->AddPresenceObserver([this](BoxFunction f, bool present, std::uint64_t) { Enqueue(f, present); });
     thread_ = std::jthread([this, cb = std::move(callback)](std::stop_token stop) { Run(stop, cb); });
     return 0;
   }

@@ -153,17 +153,17 @@ class UsbfsDevice {
     descriptors.insert(descriptors.end(), config.begin(), config.end());
     const int interfaces = config.size() > 4 ? config[4] : 1;
     char busdev[64];
-    std::snprintf(busdev, sizeof busdev, "E: BUSNUM=%03d\nE: DEVNUM=%03d\nA: busnum=%d\\n\nA: devnum=%d\\n\n", kBusNumber,
-                  devnum_, kBusNumber, devnum_);
-    std::string text = std::string("P: ") + kUsbRoot + "/1-1\n" + "N: " + relNode_ + "\n" +
-                       "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" + "E: DEVNAME=" + devnode_ + "\n" + busdev +
-                       "E: PRODUCT=" + ProductProperty() + "\n" + "A: speed=12\\n\nA: bConfigurationValue=1\\n\n" +
-                       "A: bNumInterfaces= " + std::to_string(interfaces) + "\\n\n" +
-                       "A: idVendor=" + Hex4(kControllerVendorId) + "\n" + "A: idProduct=" + Hex4(kControllerProductId) +
-                       "\n" + "A: bcdDevice=" + Hex4(static_cast<std::uint16_t>(device[12] | (device[13] << 8))) +
-                       "\n" + "A: manufacturer=" + std::string(kControllerManufacturer) + "\n" +
-                       "A: product=" + std::string(kControllerProduct) + "\n" + "H: descriptors=" +
-                       HexString(descriptors) + "\n";
+    std::snprintf(busdev, sizeof busdev, "E: BUSNUM=%03d\nE: DEVNUM=%03d\nA: busnum=%d\\n\nA: devnum=%d\\n\n",
+                  kBusNumber, devnum_, kBusNumber, devnum_);
+    std::string text =
+        std::string("P: ") + kUsbRoot + "/1-1\n" + "N: " + relNode_ + "\n" +
+        "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" + "E: DEVNAME=" + devnode_ + "\n" + busdev +
+        "E: PRODUCT=" + ProductProperty() + "\n" + "A: speed=12\\n\nA: bConfigurationValue=1\\n\n" +
+        "A: bNumInterfaces= " + std::to_string(interfaces) + "\\n\n" + "A: idVendor=" + Hex4(kControllerVendorId) +
+        "\n" + "A: idProduct=" + Hex4(kControllerProductId) + "\n" +
+        "A: bcdDevice=" + Hex4(static_cast<std::uint16_t>(device[12] | (device[13] << 8))) + "\n" +
+        "A: manufacturer=" + std::string(kControllerManufacturer) + "\n" +
+        "A: product=" + std::string(kControllerProduct) + "\n" + "H: descriptors=" + HexString(descriptors) + "\n";
     if (!testbed_.AddFromString(text, error)) return false;
     if (!MakeFifo(error)) return false;
     pump_ = std::jthread([this](std::stop_token st) { Pump(st); });
@@ -448,8 +448,8 @@ class UsbfsDevice {
     }
     // OUT: the box takes the report at once (or, paced, at its next slot).
     const std::size_t length = buffer != nullptr ? static_cast<std::size_t>(buffer->data_len) : 0;
-    const OutResult r =
-        box_->ControllerOut(session_, std::span<const std::uint8_t>(buffer != nullptr ? buffer->data : nullptr, length));
+    const OutResult r = box_->ControllerOut(
+        session_, std::span<const std::uint8_t>(buffer != nullptr ? buffer->data : nullptr, length));
     std::lock_guard lock(mutex_);
     if (r == OutResult::NoDevice) {
       Finish(u, -ESHUTDOWN, 0);
@@ -536,7 +536,8 @@ class UsbfsDevice {
     }
     std::lock_guard lock(mutex_);
     auto it = std::find_if(pendingIn_.begin(), pendingIn_.end(), [&](const Urb& u) {
-      return u.client == client && (u.urb->client_addr == address || (arg != nullptr && u.urb->client_addr == arg->client_addr));
+      return u.client == client &&
+             (u.urb->client_addr == address || (arg != nullptr && u.urb->client_addr == arg->client_addr));
     });
     if (it == pendingIn_.end()) return Fail(client, EINVAL);
     Urb u = *it;
@@ -578,10 +579,8 @@ struct HidSpec {
 class HidrawDevice {
  public:
   // `box` null: a silent device. `port` names the USB port (1-<port>), `index` the hidraw minor.
-  HidrawDevice(Testbed& testbed, std::shared_ptr<SimBox> box, HidSpec spec, int port, int index,
-               std::uint64_t session)
-      : testbed_(testbed), box_(std::move(box)), spec_(std::move(spec)), port_(port), index_(index),
-        session_(session) {
+  HidrawDevice(Testbed& testbed, std::shared_ptr<SimBox> box, HidSpec spec, int port, int index, std::uint64_t session)
+      : testbed_(testbed), box_(std::move(box)), spec_(std::move(spec)), port_(port), index_(index), session_(session) {
     char text[160];
     std::snprintf(text, sizeof text, "%s/1-%d", kUsbRoot, port_);
     usbPath_ = text;
@@ -633,8 +632,8 @@ class HidrawDevice {
     std::snprintf(hidId, sizeof hidId, "0003:%08X:%08X", spec_.vendorId, spec_.productId);
     const int devnum = 10 + port_;
     char busdev[96];
-    std::snprintf(busdev, sizeof busdev, "E: BUSNUM=%03d\nE: DEVNUM=%03d\nA: busnum=%d\\n\nA: devnum=%d\\n\n", kBusNumber,
-                  devnum, kBusNumber, devnum);
+    std::snprintf(busdev, sizeof busdev, "E: BUSNUM=%03d\nE: DEVNUM=%03d\nA: busnum=%d\\n\nA: devnum=%d\\n\n",
+                  kBusNumber, devnum, kBusNumber, devnum);
 
     std::string text;
     text += "P: " + usbPath_ + "\n";
@@ -684,7 +683,8 @@ class HidrawDevice {
     if (master >= 0 && null >= 0) dup2(null, master);
     if (null >= 0) close(null);
     // Children first, as the kernel does; each one also leaves its bus and class links.
-    for (const std::string& p : {hidrawPath_, hidPath_, interfacePath_, usbPath_}) testbed_.Uevent("/sys" + p, "remove");
+    for (const std::string& p : {hidrawPath_, hidPath_, interfacePath_, usbPath_})
+      testbed_.Uevent("/sys" + p, "remove");
     for (const std::string& p : {hidrawPath_, hidPath_, interfacePath_, usbPath_}) testbed_.Remove("/sys" + p);
   }
 
@@ -750,7 +750,8 @@ class HidrawDevice {
       reports_.push_back(report);
       const int master = testbed_.DevFd(devnode_);
       const char byte = 'r';
-      if (master >= 0) [[maybe_unused]] auto n = write(master, &byte, 1);
+      if (master >= 0) [[maybe_unused]]
+        auto n = write(master, &byte, 1);
     }
   }
 
@@ -1004,8 +1005,9 @@ std::unique_ptr<UmockdevBox> UmockdevBox::Create(std::shared_ptr<SimBox> box, st
   // Observe first, then add what is present: a change in between is not lost (plugging twice is
   // harmless).
   Impl* raw = impl.get();
-  impl->observerId = impl->box->AddPresenceObserver(
-      [raw](BoxFunction function, bool present, std::uint64_t session) { raw->OnPresence(function, present, session); });
+  impl->observerId = impl->box->AddPresenceObserver([raw](BoxFunction function, bool present, std::uint64_t session) {
+    raw->OnPresence(function, present, session);
+  });
   std::string why;
   if (impl->box->IsPresent(BoxFunction::Controller) &&
       !impl->PlugController(impl->box->Session(BoxFunction::Controller), &why)) {

@@ -25,8 +25,15 @@ constexpr judging::Rgb kNoticeWhite = judging::MakeRgb(255, 255, 255);
 DevicePresence::DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, SetupCommands& commands,
                                PanelState& panel, judging::NodeMap& grid, StationView& view, StationClock& clock,
                                platform::SettingsStore& settings)
-    : slots_(slots), link_(link), cycle_(cycle), commands_(commands), panel_(panel), grid_(grid), view_(view),
-      clock_(clock), settings_(settings) {}
+    : slots_(slots),
+      link_(link),
+      cycle_(cycle),
+      commands_(commands),
+      panel_(panel),
+      grid_(grid),
+      view_(view),
+      clock_(clock),
+      settings_(settings) {}
 
 void DevicePresence::SetKeyboardHookStarter(std::function<void()> start) {
   std::lock_guard lock(hooksMutex_);

@@ -29,9 +29,8 @@ namespace varnex2::station {
 
 class DevicePresence {
  public:
-  DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, SetupCommands& commands,
-                 PanelState& panel, judging::NodeMap& grid, StationView& view, StationClock& clock,
-                 platform::SettingsStore& settings);
+  DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, SetupCommands& commands, PanelState& panel,
+                 judging::NodeMap& grid, StationView& view, StationClock& clock, platform::SettingsStore& settings);
   DevicePresence(const DevicePresence&) = delete;
   DevicePresence& operator=(const DevicePresence&) = delete;
 

@@ -24,8 +24,7 @@ class ProcedureMutex {
 // Holds a ProcedureMutex until the end of the scope when it could be locked.
 class ProcedureLock {
  public:
-  ProcedureLock(ProcedureMutex& mutex, std::stop_token stop)
-      : mutex_(mutex), owned_(mutex.LockUnlessStopped(stop)) {}
+  ProcedureLock(ProcedureMutex& mutex, std::stop_token stop) : mutex_(mutex), owned_(mutex.LockUnlessStopped(stop)) {}
   ~ProcedureLock() {
     if (owned_) mutex_.Unlock();
   }

@@ -52,7 +52,7 @@ bool IsLinkFailure(int rc) { return rc < 0 || rc == device::kErrNotConnected; }
 }  // namespace
 
 SetupCommands::SetupCommands(LinkSession& link, judging::NodeMap& grid, PanelState& panel, TestCycle& cycle,
-                                 StationView& view, StationClock& clock, platform::SettingsStore& settings)
+                             StationView& view, StationClock& clock, platform::SettingsStore& settings)
     : link_(link), grid_(grid), panel_(panel), cycle_(cycle), view_(view), clock_(clock), settings_(settings) {}
 
 // ---- the user-data record ---------------------------------------------------------------------

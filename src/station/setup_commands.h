@@ -23,7 +23,7 @@ namespace varnex2::station {
 class SetupCommands {
  public:
   SetupCommands(LinkSession& link, judging::NodeMap& grid, PanelState& panel, TestCycle& cycle, StationView& view,
-                  StationClock& clock, platform::SettingsStore& settings);
+                StationClock& clock, platform::SettingsStore& settings);
   SetupCommands(const SetupCommands&) = delete;
   SetupCommands& operator=(const SetupCommands&) = delete;
 

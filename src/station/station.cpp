@@ -47,9 +47,7 @@ void Station::ToggleBuzzerInvert() { impl_->core->commands.ToggleBuzzer(0x2); }
 std::uint8_t Station::BuzzerByte() const { return impl_->core->link.BridgeConfigByte(); }
 void Station::ToggleLineNumberBase() { impl_->core->commands.ToggleLineNumberBase(); }
 void Station::ToggleTestModeBit(std::uint32_t bit) { impl_->core->commands.ToggleTestModeBit(bit); }
-std::uint32_t Station::TestModeFlags() const {
-  return static_cast<std::uint32_t>(impl_->core->grid.TestModeFlags());
-}
+std::uint32_t Station::TestModeFlags() const { return static_cast<std::uint32_t>(impl_->core->grid.TestModeFlags()); }
 void Station::LoadParameterFile(const std::filesystem::path& file) { impl_->core->commands.LoadParameterFile(file); }
 void Station::SaveParameterFile(const std::filesystem::path& file) { impl_->core->commands.SaveParameterFile(file); }
 void Station::CaptureFrame(const std::filesystem::path& file) { impl_->core->commands.CaptureFrame(file); }
@@ -70,8 +68,7 @@ device::CUSBChannel* Station::Bridge() { return impl_->core->link.Bridge(); }
 void Station::ApplyPanelConfig(const config::PanelConfig& panel) { impl_->core->commands.ApplyPanelConfig(panel); }
 std::string Station::ReadBackPanel() {
   std::string message;
-  return impl_->core->commands.ReadBackPanel(message) == SetupCommands::ReadBack::Invalid ? message
-                                                                                           : std::string();
+  return impl_->core->commands.ReadBackPanel(message) == SetupCommands::ReadBack::Invalid ? message : std::string();
 }
 
 config::PanelConfig Station::PanelConfigCopy() const { return impl_->core->panel.Config(); }

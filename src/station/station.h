@@ -27,15 +27,15 @@ class NodeMap;
 namespace varnex2::device {
 class ControllerLink;
 class CUSBChannel;
-}
+}  // namespace varnex2::device
 
 namespace varnex2::station {
 
 // The back-ends chosen at start-up: the real ones or the simulated box's.
 struct StationBackends {
-  std::unique_ptr<platform::UsbPort> usb;                // installed as the controller link's port
-  std::unique_ptr<platform::HidPort> hid;                // the bridge channel's port
-  std::unique_ptr<platform::DeviceMonitor> monitor;      // may be null: no device events
+  std::unique_ptr<platform::UsbPort> usb;            // installed as the controller link's port
+  std::unique_ptr<platform::HidPort> hid;            // the bridge channel's port
+  std::unique_ptr<platform::DeviceMonitor> monitor;  // may be null: no device events
   std::unique_ptr<platform::SettingsStore> settings;
   std::unique_ptr<StationClock> clock;
   // How long StopTestThread and ResumeTest wait for the test cycle to answer (real time).
@@ -81,15 +81,15 @@ class Station {
   bool DeviceConnected() const;        // bDeviceConnected
 
   // ---- Commands (window thread) -----------------------------------------------
-  void ResetPanelConfig();             // 32783
-  void SetDisplayStyle(int style);     // 32790..32793
+  void ResetPanelConfig();          // 32783
+  void SetDisplayStyle(int style);  // 32790..32793
   int DisplayStyle() const;
-  void ToggleDiffMode();               // 32863
+  void ToggleDiffMode();  // 32863
   bool DiffMode() const;
-  void ToggleBuzzerEnable();           // 32901
-  void ToggleBuzzerInvert();           // 32902
-  std::uint8_t BuzzerByte() const;     // bConfigByte
-  void ToggleLineNumberBase();         // 32822
+  void ToggleBuzzerEnable();                  // 32901
+  void ToggleBuzzerInvert();                  // 32902
+  std::uint8_t BuzzerByte() const;            // bConfigByte
+  void ToggleLineNumberBase();                // 32822
   void ToggleTestModeBit(std::uint32_t bit);  // 32802 (0x2), 32853 (0x4)
   std::uint32_t TestModeFlags() const;
   // Parameter file load/save, bracketed by StopTestThread/ResumeTest; they show
@@ -131,8 +131,8 @@ class Station {
   std::string ReadBackPanel();
 
   // ---- What the window's handlers read -------------------------------------------
-  std::string StatisticsText() const;  // the copy refreshed by every cycle
-  std::int32_t TriggerLevel() const;   // nTriggerLevel
+  std::string StatisticsText() const;     // the copy refreshed by every cycle
+  std::int32_t TriggerLevel() const;      // nTriggerLevel
   std::int32_t StableFrameCount() const;  // nOutputTriggerStableFrameCnt
   // The placement-trigger dialog's OK (it writes the settings itself); the
   // test cycle uses the new values from its next frame on.

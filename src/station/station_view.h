@@ -37,8 +37,7 @@ class StationView {
   // Base title ("Varnex2 - 设备已连接", "Varnex2 - 设备未连接", "DBT_DEVTYP_OEM").
   virtual void SetTitle(const std::string& title) = 0;
   // Status-bar pane 0, 1 or 2 (the last pane); text centred in panes 0 and 1.
-  virtual void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour,
-                             std::uint32_t backColour) = 0;
+  virtual void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour, std::uint32_t backColour) = 0;
   virtual void SetStatusPaneWidth(int pane, int width) = 0;
   // Enables or greys the first three top-level menus ("文件", "编辑", "工具").
   virtual void EnableTopMenus(bool enabled) = 0;

@@ -18,7 +18,13 @@ constexpr int kRecordLParam = 2048;
 
 TestCycle::TestCycle(WorkerSlots& slots, LinkSession& link, judging::NodeMap& grid, PanelState& panel,
                      StationView& view, StationClock& clock, std::chrono::milliseconds answerWait)
-    : slots_(slots), link_(link), grid_(grid), panel_(panel), view_(view), clock_(clock), answerWait_(answerWait),
+    : slots_(slots),
+      link_(link),
+      grid_(grid),
+      panel_(panel),
+      view_(view),
+      clock_(clock),
+      answerWait_(answerWait),
       reference_(static_cast<std::size_t>(judging::kMaxLines) * judging::kMaxLines, 0),
       rawBuffer_(device::kMaxNodes, 0) {}
 

@@ -26,8 +26,7 @@ class ViewSlot final : public StationView {
   void SetTitle(const std::string& title) override {
     if (auto* v = view_.load()) v->SetTitle(title);
   }
-  void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour,
-                     std::uint32_t backColour) override {
+  void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour, std::uint32_t backColour) override {
     if (auto* v = view_.load()) v->SetStatusPane(pane, text, textColour, backColour);
   }
   void SetStatusPaneWidth(int pane, int width) override {

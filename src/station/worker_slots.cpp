@@ -21,14 +21,14 @@ bool WorkerSlots::Start(SlotId slot, Body body) {
   if (!owner) return false;
   ReapLocked();
   auto worker = std::make_shared<Worker>();
-  worker->thread = std::jthread([this, owner = std::move(owner), worker, body = std::move(body)](
-                                    std::stop_token stop) mutable {
-    body(stop);
-    Finished(worker);
-    // Last: the owner may be the final one, and its end ends these slots.
-    body = nullptr;
-    owner.reset();
-  });
+  worker->thread =
+      std::jthread([this, owner = std::move(owner), worker, body = std::move(body)](std::stop_token stop) mutable {
+        body(stop);
+        Finished(worker);
+        // Last: the owner may be the final one, and its end ends these slots.
+        body = nullptr;
+        owner.reset();
+      });
   s = worker;
   workers_.push_back(std::move(worker));
   return true;
@@ -78,8 +78,7 @@ WorkerSlots::WaitResult WorkerSlots::Wait(const std::shared_ptr<Worker>& worker,
   if (!worker) return WaitResult::Done;
   std::unique_lock lock(mutex_);
   if (worker->thread.get_id() == std::this_thread::get_id()) return WaitResult::Failed;
-  return workerDone_.wait_for(lock, timeout, [&] { return worker->done; }) ? WaitResult::Done
-                                                                            : WaitResult::TimedOut;
+  return workerDone_.wait_for(lock, timeout, [&] { return worker->done; }) ? WaitResult::Done : WaitResult::TimedOut;
 }
 
 bool WorkerSlots::StopAndWait(SlotId slot, std::chrono::milliseconds timeout) {

@@ -25,10 +25,20 @@ TEST(StationOptions, ModesAndHiddenOptions) {
   EXPECT_EQ(ParseStationOptions({"recover"}).mode, RunMode::Recover);
   EXPECT_EQ(ParseStationOptions({"--help"}).mode, RunMode::Help);
   EXPECT_EQ(ParseStationOptions({"bogus", "-h"}).mode, RunMode::Help);  // help wins over everything
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"bogus"}, {"Test"}, {"test", "recover"}, {"test", "test"}, {"--simulate="},
-        {"--quit-after=abc"}, {"--quit-after=0"}, {"--quit-after=-3"}, {"--quit-after=5s"}, {"--quit-after=nan"},
-        {"test", "--simulate"}, {"recover", "--quit-after=3"}, {"--screenshot="}, {""}}) {
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"bogus"},
+                                              {"Test"},
+                                              {"test", "recover"},
+                                              {"test", "test"},
+                                              {"--simulate="},
+                                              {"--quit-after=abc"},
+                                              {"--quit-after=0"},
+                                              {"--quit-after=-3"},
+                                              {"--quit-after=5s"},
+                                              {"--quit-after=nan"},
+                                              {"test", "--simulate"},
+                                              {"recover", "--quit-after=3"},
+                                              {"--screenshot="},
+                                              {""}}) {
     EXPECT_EQ(ParseStationOptions(bad).mode, RunMode::Unknown) << bad.front();
   }
 
@@ -89,8 +99,8 @@ class StationProcessTest : public ::testing::Test {
     const bool finished = p->waitForFinished(timeoutMs);
     EXPECT_TRUE(finished) << args.join(' ').toStdString();
     if (!finished) p->kill(), p->waitForFinished();
-    return {p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1,
-            QString::fromUtf8(p->readAllStandardOutput()), QString::fromUtf8(p->readAllStandardError())};
+    return {p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1, QString::fromUtf8(p->readAllStandardOutput()),
+            QString::fromUtf8(p->readAllStandardError())};
   }
 
   // Waits (bounded) until the running instance holds the lock.
@@ -116,8 +126,9 @@ TEST_F(StationProcessTest, UnknownArgumentIsRefused) {
 }
 
 TEST_F(StationProcessTest, ToolModesSayTheyAreNotAvailableYet) {
-  for (const auto& [arg, text] : {std::pair{QStringLiteral("test"), QStringLiteral("测试盒自检工具 (varnex2 test) 在本版本中尚未提供。")},
-                                  std::pair{QStringLiteral("recover"), QStringLiteral("固件切换工具 (varnex2 recover) 在本版本中尚未提供。")}}) {
+  for (const auto& [arg, text] :
+       {std::pair{QStringLiteral("test"), QStringLiteral("测试盒自检工具 (varnex2 test) 在本版本中尚未提供。")},
+        std::pair{QStringLiteral("recover"), QStringLiteral("固件切换工具 (varnex2 recover) 在本版本中尚未提供。")}}) {
     const Outcome o = Run({arg}, 20000);
     EXPECT_EQ(o.exitCode, 4) << arg.toStdString();
     EXPECT_TRUE(o.err.contains(text)) << o.err.toStdString();
@@ -208,9 +219,9 @@ TEST_F(StationProcessTest, SimulatedRunJudgesFrames) {
 // The same binary with its real back-ends (libusb, hidapi, udev) against the box
 // emulated by umockdev.
 TEST_F(StationProcessTest, RealBackEndsJudgeFramesOfTheEmulatedBox) {
-  const Outcome o = Run({"--scenario", "production", "--paced", "--", QStringLiteral(VARNEX2_STATION_BINARY),
-                         "--quit-after=8"},
-                        90000, QStringLiteral(VARNEX2_SIMBOX_BINARY));
+  const Outcome o =
+      Run({"--scenario", "production", "--paced", "--", QStringLiteral(VARNEX2_STATION_BINARY), "--quit-after=8"},
+          90000, QStringLiteral(VARNEX2_SIMBOX_BINARY));
   if (o.exitCode == 1 && o.err.contains("cannot build the umockdev testbed")) {
     GTEST_SKIP() << "umockdev cannot run here: " << o.err.toStdString();
   }
@@ -226,9 +237,9 @@ TEST_F(StationProcessTest, RealBackEndsJudgeFramesOfTheEmulatedBox) {
 // The built-in "unplug" scenario takes the box off the bus at 5 s and plugs it in at 8 s:
 // the station sees the removal and the arrival through udev and tests again afterwards.
 TEST_F(StationProcessTest, RealBackEndsSurviveAnUnplugAndReplug) {
-  const Outcome o = Run({"--scenario", "unplug", "--paced", "--", QStringLiteral(VARNEX2_STATION_BINARY),
-                         "--quit-after=16"},
-                        120000, QStringLiteral(VARNEX2_SIMBOX_BINARY));
+  const Outcome o =
+      Run({"--scenario", "unplug", "--paced", "--", QStringLiteral(VARNEX2_STATION_BINARY), "--quit-after=16"}, 120000,
+          QStringLiteral(VARNEX2_SIMBOX_BINARY));
   if (o.exitCode == 1 && o.err.contains("cannot build the umockdev testbed")) {
     GTEST_SKIP() << "umockdev cannot run here: " << o.err.toStdString();
   }

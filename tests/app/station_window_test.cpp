@@ -68,17 +68,41 @@ TEST_F(StationWindowTest, MenusCarryTheirIdsAndTexts) {
   for (QAction* top : window->MainMenu()->actions()) tops << top->text();
   EXPECT_EQ(tops, (QStringList{"文件(&F)", "编辑(&E）", "工具(&T)", "帮助(&H)"}));
 
-  const std::vector<std::pair<int, QString>> items = {
-      {32856, "打开文件(O&pen)"}, {32857, "保存文件(S&ave)"}, {32861, "最大最小值限定"},
-      {32797, "样本上下限比对设定(&A）"}, {32802, "使能样本上下限比对设定(&E)"}, {32851, "相邻点数据比较"},
-      {32853, "使能相邻点数据比较"}, {32806, "全局增益设定(&C)"}, {32837, "单层膜Sensor设定(&S)"},
-      {32822, "序号起始从1开始"}, {32906, "指示阈值设定"}, {32901, "使能"}, {32902, "反转"},
-      {32903, "使能"}, {32904, "反转"}, {32815, "扫描枪(&S)"}, {32794, "关于（&A）"}, {32804, "网址(&U)"},
-      {32808, "软件升级(P)"}, {32845, "基本操作视频教程"}, {32846, "连接方法视频教程"},
-      {32847, "样本比对功能视频教程"}, {32848, "相邻点比对功能视频教程"}, {32858, "固件恢复教程"},
-      {32780, "触摸屏区域设置(&T)"}, {32781, "按键区域设置(&K)"}, {32782, "定义标记区域(&M)"},
-      {32783, "恢复默认(&D)"}, {32790, "彩色"}, {32791, "单色"}, {32792, "文本"}, {32793, "背景"},
-      {32812, "抓取当前帧数据"}, {32863, "差值模式"}, {16, "关于 Varnex2(&A)..."}};
+  const std::vector<std::pair<int, QString>> items = {{32856, "打开文件(O&pen)"},
+                                                      {32857, "保存文件(S&ave)"},
+                                                      {32861, "最大最小值限定"},
+                                                      {32797, "样本上下限比对设定(&A）"},
+                                                      {32802, "使能样本上下限比对设定(&E)"},
+                                                      {32851, "相邻点数据比较"},
+                                                      {32853, "使能相邻点数据比较"},
+                                                      {32806, "全局增益设定(&C)"},
+                                                      {32837, "单层膜Sensor设定(&S)"},
+                                                      {32822, "序号起始从1开始"},
+                                                      {32906, "指示阈值设定"},
+                                                      {32901, "使能"},
+                                                      {32902, "反转"},
+                                                      {32903, "使能"},
+                                                      {32904, "反转"},
+                                                      {32815, "扫描枪(&S)"},
+                                                      {32794, "关于（&A）"},
+                                                      {32804, "网址(&U)"},
+                                                      {32808, "软件升级(P)"},
+                                                      {32845, "基本操作视频教程"},
+                                                      {32846, "连接方法视频教程"},
+                                                      {32847, "样本比对功能视频教程"},
+                                                      {32848, "相邻点比对功能视频教程"},
+                                                      {32858, "固件恢复教程"},
+                                                      {32780, "触摸屏区域设置(&T)"},
+                                                      {32781, "按键区域设置(&K)"},
+                                                      {32782, "定义标记区域(&M)"},
+                                                      {32783, "恢复默认(&D)"},
+                                                      {32790, "彩色"},
+                                                      {32791, "单色"},
+                                                      {32792, "文本"},
+                                                      {32793, "背景"},
+                                                      {32812, "抓取当前帧数据"},
+                                                      {32863, "差值模式"},
+                                                      {16, "关于 Varnex2(&A)..."}};
   for (const auto& [id, text] : items) {
     QAction* a = Action(id);
     if (a != nullptr) {
@@ -132,8 +156,8 @@ TEST_F(StationWindowTest, CommandsNotBuiltYetAreShownDisabledAndDoNothing) {
     ++asked;
     return QString();
   });
-  const std::vector<int> notBuilt = {32861, 32797, 32851, 32806, 32837, 32906, 32815, 32794, 32804, 32808,
-                                     32845, 32846, 32847, 32848, 32858, 32780, 32781, 16};
+  const std::vector<int> notBuilt = {32861, 32797, 32851, 32806, 32837, 32906, 32815, 32794, 32804,
+                                     32808, 32845, 32846, 32847, 32848, 32858, 32780, 32781, 16};
   for (int pass = 0; pass < 2; ++pass) {  // as built, and after the menus were opened
     for (int id : notBuilt) {
       QAction* a = Action(id);
@@ -255,8 +279,7 @@ TEST_F(StationWindowTest, CaptureCopiesTheFrameBeforeItsDialog) {
   });
   Action(32812)->trigger();
   // The cycle is not stopped, and the file gets the frame of the moment of the click.
-  EXPECT_EQ(station.calls,
-            (std::vector<std::string>{"snapshot", "dialog", "write /tmp/frames.csv: 1,2,3\n"}));
+  EXPECT_EQ(station.calls, (std::vector<std::string>{"snapshot", "dialog", "write /tmp/frames.csv: 1,2,3\n"}));
   EXPECT_TRUE(asked.save);
   EXPECT_EQ(asked.filter, "数据文件(*.csv)");
   EXPECT_EQ(asked.defaultSuffix, "csv");
@@ -417,9 +440,9 @@ TEST_F(StationWindowTest, StatusBarPanesAndLayout) {
   bar->resize(900, 30);
   const QImage image = bar->grab().toImage();
   image.save(QDir(QStringLiteral(VARNEX2_OUTPUT_DIR)).filePath("status_bar.png"));
-  EXPECT_EQ(Pixel(image, {2, 2}), 0x008000u);     // pane 0 green now
-  EXPECT_EQ(Pixel(image, {203, 2}), 0x808080u);   // pane 1 grey
-  EXPECT_EQ(Pixel(image, {895, 2}), 0x808080u);   // last pane grey
+  EXPECT_EQ(Pixel(image, {2, 2}), 0x008000u);    // pane 0 green now
+  EXPECT_EQ(Pixel(image, {203, 2}), 0x808080u);  // pane 1 grey
+  EXPECT_EQ(Pixel(image, {895, 2}), 0x808080u);  // last pane grey
   // Some white text in every pane that has text; the text of the last pane
   // sits at its right edge.
   const auto whiteIn = [&](int x0, int x1) {
@@ -474,8 +497,8 @@ TEST_F(StationWindowTest, PanesGrowToTheirWholeTextAndNeverOverlap) {
   // The window's panes on a bar of their own, at the widths of the window.
   CStatusBarEx own;
   CStatusBarEx* bar = &own;
-  bar->SetPanes({{"设备已连接", 160, Qt::AlignCenter}, {"", 400, Qt::AlignCenter},
-                 {"通用触摸屏测试系统", 100, Qt::AlignRight}});
+  bar->SetPanes(
+      {{"设备已连接", 160, Qt::AlignCenter}, {"", 400, Qt::AlignCenter}, {"通用触摸屏测试系统", 100, Qt::AlignRight}});
   const auto quiet = [bar] { bar->SetIndicator("蜂鸣器 静", QColor(0xE0, 0xE0, 0xE0), QColor(0x50, 0x50, 0x50)); };
   // The statistics of a faulty panel, the widest the verdict pane shows.
   const QString faulty = "最大值=65057(NG) 最小值=0(NG) 最大-最小值=65057(NG) 均方差=24 ";
@@ -529,8 +552,8 @@ TEST_F(StationWindowTest, PanesGrowToTheirWholeTextAndNeverOverlap) {
             EXPECT_EQ(Pixel(image, ind.topLeft() + QPoint(4, 5)), 0x505050u) << at;
           }
           if (barWidth == 1024 && buzzer) {
-            image.save(QDir(QStringLiteral(VARNEX2_OUTPUT_DIR))
-                           .filePath(QString("status_bar_1024_%1.png").arg(shot++)));
+            image.save(
+                QDir(QStringLiteral(VARNEX2_OUTPUT_DIR)).filePath(QString("status_bar_1024_%1.png").arg(shot++)));
           }
         }
       }

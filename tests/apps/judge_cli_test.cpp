@@ -45,8 +45,8 @@ class JudgeCli : public ::testing::Test {
   // `env` is put before the program through env(1), e.g. "-u XDG_RUNTIME_DIR".
   RunResult Judge(const std::string& args, const std::string& env = "") {
     const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-    const std::string cmd = "env " + env + " " + std::string(VARNEX2_JUDGE_BINARY) + " " + args + " >" +
-                            out.string() + " 2>" + err.string();
+    const std::string cmd = "env " + env + " " + std::string(VARNEX2_JUDGE_BINARY) + " " + args + " >" + out.string() +
+                            " 2>" + err.string();
     RunResult r;
     const int raw = std::system(cmd.c_str());
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -55,9 +55,7 @@ class JudgeCli : public ::testing::Test {
     return r;
   }
 
-  static std::string Example(const std::string& name) {
-    return std::string(VARNEX2_SOURCE_DIR) + "/examples/" + name;
-  }
+  static std::string Example(const std::string& name) { return std::string(VARNEX2_SOURCE_DIR) + "/examples/" + name; }
 
   fs::path dir_;
 };
@@ -123,8 +121,7 @@ TEST_F(JudgeCli, FramesOfOtherExtentsAreRefusedNamingTheFile) {
   shortLine = ReplacedAt(shortLine, 0, 6, "");  // line 1 has 51 fields
   for (const Case& c : {Case{"1,2,3\n", "line 1 has 3 fields, but the configuration has 52 Y lines"},
                         Case{Frame(31, 52), "the frame starting at line 1 has 31 lines, but the configuration has 32"},
-                        Case{Frame(33, 52), "has 33 lines"},
-                        Case{Frame(32, 53), "line 1 has 53 fields"},
+                        Case{Frame(33, 52), "has 33 lines"}, Case{Frame(32, 53), "line 1 has 53 fields"},
                         Case{shortLine, "line 1 has 51 fields"},
                         Case{Frame(32, 52) + "\n" + Frame(32, 52) + "\n" + Frame(2, 52),
                              "the frame starting at line 67 has 2 lines"}}) {
@@ -150,8 +147,8 @@ TEST_F(JudgeCli, SaveParamsGivesBackTheFileExceptItsVersion) {
 
 TEST_F(JudgeCli, WritesThePicture) {
   const fs::path png = dir_ / "map.png";
-  const RunResult r = Judge("--params " + Example("panel.xml") + " --frames " + Example("frames.csv") + " --png " +
-                      png.string());
+  const RunResult r =
+      Judge("--params " + Example("panel.xml") + " --frames " + Example("frames.csv") + " --png " + png.string());
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string bytes = ReadFile(png);
   ASSERT_GT(bytes.size(), 8u);
@@ -165,21 +162,19 @@ TEST_F(JudgeCli, BadInputIsOneClearLineAndStatus2) {
   };
   const fs::path notInts = Write("bad.csv", "1,2,x\n");
   const fs::path badXml = Write("bad.xml", "<?xml version=\"1.0\"?><nothing/>");
-  for (const Case& c : {Case{"--params " + (dir_ / "missing.xml").string(), "missing.xml"},
-                        Case{"--params " + badXml.string(), "bad.xml"},
-                        Case{"--params " + Example("panel.xml") + " --frames " + notInts.string(), "bad.csv"},
-                        Case{"--params " + Example("panel.xml") + " --frames " + (dir_ / "none.csv").string(),
-                             "none.csv"},
-                        Case{"--params " + Example("panel.xml") + " --stable abc", "--stable"},
-                        Case{"--frames x.csv", "--params"},
-                        Case{"--params " + Example("panel.xml") + " --bogus 1", "unknown option --bogus"},
-                        Case{"--params " + Example("panel.xml") + " --bogus", "unknown option --bogus"},
-                        Case{"--params " + Example("panel.xml") + " --pngs=x.png", "unknown option --pngs"},
-                        Case{"--params " + Example("panel.xml") + " -x", "unknown option -x"},
-                        Case{Example("panel.xml"), "unexpected argument"},
-                        Case{"--params " + Example("panel.xml") + " --save-params " +
-                                 (dir_ / "no-dir" / "out.xml").string(),
-                             "out.xml"}}) {
+  for (const Case& c :
+       {Case{"--params " + (dir_ / "missing.xml").string(), "missing.xml"},
+        Case{"--params " + badXml.string(), "bad.xml"},
+        Case{"--params " + Example("panel.xml") + " --frames " + notInts.string(), "bad.csv"},
+        Case{"--params " + Example("panel.xml") + " --frames " + (dir_ / "none.csv").string(), "none.csv"},
+        Case{"--params " + Example("panel.xml") + " --stable abc", "--stable"}, Case{"--frames x.csv", "--params"},
+        Case{"--params " + Example("panel.xml") + " --bogus 1", "unknown option --bogus"},
+        Case{"--params " + Example("panel.xml") + " --bogus", "unknown option --bogus"},
+        Case{"--params " + Example("panel.xml") + " --pngs=x.png", "unknown option --pngs"},
+        Case{"--params " + Example("panel.xml") + " -x", "unknown option -x"},
+        Case{Example("panel.xml"), "unexpected argument"},
+        Case{"--params " + Example("panel.xml") + " --save-params " + (dir_ / "no-dir" / "out.xml").string(),
+             "out.xml"}}) {
     const RunResult r = Judge(c.args);
     EXPECT_EQ(r.status, 2) << c.args;
     EXPECT_NE(r.err.find(c.mention), std::string::npos) << r.err;

@@ -157,7 +157,7 @@ TEST_F(LinkTest, BadStatusesGive2AndLeaveTheDestination) {
   box.readStatus = 0;
   const std::uint8_t one[1] = {1};
   EXPECT_EQ(link.WriteRegisters(0x0002, one), kErrBadStatus);  // read-only information block
-  EXPECT_EQ(link.WriteRegisters(0x0002, one, true), 0);         // no answer awaited, none checked
+  EXPECT_EQ(link.WriteRegisters(0x0002, one, true), 0);        // no answer awaited, none checked
 }
 
 TEST_F(LinkTest, ExchangeFailures) {

@@ -346,9 +346,8 @@ TEST_F(OpsTest, PanelAreasAreWrittenInOrder) {
   std::vector<std::uint16_t> writes;
   for (const Report& r : port.Requests())
     if (r[1] == 0x51 && r[2] != 0x02) writes.push_back(static_cast<std::uint16_t>(r[4] | r[5] << 8));
-  const std::vector<std::uint16_t> expected = {FakeController::kT9,      FakeController::kT25 + 2,
-                                               FakeController::kT9,      FakeController::kT15,
-                                               FakeController::kT25 + 10, FakeController::kT15,
+  const std::vector<std::uint16_t> expected = {FakeController::kT9,    FakeController::kT25 + 2,  FakeController::kT9,
+                                               FakeController::kT15,   FakeController::kT25 + 10, FakeController::kT15,
                                                FakeController::kT6 + 1};
   EXPECT_EQ(writes, expected);
 

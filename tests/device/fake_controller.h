@@ -25,18 +25,22 @@ struct FakeObject {
 
 class FakeController {
  public:
-  static constexpr std::uint16_t kT37 = 0x0200, kT44 = 0x0300, kT5 = 0x0310, kT6 = 0x0320, kT38 = 0x0330,
-                                 kT7 = 0x0380, kT9 = 0x0390, kT15 = 0x03E0, kT22 = 0x03F0, kT25 = 0x0410,
-                                 kT48 = 0x0420;
+  static constexpr std::uint16_t kT37 = 0x0200, kT44 = 0x0300, kT5 = 0x0310, kT6 = 0x0320, kT38 = 0x0330, kT7 = 0x0380,
+                                 kT9 = 0x0390, kT15 = 0x03E0, kT22 = 0x03F0, kT25 = 0x0410, kT48 = 0x0420;
   static constexpr std::uint8_t kT5Size = 10, kT37Size = 130;
 
   explicit FakeController(FakeUsbPort& port, std::uint8_t x = 32, std::uint8_t y = 52) : memory(65536), port_(port) {
     objects = {
-        {kT37Diagnostic, kT37, kT37Size, 1, 0},  {kT44MessageCount, kT44, 1, 1, 0},
-        {kT5MessageProcessor, kT5, kT5Size, 1, 0}, {kT6CommandProcessor, kT6, 6, 1, 1},
-        {kT38UserData, kT38, 64, 1, 0},          {kT7Power, kT7, 4, 1, 0},
-        {kT9Touchscreen, kT9, 36, 2, 10},        {kT15KeyArray, kT15, 11, 1, 1},
-        {kT22NoiseSuppression, kT22, 17, 1, 1},  {kT25SelfTest, kT25, 14, 1, 1},
+        {kT37Diagnostic, kT37, kT37Size, 1, 0},
+        {kT44MessageCount, kT44, 1, 1, 0},
+        {kT5MessageProcessor, kT5, kT5Size, 1, 0},
+        {kT6CommandProcessor, kT6, 6, 1, 1},
+        {kT38UserData, kT38, 64, 1, 0},
+        {kT7Power, kT7, 4, 1, 0},
+        {kT9Touchscreen, kT9, 36, 2, 10},
+        {kT15KeyArray, kT15, 11, 1, 1},
+        {kT22NoiseSuppression, kT22, 17, 1, 1},
+        {kT25SelfTest, kT25, 14, 1, 1},
         {kT48NoiseSuppression, kT48, 10, 1, 1},
     };
     info = {0xA2, 0x00, 0x20, 0xAB, x, y, 0};
@@ -52,9 +56,9 @@ class FakeController {
     info[6] = static_cast<std::uint8_t>(objects.size());
     std::vector<std::uint8_t> bytes(info.begin(), info.end());
     for (const FakeObject& o : objects) {
-      bytes.insert(bytes.end(), {o.type, static_cast<std::uint8_t>(o.start & 0xFF), static_cast<std::uint8_t>(o.start >> 8),
-                                 static_cast<std::uint8_t>(o.size - 1), static_cast<std::uint8_t>(o.instances - 1),
-                                 o.reportIds});
+      bytes.insert(bytes.end(),
+                   {o.type, static_cast<std::uint8_t>(o.start & 0xFF), static_cast<std::uint8_t>(o.start >> 8),
+                    static_cast<std::uint8_t>(o.size - 1), static_cast<std::uint8_t>(o.instances - 1), o.reportIds});
     }
     std::uint32_t crc = InfoBlockChecksum(bytes);
     if (corrupt) crc ^= 1;
@@ -178,8 +182,12 @@ class FakeController {
     }
     if (touched(kT6 + 5)) {
       const std::uint8_t cmd = memory[kT6 + 5];
-      if (cmd == 0x01) ++diagPage_;
-      else { diagPage_ = 0; diagCommand_ = cmd; }
+      if (cmd == 0x01)
+        ++diagPage_;
+      else {
+        diagPage_ = 0;
+        diagCommand_ = cmd;
+      }
       const int valuesPerPage = (kT37Size - 2) / 2;
       memory[kT37] = diagCommand_;
       memory[kT37 + 1] = static_cast<std::uint8_t>(diagPage_ == diagnosticWrongPage ? diagPage_ + 1 : diagPage_);

@@ -31,7 +31,8 @@ class FakeHidPort : public platform::HidPort {
 
   void AddBridge(std::string path, std::u16string manufacturer = u"VarnexTestBox01",
                  std::u16string product = u"ZorvatBridgeV4") {
-    devices.push_back({std::move(path), kBridgeVendorId, kBridgeProductId, std::move(manufacturer), std::move(product), 0});
+    devices.push_back(
+        {std::move(path), kBridgeVendorId, kBridgeProductId, std::move(manufacturer), std::move(product), 0});
   }
 
   std::vector<platform::HidDeviceInfo> Enumerate(std::uint16_t vendorId, std::uint16_t productId) override {
@@ -81,15 +82,24 @@ class FakeHidPort : public platform::HidPort {
       if (r[1] != 0xAA || r[2] != 0x55) return;
       command_ = r[3];
       switch (command_) {
-        case 0x20: pending_ = 2; break;
-        case 0x21: pending_ = 1; break;
-        case 0x24: Answer(output); break;
-        case 0x25: pending_ = 1; break;
+        case 0x20:
+          pending_ = 2;
+          break;
+        case 0x21:
+          pending_ = 1;
+          break;
+        case 0x24:
+          Answer(output);
+          break;
+        case 0x25:
+          pending_ = 1;
+          break;
         case 0x40:
           if (r[4] == kBridgeConfigPage && std::equal(kBridgeSignature.begin(), kBridgeSignature.end(), r.begin() + 8))
             page249[0] = static_cast<std::uint8_t>((page249[0] & ~r[7]) | (r[6] & r[7]));
           break;
-        default: break;
+        default:
+          break;
       }
       return;
     }

@@ -28,8 +28,8 @@ class FakeUsbPort : public platform::UsbPort {
   std::atomic<int> descriptorResult{0};
   std::atomic<int> claimResult{0};
   std::atomic<int> allocResult{0};
-  std::atomic<int> submitResult{0};      // first submission
-  std::atomic<int> resubmitResult{0};    // later submissions (from the callback)
+  std::atomic<int> submitResult{0};    // first submission
+  std::atomic<int> resubmitResult{0};  // later submissions (from the callback)
   std::atomic<int> handleEventsResult{0};
   std::atomic<int> writeResult{0};
   std::atomic<int> shortWriteBytes{-1};  // >= 0: report this many bytes transferred
@@ -96,9 +96,12 @@ class FakeUsbPort : public platform::UsbPort {
   int ClaimInterface(int) override { return Bump("claim"), claimResult; }
   int ReleaseInterface(int) override { return Bump("release"), 0; }
   int GetStringDescriptorAscii(std::uint8_t index, std::string& out) override {
-    if (index == 1) out = manufacturer;
-    else if (index == 2) out = product;
-    else return platform::kUsbErrorPipe;
+    if (index == 1)
+      out = manufacturer;
+    else if (index == 2)
+      out = product;
+    else
+      return platform::kUsbErrorPipe;
     return static_cast<int>(out.size());
   }
   int InterruptWrite(std::uint8_t, std::span<const std::uint8_t> data, int& transferred,

@@ -34,7 +34,8 @@ static_assert([] {
 static_assert(kBridgeConfigPage == sim::kBridgeConfigPage);
 static_assert(kControllerVendorId == sim::kControllerVendorId && kControllerProductId == sim::kControllerProductId);
 static_assert(kControllerManufacturer == sim::kControllerManufacturer && kControllerProduct == sim::kControllerProduct);
-static_assert(kControllerInterface == sim::kControllerInterface && kControllerInEndpoint == sim::kControllerInEndpoint &&
+static_assert(kControllerInterface == sim::kControllerInterface &&
+              kControllerInEndpoint == sim::kControllerInEndpoint &&
               kControllerOutEndpoint == sim::kControllerOutEndpoint);
 
 using namespace std::chrono_literals;

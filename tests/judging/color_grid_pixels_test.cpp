@@ -286,7 +286,8 @@ TEST(ColorGridPictures, APainterReusedAcrossScenesPaintsLikeAFreshOne) {
         shared.Paint(p, m, grid->EditState(), scene.size);
       }
       const Difference d = Compare(fresh, sharedImage, VerdictBox(*grid, scene.size));
-      EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference " << d.maxChannel;
+      EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference "
+                             << d.maxChannel;
     }
   }
 }
@@ -307,11 +308,10 @@ TEST(ColorGridPictures, ChangesBetweenFramesAreRepainted) {
       {"line number base", [](CColorGrid& g) { g.Model().SetLineNumberBase(1); }},
       {"hover", [](CColorGrid& g) { Hover(g, 20, 9); }},
       {"hover elsewhere", [](CColorGrid& g) { Hover(g, 3, 30); }},
-      {"hover off", [](CColorGrid& g) {
-         Mouse(g, QEvent::MouseMove, Centre(g, 3, 30), Qt::NoButton, Qt::NoButton);
-       }},
+      {"hover off", [](CColorGrid& g) { Mouse(g, QEvent::MouseMove, Centre(g, 3, 30), Qt::NoButton, Qt::NoButton); }},
       {"modes", [](CColorGrid& g) { g.Model().SetTestModeFlags(kJudgingModes); }},
-      {"new frame", [](CColorGrid& g) {
+      {"new frame",
+       [](CColorGrid& g) {
          NodeFrame f(52, 32);
          for (int c = 0; c < 52; ++c)
            for (int r = 0; r < 32; ++r) f(c, r) = 20000 + c * 90 + r * 40;
@@ -335,7 +335,8 @@ TEST(ColorGridPictures, ChangesBetweenFramesAreRepainted) {
     StationMap(fresh, TestMode::THRESHOLD);
     for (const auto& a : applied) a(fresh);
     const Difference d = Compare(fresh.RenderToImage(size), buffer, VerdictBox(fresh, size));
-    EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference " << d.maxChannel;
+    EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference "
+                           << d.maxChannel;
   }
 }
 
@@ -350,10 +351,14 @@ TEST(ColorGridPictures, WarmedUpAndFlippingVerdictsPaintLikeAFreshControl) {
   live.WarmUp();
   StationMap(live, TestMode::THRESHOLD);
   const std::int32_t shown = ResultFlag::EVALUATION_SHOWN;
-  const std::vector<std::pair<std::string, std::int32_t>> steps = {
-      {"pass", shown}, {"fail", shown | ResultFlag::TOUCH_NG}, {"pass again", shown},
-      {"fail by key", shown | ResultFlag::KEY_NG}, {"smaller", shown}, {"fail smaller", shown | ResultFlag::SHORT_FOUND},
-      {"back to size", shown | ResultFlag::SHORT_FOUND}, {"pass at size", shown}};
+  const std::vector<std::pair<std::string, std::int32_t>> steps = {{"pass", shown},
+                                                                   {"fail", shown | ResultFlag::TOUCH_NG},
+                                                                   {"pass again", shown},
+                                                                   {"fail by key", shown | ResultFlag::KEY_NG},
+                                                                   {"smaller", shown},
+                                                                   {"fail smaller", shown | ResultFlag::SHORT_FOUND},
+                                                                   {"back to size", shown | ResultFlag::SHORT_FOUND},
+                                                                   {"pass at size", shown}};
   for (const auto& [name, flags] : steps) {
     SCOPED_TRACE(name);
     const QSize at = name.find("smaller") != std::string::npos ? smaller : size;
@@ -365,7 +370,8 @@ TEST(ColorGridPictures, WarmedUpAndFlippingVerdictsPaintLikeAFreshControl) {
     StationMap(fresh, TestMode::THRESHOLD);
     fresh.Model().SetResultFlags(flags);
     const Difference d = Compare(fresh.RenderToImage(at), buffer, VerdictBox(fresh, at));
-    EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference " << d.maxChannel;
+    EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference "
+                           << d.maxChannel;
   }
 }
 
@@ -527,7 +533,8 @@ TEST(ColorGridPictures, MatchReferencePictures) {
     std::printf("%-28s %7d pixels differ (largest channel difference %d), %5d verdict edge pixels\n",
                 scene.name.c_str(), d.pixels, d.maxChannel, d.loosePixels);
     if (d.pixels != 0) img.save(QString::fromLocal8Bit(dir) + "/" + QString::fromStdString(scene.name) + ".new.png");
-    EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference " << d.maxChannel;
+    EXPECT_EQ(d.pixels, 0) << "first at " << d.first.x() << "," << d.first.y() << ", largest channel difference "
+                           << d.maxChannel;
   }
   if (written > 0) std::printf("%d reference pictures written to %s\n", written, dir);
 }

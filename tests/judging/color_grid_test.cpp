@@ -535,7 +535,8 @@ TEST_F(ColorGridPixelTest, DirectAndOrdinaryPaintingAgree) {
   const QImage direct = grid->RenderToImage(size);
   QImage ordinary(size, QImage::Format_ARGB32);
   grid->RenderInto(ordinary);
-  if (const char* dir = std::getenv("VARNEX2_GRID_PNG_DIR")) ordinary.save(QString::fromLocal8Bit(dir) + "/color_grid_ordinary.png");
+  if (const char* dir = std::getenv("VARNEX2_GRID_PNG_DIR"))
+    ordinary.save(QString::fromLocal8Bit(dir) + "/color_grid_ordinary.png");
   m.Layout(size.width(), size.height());
   for (int c = 0; c < 52; ++c) {
     for (int r = 0; r < 32; ++r) {

@@ -599,8 +599,7 @@ TEST_F(PinFaultTest, RowLineCountedFromOneMarksWholeRow) {
     EXPECT_EQ(map.GetNodeFlags(c, 1), NodeFlag::TOUCH | NodeFlag::SHORT2);
     EXPECT_EQ(map.GetNodeFlags(c, 0), NodeFlag::TOUCH);
   }
-  EXPECT_EQ(map.ResultFlags() & (ResultFlag::SHORT_FOUND | ResultFlag::SHORT_LINE_NOT_FOUND),
-            ResultFlag::SHORT_FOUND);
+  EXPECT_EQ(map.ResultFlags() & (ResultFlag::SHORT_FOUND | ResultFlag::SHORT_LINE_NOT_FOUND), ResultFlag::SHORT_FOUND);
   EXPECT_EQ(Verdict(), "FAIL");
 }
 
@@ -610,7 +609,7 @@ TEST_F(PinFaultTest, ColumnLineAndTypes) {
   map.MarkPinFault(4, 3, 1, 1);
   EXPECT_EQ(map.GetNodeFlags(0, 0), NodeFlag::TOUCH | NodeFlag::SHORT3);
   EXPECT_EQ(map.GetNodeFlags(3, 1), NodeFlag::TOUCH);  // previous marks cleared
-  map.MarkPinFault(4, 9, 1, 0);  // unknown type: nothing visible, still a fault
+  map.MarkPinFault(4, 9, 1, 0);                        // unknown type: nothing visible, still a fault
   EXPECT_EQ(map.GetNodeFlags(0, 0), NodeFlag::TOUCH);
   EXPECT_EQ(Verdict(), "FAIL");
 }

@@ -102,7 +102,10 @@ TEST(ParseFrames, EmptyInputAndBomGiveNoFrames) {
   EXPECT_TRUE(ParseFrames("", frames, error));
   EXPECT_TRUE(frames.empty());
   EXPECT_TRUE(error.empty());
-  EXPECT_TRUE(ParseFrames("\xEF\xBB\xBF" "5\n", frames, error));
+  EXPECT_TRUE(
+      ParseFrames("\xEF\xBB\xBF"
+                  "5\n",
+                  frames, error));
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0](0, 0), 5);
 }

@@ -287,7 +287,7 @@ TEST(NodeMapStatistics, ExtremeValuesDoNotOverflow) {
   map.GetStatistics(0, max, min, avg, spread);
   EXPECT_EQ(max, INT32_MAX);
   EXPECT_EQ(min, INT32_MIN);
-  EXPECT_EQ(avg, 0);  // -1 / 2 truncates to 0
+  EXPECT_EQ(avg, 0);             // -1 / 2 truncates to 0
   EXPECT_EQ(spread, INT32_MAX);  // sqrt(2^62 - 2^31 + 0.5)
 }
 
@@ -348,7 +348,7 @@ TEST(NodeMapColours, ThresholdModeScalesGroupZeroToTouchThresholds) {
   EXPECT_EQ(map.Cell(0, 0).crColor, map.Palette()[0]);     // below the range: clamped
   EXPECT_EQ(map.Cell(1, 0).crColor, map.Palette()[512]);   // (1512 - 1000) * 1023 / 1023
   EXPECT_EQ(map.Cell(2, 0).crColor, map.Palette()[1023]);  // above: clamped
-  EXPECT_EQ(map.LegendMax(), 3000);  // the legend shows the values, not the thresholds
+  EXPECT_EQ(map.LegendMax(), 3000);                        // the legend shows the values, not the thresholds
 }
 
 TEST(NodeMapColours, AreaGroupsAndLegacySampleRange) {

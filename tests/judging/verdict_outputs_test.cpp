@@ -58,8 +58,8 @@ TEST(VerdictOutputs, FourFailRepaintsSwitchOnAtTheFourth) {
   std::vector<VerdictOutputs::OutputAction> actions;
   for (int i = 0; i < 4; ++i) {
     const std::string& verdict = map.FixVerdict();
-    actions.push_back(Decide(verdict.c_str(), map.GetColorGridCounterPass(), map.GetColorGridCounterFail(),
-                             kEnabled).output);
+    actions.push_back(
+        Decide(verdict.c_str(), map.GetColorGridCounterPass(), map.GetColorGridCounterFail(), kEnabled).output);
   }
   EXPECT_EQ(actions, (std::vector<VerdictOutputs::OutputAction>{VerdictOutputs::Leave, VerdictOutputs::Leave,
                                                                 VerdictOutputs::Leave, VerdictOutputs::On}));

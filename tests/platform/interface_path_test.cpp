@@ -64,8 +64,7 @@ TEST(InterfacePath, PatternAtTheFirstCharacterDoesNotCount) {
 
 TEST(InterfacePath, PathsBeginningWithTheHidClassIdentifierAreIgnored) {
   EXPECT_TRUE(ClassifyInterfacePath("{4D1E55B2-F16F-11CF-88CB-001111000030}#VID_04B4&PID_E006").IsNone());
-  EXPECT_TRUE(
-      ClassifyInterfacePath("{4d1e55b2-f16f-11cf-88cb-001111000030}\\VID_03EB&PID_212C&COL01&MI_00").IsNone());
+  EXPECT_TRUE(ClassifyInterfacePath("{4d1e55b2-f16f-11cf-88cb-001111000030}\\VID_03EB&PID_212C&COL01&MI_00").IsNone());
   // The identifier elsewhere (where Windows puts it) changes nothing.
   EXPECT_TRUE(ClassifyInterfacePath(kBridgePath).bridge);
 }

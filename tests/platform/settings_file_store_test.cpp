@@ -25,8 +25,7 @@ using testing::WriteText;
 
 constexpr std::string_view kOut = "Software\\Varnx2\\OutPutSetting";
 
-TEST(SettingsFileStore, BothTypesRoundTripAndShowInTheFile)
-{
+TEST(SettingsFileStore, BothTypesRoundTripAndShowInTheFile) {
   SettingsTestDir dir;
   auto store = CreateFileSettingsStore(dir.File());
   ASSERT_EQ(store->SetDword(kOut, "Trigger", 28000), SettingsStatus::Ok);
@@ -57,8 +56,7 @@ TEST(SettingsFileStore, BothTypesRoundTripAndShowInTheFile)
   EXPECT_NE(text.find("\"TriggerString\"=\"\\\\d{7}\"\n"), std::string::npos) << text;
 }
 
-TEST(SettingsFileStore, TypesLimitsAndMissingThingsAreTold)
-{
+TEST(SettingsFileStore, TypesLimitsAndMissingThingsAreTold) {
   SettingsTestDir dir;
   auto store = CreateFileSettingsStore(dir.File());
   std::int32_t n = 7;
@@ -100,8 +98,7 @@ TEST(SettingsFileStore, TypesLimitsAndMissingThingsAreTold)
   }
 }
 
-TEST(SettingsFileStore, EscapedTextsRoundTripAndTheFileStaysUtf8)
-{
+TEST(SettingsFileStore, EscapedTextsRoundTripAndTheFileStaysUtf8) {
   SettingsTestDir dir;
   auto store = CreateFileSettingsStore(dir.File());
   const std::vector<std::string> texts = {
@@ -139,12 +136,11 @@ TEST(SettingsFileStore, EscapedTextsRoundTripAndTheFileStaysUtf8)
   EXPECT_EQ(doc.Serialize(), text);
 }
 
-TEST(SettingsFileStore, UnreadableLinesAreSkippedAndTheRestIsUsed)
-{
+TEST(SettingsFileStore, UnreadableLinesAreSkippedAndTheRestIsUsed) {
   SettingsTestDir dir;
   WriteText(dir.File(),
             "\xEF\xBB\xBF; hand-edited\r\n"
-            "\"Orphan\"=dword:00000001\r\n"         // before any section
+            "\"Orphan\"=dword:00000001\r\n"  // before any section
             "[Software\\Varnx2\\OutPutSetting]\r\n"
             "  \"Trigger\" = dword:00007530  \r\n"  // blanks are tolerated
             "\"StableFrameCnt\"=dword:0000003\r\n"  // seven digits: cut short
@@ -184,8 +180,7 @@ TEST(SettingsFileStore, UnreadableLinesAreSkippedAndTheRestIsUsed)
 }
 
 // The largest file that is read at all: every value of it counts, the last one too.
-TEST(SettingsFileStore, AFileNearTheSizeLimitIsReadInFull)
-{
+TEST(SettingsFileStore, AFileNearTheSizeLimitIsReadInFull) {
   SettingsTestDir dir;
   std::string text = "[K]\n";
   int count = 0;
@@ -204,8 +199,7 @@ TEST(SettingsFileStore, AFileNearTheSizeLimitIsReadInFull)
   EXPECT_EQ(doc.Keys()[0].values.size(), static_cast<std::size_t>(count));
 }
 
-TEST(SettingsFileStore, CreatesItsDirectoryAndLeavesWhatItCannotReadAlone)
-{
+TEST(SettingsFileStore, CreatesItsDirectoryAndLeavesWhatItCannotReadAlone) {
   SettingsTestDir dir;
   const auto nested = dir.Path() / "a" / "b" / "settings.reg";
   auto store = CreateFileSettingsStore(nested);
@@ -229,8 +223,7 @@ TEST(SettingsFileStore, CreatesItsDirectoryAndLeavesWhatItCannotReadAlone)
   EXPECT_EQ(odd->SetDword("K", "x", 1), SettingsStatus::WriteFailed);
 }
 
-TEST(SettingsFileStore, ALinkedSettingsFileIsWrittenWhereTheLinkPoints)
-{
+TEST(SettingsFileStore, ALinkedSettingsFileIsWrittenWhereTheLinkPoints) {
   SettingsTestDir dir;
   std::filesystem::create_directory(dir.Path() / "real");
   const auto link = dir.Path() / "settings.reg";
@@ -245,8 +238,7 @@ TEST(SettingsFileStore, ALinkedSettingsFileIsWrittenWhereTheLinkPoints)
   EXPECT_EQ(n, 2);
 }
 
-TEST(SettingsFileStore, DefaultFileFollowsTheEnvironment)
-{
+TEST(SettingsFileStore, DefaultFileFollowsTheEnvironment) {
   const char* names[] = {"VARNEX2_CONFIG_DIR", "XDG_CONFIG_HOME", "HOME"};
   std::vector<std::pair<bool, std::string>> saved;
   for (const char* name : names) {
@@ -274,8 +266,7 @@ TEST(SettingsFileStore, DefaultFileFollowsTheEnvironment)
 
 // ---- Atomic rewrite --------------------------------------------------------------------------
 
-std::size_t TempFilesIn(const SettingsTestDir& dir)
-{
+std::size_t TempFilesIn(const SettingsTestDir& dir) {
   std::size_t count = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
     if (IsSettingsTempFile(dir.File(), entry.path())) ++count;
@@ -283,8 +274,7 @@ std::size_t TempFilesIn(const SettingsTestDir& dir)
   return count;
 }
 
-void WriteOldContent(const std::filesystem::path& file)
-{
+void WriteOldContent(const std::filesystem::path& file) {
   auto store = CreateFileSettingsStore(file);
   ASSERT_EQ(store->SetDword(kOut, "Trigger", 28000), SettingsStatus::Ok);
   ASSERT_EQ(store->SetString(kOut, "Note", "old 旧"), SettingsStatus::Ok);
@@ -292,8 +282,7 @@ void WriteOldContent(const std::filesystem::path& file)
 
 // After a write stopped at `stage` (after `bytes` bytes for kPartial), the file holds the old
 // content, or the new one once the rename is done; a later write cleans up and succeeds.
-void CheckInterruptedWrite(SettingsWriteStage stage, std::size_t bytes)
-{
+void CheckInterruptedWrite(SettingsWriteStage stage, std::size_t bytes) {
   SettingsTestDir dir;
   WriteOldContent(dir.File());
   const std::string oldText = ReadText(dir.File());
@@ -324,11 +313,9 @@ void CheckInterruptedWrite(SettingsWriteStage stage, std::size_t bytes)
   EXPECT_EQ(n, 28000);
 }
 
-TEST(SettingsFileStoreAtomic, AWriteCutShortAtAnyPointLeavesOldOrNewContent)
-{
-  for (const auto stage : {SettingsWriteStage::kLocked, SettingsWriteStage::kTempCreated,
-                           SettingsWriteStage::kWritten, SettingsWriteStage::kSynced,
-                           SettingsWriteStage::kRenamed}) {
+TEST(SettingsFileStoreAtomic, AWriteCutShortAtAnyPointLeavesOldOrNewContent) {
+  for (const auto stage : {SettingsWriteStage::kLocked, SettingsWriteStage::kTempCreated, SettingsWriteStage::kWritten,
+                           SettingsWriteStage::kSynced, SettingsWriteStage::kRenamed}) {
     SCOPED_TRACE(static_cast<int>(stage));
     CheckInterruptedWrite(stage, 0);
   }
@@ -343,8 +330,7 @@ TEST(SettingsFileStoreAtomic, AWriteCutShortAtAnyPointLeavesOldOrNewContent)
   }
 }
 
-TEST(SettingsFileStoreAtomic, AnUnchangedValueIsNotRewritten)
-{
+TEST(SettingsFileStoreAtomic, AnUnchangedValueIsNotRewritten) {
   SettingsTestDir dir;
   WriteOldContent(dir.File());
   SettingsFileOptions options;
@@ -363,8 +349,7 @@ TEST(SettingsFileStoreAtomic, AnUnchangedValueIsNotRewritten)
 // A child rewrites a large value over and over and reports each finished write on a pipe; it is
 // killed in the middle. The file then parses cleanly and holds the last reported generation or
 // the one after it, never a mixture.
-TEST(SettingsFileStoreAtomic, SigkillDuringAStreamOfWritesLeavesACompleteFile)
-{
+TEST(SettingsFileStoreAtomic, SigkillDuringAStreamOfWritesLeavesACompleteFile) {
   SettingsTestDir dir;
   auto pattern = [](int generation) {
     const std::string unit = "gen" + std::to_string(generation) + ";";
@@ -416,8 +401,7 @@ TEST(SettingsFileStoreAtomic, SigkillDuringAStreamOfWritesLeavesACompleteFile)
 }
 
 // Two processes writing at once do not lose each other's values (the side lock file).
-TEST(SettingsFileStoreAtomic, TwoProcessesLoseNoWrites)
-{
+TEST(SettingsFileStoreAtomic, TwoProcessesLoseNoWrites) {
   SettingsTestDir dir;
   constexpr int kWrites = 60;
   pid_t children[2];

@@ -16,14 +16,12 @@ namespace varnex2::testing {
 
 class SettingsTestDir {
  public:
-  SettingsTestDir()
-  {
+  SettingsTestDir() {
     std::string pattern = (std::filesystem::path(::testing::TempDir()) / "settings-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
     dir_ = pattern;
   }
-  ~SettingsTestDir()
-  {
+  ~SettingsTestDir() {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
@@ -37,24 +35,21 @@ class SettingsTestDir {
   std::filesystem::path dir_;
 };
 
-inline std::string ReadText(const std::filesystem::path& file)
-{
+inline std::string ReadText(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-inline void WriteText(const std::filesystem::path& file, const std::string& text)
-{
+inline void WriteText(const std::filesystem::path& file, const std::string& text) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << text;
 }
 
 // A value name: the prefix, then the numbers joined with "_" ("T3_17"). Built by appending:
 // GCC 12 at -O3 reports a false -Wrestrict inside "literal" + std::to_string(n).
-inline std::string ValueName(std::string_view prefix, std::initializer_list<long long> numbers)
-{
+inline std::string ValueName(std::string_view prefix, std::initializer_list<long long> numbers) {
   std::string name(prefix);
   bool first = true;
   for (const long long n : numbers) {

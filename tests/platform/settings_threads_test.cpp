@@ -16,8 +16,7 @@ namespace {
 constexpr std::string_view kKey = "Software\\Varnx2\\Test";
 constexpr int kWrites = 80;
 
-void WriteMany(SettingsStore& store, int thread, std::vector<SettingsStatus>& statuses)
-{
+void WriteMany(SettingsStore& store, int thread, std::vector<SettingsStatus>& statuses) {
   for (int i = 0; i < kWrites; ++i) {
     const std::string name = testing::ValueName("T", {thread, i});
     statuses.push_back(i % 2 == 0 ? store.SetDword(kKey, name, i) : store.SetString(kKey, name, std::to_string(i)));
@@ -26,8 +25,7 @@ void WriteMany(SettingsStore& store, int thread, std::vector<SettingsStatus>& st
   }
 }
 
-void ExpectAll(SettingsStore& store, int threads)
-{
+void ExpectAll(SettingsStore& store, int threads) {
   for (int t = 0; t < threads; ++t) {
     for (int i = 0; i < kWrites; ++i) {
       const std::string name = testing::ValueName("T", {t, i});
@@ -44,8 +42,7 @@ void ExpectAll(SettingsStore& store, int threads)
   }
 }
 
-TEST(SettingsFileStoreThreads, TwoThreadsOnOneStoreLoseNothing)
-{
+TEST(SettingsFileStoreThreads, TwoThreadsOnOneStoreLoseNothing) {
   testing::SettingsTestDir dir;
   auto store = CreateFileSettingsStore(dir.File());
   std::vector<SettingsStatus> a, b;
@@ -58,8 +55,7 @@ TEST(SettingsFileStoreThreads, TwoThreadsOnOneStoreLoseNothing)
   ExpectAll(*store, 2);
 }
 
-TEST(SettingsFileStoreThreads, TwoStoresOnOneFileLoseNothing)
-{
+TEST(SettingsFileStoreThreads, TwoStoresOnOneFileLoseNothing) {
   testing::SettingsTestDir dir;
   auto one = CreateFileSettingsStore(dir.File());
   auto two = CreateFileSettingsStore(dir.File());

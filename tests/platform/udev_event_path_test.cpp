@@ -52,10 +52,10 @@ TEST(UdevEventPath, ControllerDeviceIsTheMainInterfaceOnly) {
   EXPECT_TRUE(c.controllerMain) << e->interfacePath;
   EXPECT_FALSE(c.IsControllerOther());
   EXPECT_FALSE(c.bridge);
-  EXPECT_TRUE(ClassifyInterfacePath(MakeDeviceEvent(UsbDevice(0x03EB, 0x212C, {{0, 3}, {1, 0xFF}}),
-                                                    DeviceEventKind::Arrival)
-                                        ->interfacePath)
-                  .controllerMain);
+  EXPECT_TRUE(
+      ClassifyInterfacePath(
+          MakeDeviceEvent(UsbDevice(0x03EB, 0x212C, {{0, 3}, {1, 0xFF}}), DeviceEventKind::Arrival)->interfacePath)
+          .controllerMain);
 }
 
 TEST(UdevEventPath, ControllerHidNodesAreItsOtherInterfaces) {
@@ -81,12 +81,11 @@ TEST(UdevEventPath, ParseInterfacesReadsAlternateSettingZeroAndStopsAtMalformedD
       // device descriptor
       18, 1, 0x00, 0x02, 0, 0, 0, 64, 0xEB, 0x03, 0x2C, 0x21, 0x00, 0x01, 1, 2, 0, 1,
       // configuration, two interfaces
-      9, 2, 41, 0, 2, 1, 0, 0x80, 50,
-      9, 4, 0, 0, 1, 3, 0, 0, 0,     // interface 0, HID
-      7, 5, 0x83, 3, 8, 0, 10,       // endpoint
-      9, 4, 0, 1, 1, 3, 0, 0, 0,     // interface 0, alternate setting 1: ignored
-      9, 4, 1, 0, 2, 0xFF, 0, 0, 0,  // interface 1, vendor class
-      0, 4, 1};                      // zero length: malformed tail
+      9, 2, 41, 0, 2, 1, 0, 0x80, 50, 9, 4, 0, 0, 1, 3, 0, 0, 0,  // interface 0, HID
+      7, 5, 0x83, 3, 8, 0, 10,                                    // endpoint
+      9, 4, 0, 1, 1, 3, 0, 0, 0,                                  // interface 0, alternate setting 1: ignored
+      9, 4, 1, 0, 2, 0xFF, 0, 0, 0,                               // interface 1, vendor class
+      0, 4, 1};                                                   // zero length: malformed tail
   const auto f = ParseInterfaces(blob);
   ASSERT_EQ(f.size(), 2u);
   EXPECT_EQ(f[0].number, 0);

@@ -108,7 +108,8 @@ TEST(SimBridge, SetConfigBitsWithoutTheSignatureIsRefused) {
 }
 
 TEST(SimBridge, WritePageKeepsEveryByteAndPersists) {
-  const auto path = (std::filesystem::temp_directory_path() / ("varnex2_bridge_" + std::to_string(::getpid()) + ".nv")).string();
+  const auto path =
+      (std::filesystem::temp_directory_path() / ("varnex2_bridge_" + std::to_string(::getpid()) + ".nv")).string();
   std::filesystem::remove(path);
   SimBoxOptions o;
   o.storePath = path;

@@ -62,7 +62,8 @@ InfoBlock ReadInfo(Host& host) {
   }
   const std::size_t end = 7 + 6 * n;
   info.stored = info.bytes[end] | (info.bytes[end + 1] << 8) | (info.bytes[end + 2] << 16);
-  info.computed = Crc24(std::vector<std::uint8_t>(info.bytes.begin(), info.bytes.begin() + static_cast<std::ptrdiff_t>(end)));
+  info.computed =
+      Crc24(std::vector<std::uint8_t>(info.bytes.begin(), info.bytes.begin() + static_cast<std::ptrdiff_t>(end)));
   return info;
 }
 
@@ -185,19 +186,20 @@ TEST_P(SimControllerVariants, AnnouncesVariantAndAcceptsTheModeByteWhereTheStati
   EXPECT_EQ(accepted, address != 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    All, SimControllerVariants,
-    ::testing::Values(VariantCase{"v20", ControllerVariant{}}, VariantCase{"v10", ControllerVariant::Version10()},
-                      VariantCase{"v11", ControllerVariant::Version11()},
-                      VariantCase{"v12", ControllerVariant::Version12()},
-                      VariantCase{"variant0B", ControllerVariant::Variant0B()},
-                      VariantCase{"otherFamily", ControllerVariant::OtherFamily()},
-                      VariantCase{"badChecksum", [] {
-                                    ControllerVariant v;
-                                    v.corruptChecksum = true;
-                                    return v;
-                                  }()}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(All, SimControllerVariants,
+                         ::testing::Values(VariantCase{"v20", ControllerVariant{}},
+                                           VariantCase{"v10", ControllerVariant::Version10()},
+                                           VariantCase{"v11", ControllerVariant::Version11()},
+                                           VariantCase{"v12", ControllerVariant::Version12()},
+                                           VariantCase{"variant0B", ControllerVariant::Variant0B()},
+                                           VariantCase{"otherFamily", ControllerVariant::OtherFamily()},
+                                           VariantCase{"badChecksum",
+                                                       [] {
+                                                         ControllerVariant v;
+                                                         v.corruptChecksum = true;
+                                                         return v;
+                                                       }()}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Collects one streamed frame: start ack, 56 pages, end ack (the end request is sent after
 // page 1, as the station does). Returns the assembled 3328-byte stream.

@@ -20,22 +20,23 @@ using namespace std::chrono_literals;
 TEST(SimScenario, ParsesStepsTimesAndParameters) {
   Scenario s;
   ScenarioError e;
-  ASSERT_TRUE(ParseScenario("# demo\n"
-                            "name demo\n"
-                            "seed 42\n"
-                            "\n"
-                            "0s place level=25000 noise=0 gradx=-3 grady=4   # comment\n"
-                            "+250ms short y 7 3\n"
-                            "1.5s high 1 2 60000\n"
-                            "1.5s dead 3 4\n"
-                            "2s touch 5 6\n"
-                            "2s sweep 300ms\n"
-                            "2s power-fault on\n"
-                            "3s unplug bridge\n"
-                            "3s plug\n"
-                            "4s scan  ABC 123 \r\n"
-                            "5s loop\n",
-                            s, e))
+  ASSERT_TRUE(
+      ParseScenario("# demo\n"
+                    "name demo\n"
+                    "seed 42\n"
+                    "\n"
+                    "0s place level=25000 noise=0 gradx=-3 grady=4   # comment\n"
+                    "+250ms short y 7 3\n"
+                    "1.5s high 1 2 60000\n"
+                    "1.5s dead 3 4\n"
+                    "2s touch 5 6\n"
+                    "2s sweep 300ms\n"
+                    "2s power-fault on\n"
+                    "3s unplug bridge\n"
+                    "3s plug\n"
+                    "4s scan  ABC 123 \r\n"
+                    "5s loop\n",
+                    s, e))
       << e.message;
   EXPECT_EQ(s.name, "demo");
   EXPECT_EQ(s.seed, 42u);
@@ -125,7 +126,8 @@ TEST(SimScenario, LoadsBuiltinsByNameAndOtherwiseFiles) {
   ASSERT_TRUE(LoadScenario("unplug", s, e));
   EXPECT_EQ(s.name, "unplug");
 
-  const auto path = (std::filesystem::temp_directory_path() / ("varnex2_scn_" + std::to_string(::getpid()) + ".txt")).string();
+  const auto path =
+      (std::filesystem::temp_directory_path() / ("varnex2_scn_" + std::to_string(::getpid()) + ".txt")).string();
   {
     std::ofstream f(path);
     f << "0s place\n1s remove\n";

@@ -17,9 +17,7 @@ class Host {
   void Resync() { session_ = box_.Session(BoxFunction::Controller); }
   std::uint64_t Session() const { return session_; }
 
-  bool Send(std::vector<std::uint8_t> request) {
-    return box_.ControllerOut(session_, request) == OutResult::Ok;
-  }
+  bool Send(std::vector<std::uint8_t> request) { return box_.ControllerOut(session_, request) == OutResult::Ok; }
   bool Next(ControllerReport& out, std::chrono::milliseconds wait = std::chrono::milliseconds(1000)) {
     return box_.PopControllerIn(session_, out, wait) == InResult::Report;
   }
@@ -32,8 +30,12 @@ class Host {
     return a;
   }
   ControllerReport WriteRequest(std::uint16_t address, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> r = {0x01, 0x51, static_cast<std::uint8_t>(data.size() + 2), 0x00,
-                                   static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>(address >> 8)};
+    std::vector<std::uint8_t> r = {0x01,
+                                   0x51,
+                                   static_cast<std::uint8_t>(data.size() + 2),
+                                   0x00,
+                                   static_cast<std::uint8_t>(address & 0xFF),
+                                   static_cast<std::uint8_t>(address >> 8)};
     r.insert(r.end(), data.begin(), data.end());
     Send(r);
     ControllerReport a{};

@@ -30,11 +30,13 @@ class SimUsbPort : public ::testing::Test {
     ASSERT_EQ(usb->Init(), 0);
     ASSERT_EQ(usb->Open(0x03EB, 0x212C), 0);
     ASSERT_EQ(usb->ClaimInterface(1), 0);
-    ASSERT_EQ(usb->AllocInTransfer(0x81, 64, [this](TransferStatus s, std::span<const std::uint8_t> d) {
-      std::lock_guard lk(m);
-      completions.push_back({s, std::vector<std::uint8_t>(d.begin(), d.end())});
-      if (s == TransferStatus::Completed && resubmit) usb->SubmitInTransfer();
-    }), 0);
+    ASSERT_EQ(usb->AllocInTransfer(0x81, 64,
+                                   [this](TransferStatus s, std::span<const std::uint8_t> d) {
+                                     std::lock_guard lk(m);
+                                     completions.push_back({s, std::vector<std::uint8_t>(d.begin(), d.end())});
+                                     if (s == TransferStatus::Completed && resubmit) usb->SubmitInTransfer();
+                                   }),
+              0);
   }
 
   int Write(std::vector<std::uint8_t> report) {
@@ -166,8 +168,8 @@ TEST_F(SimUsbPort, UnplugCompletesThePendingTransferWithNoDevice) {
 TEST_F(SimUsbPort, ResetWriteDropsTheDeviceAndItReturns) {
   ASSERT_EQ(usb->SubmitInTransfer(), 0);
   const std::uint16_t t6 = box->ObjectAddress(6);
-  ASSERT_EQ(Write({0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(t6 & 0xFF), static_cast<std::uint8_t>(t6 >> 8), 1}),
-            0);
+  ASSERT_EQ(
+      Write({0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(t6 & 0xFF), static_cast<std::uint8_t>(t6 >> 8), 1}), 0);
   usb->HandleEvents(1000ms);
   auto c = Taken();
   ASSERT_EQ(c.size(), 1u);
@@ -323,7 +325,8 @@ TEST(SimDeviceMonitor, StopFromTheCallbackEndsDeliveryAndAllowsARestart) {
   ASSERT_EQ(monitor->Start([&](const platform::DeviceEvent& e) {
     log.Add(e);
     monitor->Stop();
-  }), 0);
+  }),
+            0);
   box->Unplug(BoxFunction::Controller);
   ASSERT_TRUE(log.WaitFor(1));
   std::this_thread::sleep_for(20ms);

@@ -61,7 +61,8 @@ TEST_F(UmockdevHid, EnumeratesByIdsWithStringsIncludingASecondDeviceWithOtherStr
   ASSERT_FALSE(other.empty());
   devices = port_->Enumerate(kBridgeVendorId, kBridgeProductId);
   ASSERT_EQ(devices.size(), 2u);
-  const auto otherIt = std::find_if(devices.begin(), devices.end(), [](const auto& d) { return d.product == u"OtherBridgeV9"; });
+  const auto otherIt =
+      std::find_if(devices.begin(), devices.end(), [](const auto& d) { return d.product == u"OtherBridgeV9"; });
   ASSERT_NE(otherIt, devices.end());
   EXPECT_EQ(otherIt->manufacturer, U16(kBridgeManufacturer));
   EXPECT_NE(otherIt->path, BridgePath());

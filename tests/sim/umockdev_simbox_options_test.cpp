@@ -8,7 +8,8 @@ namespace {
 TEST(SimboxOptions, CommandFollowsTheSeparatorWithItsOwnOptions) {
   SimboxOptions o;
   std::string error;
-  ASSERT_TRUE(ParseSimboxOptions({"--scenario", "unplug", "--paced", "--", "prog", "--scenario", "x"}, o, error)) << error;
+  ASSERT_TRUE(ParseSimboxOptions({"--scenario", "unplug", "--paced", "--", "prog", "--scenario", "x"}, o, error))
+      << error;
   EXPECT_EQ(o.scenario, "unplug");
   EXPECT_TRUE(o.paced);
   EXPECT_EQ(o.command, (std::vector<std::string>{"prog", "--scenario", "x"}));

@@ -211,8 +211,9 @@ TEST_F(UmockdevUsbReset, ResetCommandDropsTheDeviceAndItComesBack) {
   StartReception();
   const std::uint16_t t6 = box_->ObjectAddress(6);
   ASSERT_NE(t6, 0);
-  ASSERT_EQ(Send({0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(t6 & 0xFF), static_cast<std::uint8_t>(t6 >> 8), 0x01}),
-            0);
+  ASSERT_EQ(
+      Send({0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(t6 & 0xFF), static_cast<std::uint8_t>(t6 >> 8), 0x01}),
+      0);
   InReport r;
   do {
     r = NextReport();
@@ -246,7 +247,7 @@ void RunFullFrame(UmockdevUsb& t) {
   const std::uint16_t address = t.box_->CommandAddress();
   ASSERT_NE(address, 0);
   ASSERT_EQ(t.Send({0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(address & 0xFF),
-                  static_cast<std::uint8_t>(address >> 8), 0x20}),
+                    static_cast<std::uint8_t>(address >> 8), 0x20}),
             0);
   InReport r = t.NextReport();
   ASSERT_EQ(r.status, TransferStatus::Completed);

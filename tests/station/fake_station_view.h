@@ -25,7 +25,7 @@ struct Repaint {
   int fail = 0;
   std::string notice;
   bool noticeShown = false;
-  int output = -1;  // the box's output when the repaint ran (-1: not observed)
+  int output = -1;     // the box's output when the repaint ran (-1: not observed)
   int shortNodes = 0;  // nodes carrying a short mark
 };
 
@@ -92,8 +92,7 @@ class FakeView final : public StationView {
     std::lock_guard lock(record_);
     titles.push_back(title);
   }
-  void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour,
-                     std::uint32_t backColour) override {
+  void SetStatusPane(int pane, const std::string& text, std::uint32_t textColour, std::uint32_t backColour) override {
     std::lock_guard lock(record_);
     panes.push_back({pane, text, textColour, backColour});
   }

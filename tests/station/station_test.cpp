@@ -105,7 +105,9 @@ class StationRig {
     station.reset();
   }
 
-  void Initialise() { view->Run([this] { station->Initialise(); }); }
+  void Initialise() {
+    view->Run([this] { station->Initialise(); });
+  }
   // Waits until `n` more repaints have happened.
   bool WaitRepaints(std::size_t n) {
     const std::size_t target = view->RepaintCount() + n;
@@ -163,9 +165,8 @@ TEST(StationCycle, FramesFlowAndAreJudged) {
   EXPECT_GT(rig.records.load(), 0);
   // Connected look.
   const auto panes = rig.view->Get(rig.view->panes);
-  const auto connected = std::find_if(panes.begin(), panes.end(), [](const auto& p) {
-    return p.pane == 0 && p.text == "设备已连接";
-  });
+  const auto connected =
+      std::find_if(panes.begin(), panes.end(), [](const auto& p) { return p.pane == 0 && p.text == "设备已连接"; });
   ASSERT_NE(connected, panes.end());
   EXPECT_EQ(connected->back_colour, kColourGreen);
   EXPECT_EQ(rig.view->Get(rig.view->menus).back(), true);
@@ -557,9 +558,8 @@ TEST(StationPresence, ReplugDuringTheCountdownTestsAgainAndClearsTheNotice) {
     const auto r = rig.Repaints();
     return std::any_of(r.begin(), r.end(), [](const Repaint& p) { return p.notice == "重新插入设备！"; });
   }));
-  ASSERT_TRUE(WaitUntil([&] {
-    return rig.station->TestRunning() && rig.station->DeviceConnected() && !Notice(rig.Grid()).bShown;
-  }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return rig.station->TestRunning() && rig.station->DeviceConnected() && !Notice(rig.Grid()).bShown; }));
   ASSERT_TRUE(rig.WaitRepaints(2));
   EXPECT_FALSE(Notice(rig.Grid()).bShown) << Notice(rig.Grid()).strText << [&] {
     std::string all;

@@ -108,8 +108,7 @@ int CColorGrid::AreaOfNode(NodePos node) const {
 
 void CColorGrid::EnsureLayout(QSize size) {
   const Rect client = model_.ClientRect();
-  if (client.Width() != size.width() || client.Height() != size.height())
-    model_.Layout(size.width(), size.height());
+  if (client.Width() != size.width() || client.Height() != size.height()) model_.Layout(size.width(), size.height());
 }
 
 void CColorGrid::PaintInto(QPainter& painter, QSize size) {

@@ -53,7 +53,8 @@ void Frame3D(FillFn&& fill, const QRect& r, const QColor& topLeft, const QColor&
 }
 
 bool LineVisible(const std::vector<GridLine>& lines, int index) {
-  return index >= 0 && static_cast<std::size_t>(index) < lines.size() && lines[static_cast<std::size_t>(index)].bVisible;
+  return index >= 0 && static_cast<std::size_t>(index) < lines.size() &&
+         lines[static_cast<std::size_t>(index)].bVisible;
 }
 
 }  // namespace
@@ -151,8 +152,7 @@ bool GridPainter::Place(const CellFont& f, const QRectF& rect, const char* ascii
   return true;
 }
 
-void GridPainter::CentredText(QPainter& p, CellFont& f, const QRectF& rect, const char* ascii, int len,
-                              QRgb colour) {
+void GridPainter::CentredText(QPainter& p, CellFont& f, const QRectF& rect, const char* ascii, int len, QRgb colour) {
   if (len <= 0) return;
   qreal left = 0;
   qreal baseline = 0;
@@ -429,8 +429,8 @@ void GridPainter::BlitGlyphs(CellFont& f, qreal left, qreal baseline, const char
   qreal pen = left;
   for (int done = 0; done < len; done += kMaxGlyphs) {
     QRect ink;
-    const int n = PlaceGlyphs(f, pen, static_cast<int>(baseline), ascii + done, std::min(len - done, kMaxGlyphs),
-                              glyphs, ink);
+    const int n =
+        PlaceGlyphs(f, pen, static_cast<int>(baseline), ascii + done, std::min(len - done, kMaxGlyphs), glyphs, ink);
     BlitPlaced(glyphs, n, text);
   }
 }
@@ -881,11 +881,21 @@ CellFont* GridPainter::SetFont(FontSet& set, FontSet::Kind kind) {
   if (font != nullptr) return font;
   const double cw = NodeCharWidth(set.w);
   switch (kind) {
-    case FontSet::kFull: font = &Font(kNarrow, set.h / 2, cw); break;
-    case FontSet::kThird: font = &Font(kNarrow, set.h / 3, cw); break;
-    case FontSet::kThirdHalf: font = &Font(kNarrow, set.h / 3, cw / 2.0); break;
-    case FontSet::kQuarter: font = &Font(kNarrow, set.h / 4, cw); break;
-    case FontSet::kQuarterHalf: font = &Font(kNarrow, set.h / 4, cw / 2.0); break;
+    case FontSet::kFull:
+      font = &Font(kNarrow, set.h / 2, cw);
+      break;
+    case FontSet::kThird:
+      font = &Font(kNarrow, set.h / 3, cw);
+      break;
+    case FontSet::kThirdHalf:
+      font = &Font(kNarrow, set.h / 3, cw / 2.0);
+      break;
+    case FontSet::kQuarter:
+      font = &Font(kNarrow, set.h / 4, cw);
+      break;
+    case FontSet::kQuarterHalf:
+      font = &Font(kNarrow, set.h / 4, cw / 2.0);
+      break;
   }
   return font;
 }
@@ -986,12 +996,14 @@ bool GridPainter::TextsInside(const NodeMap& m, const TextModes& t, int c, int r
 void GridPainter::NodeTexts(QPainter& p, const NodeMap& m) {
   const VisibleLines& v = visible_;
   const TextModes t = Modes(m);
-  const bool skipDrawn = textsDrawn_.size() == static_cast<std::size_t>(m.Columns()) * static_cast<std::size_t>(m.Rows());
+  const bool skipDrawn =
+      textsDrawn_.size() == static_cast<std::size_t>(m.Columns()) * static_cast<std::size_t>(m.Rows());
   NodeText texts[4];
   for (int c : v.cols) {
     for (int r : v.rows) {
-      if (skipDrawn && textsDrawn_[static_cast<std::size_t>(c) * static_cast<std::size_t>(m.Rows()) +
-                                   static_cast<std::size_t>(r)] != 0)
+      if (skipDrawn &&
+          textsDrawn_[static_cast<std::size_t>(c) * static_cast<std::size_t>(m.Rows()) + static_cast<std::size_t>(r)] !=
+              0)
         continue;
       QRgb colour = 0;
       const int n = TextsOf(m, t, c, r, m.Cell(c, r), texts, colour);
@@ -1004,7 +1016,8 @@ void GridPainter::NodeTexts(QPainter& p, const NodeMap& m) {
 
 namespace {
 
-constexpr std::int32_t kFaultBits = NodeFlag::SHORT_ANY | NodeFlag::OPEN | NodeFlag::LOW | NodeFlag::HIGH | NodeFlag::FAIL;
+constexpr std::int32_t kFaultBits =
+    NodeFlag::SHORT_ANY | NodeFlag::OPEN | NodeFlag::LOW | NodeFlag::HIGH | NodeFlag::FAIL;
 constexpr std::int32_t kOverlaid = NodeFlag::KEY | NodeFlag::MASK | NodeFlag::ZERO | NodeFlag::SHORT_ANY |
                                    NodeFlag::OPEN | NodeFlag::LOW | NodeFlag::HIGH | NodeFlag::PASS | NodeFlag::FAIL;
 
@@ -1141,9 +1154,9 @@ bool GridPainter::ReplayShape(Shape shape, const QRect& in, QRgb colour) {
   if (!runs->usable) return false;
   const quint32 value = 0xFF000000u | (colour & 0xFFFFFFu);
   for (const QRect& r : runs->runs)
-    std::fill_n(reinterpret_cast<quint32*>(raster_.bits + (in.top() + r.top()) * raster_.bytesPerLine) + in.left() +
-                    r.left(),
-                r.width(), value);
+    std::fill_n(
+        reinterpret_cast<quint32*>(raster_.bits + (in.top() + r.top()) * raster_.bytesPerLine) + in.left() + r.left(),
+        r.width(), value);
   return true;
 }
 
@@ -1286,8 +1299,7 @@ void GridPainter::FrameStrokes(const QRectF& frame, std::size_t slot, int penWid
       continue;
     }
     const std::uint8_t* cov = sc.alpha.data() + span.offset;
-    for (int i = 0; i < span.len; ++i)
-      dst[i] = ByteMul(pen, cov[i]) + ByteMul(dst[i], 255u - cov[i]);
+    for (int i = 0; i < span.len; ++i) dst[i] = ByteMul(pen, cov[i]) + ByteMul(dst[i], 255u - cov[i]);
   }
 }
 
@@ -1332,8 +1344,8 @@ namespace {
 
 // Blue for PASS, red for a failed panel.
 QColor VerdictBrush(std::int32_t result) {
-  constexpr std::int32_t kNg = ResultFlag::TOUCH_NG | ResultFlag::KEY_NG | ResultFlag::SHORT_FOUND |
-                               ResultFlag::SHORT_LINE_NOT_FOUND;
+  constexpr std::int32_t kNg =
+      ResultFlag::TOUCH_NG | ResultFlag::KEY_NG | ResultFlag::SHORT_FOUND | ResultFlag::SHORT_LINE_NOT_FOUND;
   return (result & kNg) ? QColor(0x80, 0x00, 0x00, 0xC8) : QColor(0x00, 0x00, 0x80, 0xC8);
 }
 
@@ -1545,9 +1557,9 @@ bool GridPainter::SamePixels(const QRect& area, const std::vector<quint32>& in) 
   const auto w = static_cast<std::size_t>(area.width());
   if (in.size() != w * static_cast<std::size_t>(area.height())) return false;
   for (int y = 0; y < area.height(); ++y)
-    if (std::memcmp(reinterpret_cast<const quint32*>(raster_.bits + (area.top() + y) * raster_.bytesPerLine) +
-                        area.left(),
-                    in.data() + static_cast<std::size_t>(y) * w, w * sizeof(quint32)) != 0)
+    if (std::memcmp(
+            reinterpret_cast<const quint32*>(raster_.bits + (area.top() + y) * raster_.bytesPerLine) + area.left(),
+            in.data() + static_cast<std::size_t>(y) * w, w * sizeof(quint32)) != 0)
       return false;
   return true;
 }

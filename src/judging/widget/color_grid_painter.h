@@ -35,16 +35,16 @@ inline constexpr int MIDDLE = 0x10;
 
 // Editing state of the control (UI thread only).
 struct GridEditState {
-  NodePos hovered;             // node under the cursor at the last mouse event
-  int nLastKeyFlags = 0;       // MouseKey bits of the last mouse event
-  QPoint ptLast;               // position of the last mouse event
+  NodePos hovered;        // node under the cursor at the last mouse event
+  int nLastKeyFlags = 0;  // MouseKey bits of the last mouse event
+  QPoint ptLast;          // position of the last mouse event
   NodePos selStart;
   NodePos selEnd;
-  bool bSelecting = false;     // left button went down for a selection
-  bool bShowSelection = false; // the selection rectangle is drawn
-  bool bRegionSelect = false;  // next press starts a selection without Ctrl
-  bool bNewArea = false;       // the last area record is being drawn
-  bool bRedefineArea = false;  // an existing area is being redrawn
+  bool bSelecting = false;      // left button went down for a selection
+  bool bShowSelection = false;  // the selection rectangle is drawn
+  bool bRegionSelect = false;   // next press starts a selection without Ctrl
+  bool bNewArea = false;        // the last area record is being drawn
+  bool bRedefineArea = false;   // an existing area is being redrawn
   int nRedefineIndex = -1;
   bool bRedefineDragging = false;
 
@@ -141,8 +141,7 @@ class GridPainter {
   void BlitPlaced(const PlacedGlyph* glyphs, int count, quint32 text);
   // Pen start and baseline of an ASCII text centred in rect; false when the
   // glyph cache cannot draw the text.
-  static bool Place(const CellFont& f, const QRectF& rect, const char* ascii, int len, qreal& left,
-                    qreal& baseline);
+  static bool Place(const CellFont& f, const QRectF& rect, const char* ascii, int len, qreal& left, qreal& baseline);
 
   // Node value texts: what the test modes show in each node.
   struct TextModes {
@@ -167,8 +166,7 @@ class GridPainter {
   };
   CellFont* SetFont(FontSet& set, FontSet::Kind kind);
   static TextModes Modes(const NodeMap& m);
-  int TextsOf(const NodeMap& m, const TextModes& t, int c, int r, const GridCell& cell, NodeText* out,
-              QRgb& colour);
+  int TextsOf(const NodeMap& m, const TextModes& t, int c, int r, const GridCell& cell, NodeText* out, QRgb& colour);
   bool TextsInside(const NodeMap& m, const TextModes& t, int c, int r);
   void NodesByScanline(QPainter& p, const NodeMap& m, const VisibleLines& v, const GridEditState& e, bool hoverLit,
                        const TextModes& modes, QSize size);
@@ -267,21 +265,21 @@ class GridPainter {
   std::vector<ShapeRuns> shapes_;
   LegendMemo legend_;
   std::vector<StrokeCoverage> strokes_;  // [2 * area + stroke]
-  VisibleLines visible_;                  // this paint's
-  std::vector<int> gridX_;                 // grid line positions of a regular node block
+  VisibleLines visible_;                 // this paint's
+  std::vector<int> gridX_;               // grid line positions of a regular node block
   std::vector<int> gridY_;
-  std::vector<quint32> bandColours_;       // node fill colours (row by row) of a scan-line paint
-  std::vector<quint32> bandLine_;          // a scan line through one row of nodes
-  std::vector<PlacedGlyph> placed_;        // node texts placed before a scan-line paint
-  std::vector<std::size_t> placedStart_;   // per visible node (row by row), into placed_
+  std::vector<quint32> bandColours_;      // node fill colours (row by row) of a scan-line paint
+  std::vector<quint32> bandLine_;         // a scan line through one row of nodes
+  std::vector<PlacedGlyph> placed_;       // node texts placed before a scan-line paint
+  std::vector<std::size_t> placedStart_;  // per visible node (row by row), into placed_
   std::vector<quint32> placedColour_;
   std::vector<std::uint8_t> placedInside_;
-  bool overlayDrawn_ = false;              // the status overlay went with the scan lines
-  CellFont* letterFont_ = nullptr;         // overlay letters, for nodes of letterW_ x letterH_
+  bool overlayDrawn_ = false;       // the status overlay went with the scan lines
+  CellFont* letterFont_ = nullptr;  // overlay letters, for nodes of letterW_ x letterH_
   int letterW_ = -1;
   int letterH_ = -1;
-  std::vector<FontSet> fontSets_;          // this paint's, by node size
-  std::vector<std::uint8_t> textsDrawn_;   // [col * rows + row]: texts drawn with the node fill
+  std::vector<FontSet> fontSets_;         // this paint's, by node size
+  std::vector<std::uint8_t> textsDrawn_;  // [col * rows + row]: texts drawn with the node fill
   std::array<VerdictCache, 2> verdicts_;
   std::size_t lastVerdict_ = 0;
   std::map<QString, FontMetricsRatio> ratios_;
