@@ -131,42 +131,6 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
   return true;
 }
 
-// Every frame must have the configuration's extents: one line per X line, one comma-separated
-// field per Y line, as the station's capture writes them (the frame reader would pad a short
-// line or frame with zeros). Lines and blocks as the frame reader takes them.
-bool CheckFrameExtents(std::string_view text, const config::NodeExtents& extents, std::string& error) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  const auto isBlank = [](std::string_view line) { return line.find_first_not_of(" \t\r") == std::string_view::npos; };
-  std::size_t lineNo = 0, blockLines = 0, blockStart = 0;
-  const auto blockEnds = [&] {
-    if (blockLines == 0 || blockLines == static_cast<std::size_t>(extents.nX)) return true;
-    error = "the frame starting at line " + std::to_string(blockStart) + " has " + std::to_string(blockLines) +
-            " lines, but the configuration has " + std::to_string(extents.nX) + " X lines (one line each)";
-    return false;
-  };
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t nl = text.find('\n', pos);
-    const std::size_t end = nl == std::string_view::npos ? text.size() : nl;
-    const std::string_view line = text.substr(pos, end - pos);
-    pos = nl == std::string_view::npos ? text.size() : nl + 1;
-    ++lineNo;
-    if (isBlank(line)) {
-      if (!blockEnds()) return false;
-      blockLines = 0;
-      continue;
-    }
-    if (blockLines++ == 0) blockStart = lineNo;
-    const std::size_t fields = static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')) + 1;
-    if (fields != static_cast<std::size_t>(extents.nY)) {
-      error = "line " + std::to_string(lineNo) + " has " + std::to_string(fields) +
-              " fields, but the configuration has " + std::to_string(extents.nY) + " Y lines (one field each)";
-      return false;
-    }
-  }
-  return blockEnds();
-}
-
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -236,8 +200,10 @@ int main(int argc, char** argv) {
   if (!options.frames.empty()) {
     std::string text;
     if (!ReadWholeFile(options.frames, text, error)) return Fail(kExitBadInput, error);
-    if (!judging::ParseFrames(text, frames, error) ||
-        !CheckFrameExtents(text, config::ComputeNodeExtents(panel.touchArea, panel.keyArea), error))
+    // Every frame has the configuration's extents, as the station's capture writes them:
+    // one line per X line, one field per Y line.
+    const config::NodeExtents extents = config::ComputeNodeExtents(panel.touchArea, panel.keyArea);
+    if (!judging::ParseFrames(text, frames, error, judging::FrameShape{extents.nY, extents.nX}))
       return Fail(kExitBadInput, options.frames + ": " + error);
   }
 

@@ -1,5 +1,7 @@
 // ParseFrames on arbitrary bytes: never crashes, stays within its bounds, and
-// what it accepts survives a write and a second read.
+// what it accepts survives a write and a second read. Every input is also read
+// with the shape of the first frame it gave: that read accepts the same frames
+// exactly when they all have that shape.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -9,6 +11,7 @@
 #include "judging/frame_capture.h"
 
 using varnex2::judging::BuildCaptureText;
+using varnex2::judging::FrameShape;
 using varnex2::judging::kMaxFrameLines;
 using varnex2::judging::kMaxFrameNodes;
 using varnex2::judging::NodeFrame;
@@ -25,6 +28,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (!error.empty()) std::abort();
+  if (!frames.empty()) {
+    // Shorter rows were padded, so a frame of the shape may still be refused; a
+    // shaped read that succeeds must give the same frames.
+    const FrameShape shape{frames[0].Columns(), frames[0].Rows()};
+    std::vector<NodeFrame> shaped;
+    std::string shapedError;
+    if (ParseFrames(text, shaped, shapedError, shape)) {
+      if (shaped.size() != frames.size()) std::abort();
+      for (std::size_t i = 0; i < shaped.size(); ++i)
+        if (!(shaped[i] == frames[i])) std::abort();
+    } else if (shapedError.empty() || !shaped.empty()) {
+      std::abort();
+    }
+  }
   for (const NodeFrame& f : frames) {
     if (f.Empty() || f.Columns() > kMaxFrameLines || f.Rows() > kMaxFrameLines ||
         f.Columns() * f.Rows() > kMaxFrameNodes)

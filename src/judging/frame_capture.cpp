@@ -112,7 +112,7 @@ NodeFrame ToFrame(const Block& block) {
 
 }  // namespace
 
-bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string& error) {
+bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string& error, FrameShape shape) {
   out.clear();
   error.clear();
   if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -121,6 +121,13 @@ bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string
   auto fail = [&](std::string message) {
     out.clear();
     error = std::move(message);
+    return false;
+  };
+  auto shapeFits = [&] {
+    if (shape.lines <= 0 || block.rows.empty() || block.rows.size() == static_cast<std::size_t>(shape.lines))
+      return true;
+    fail("the frame starting at line " + std::to_string(block.firstLine) + " has " + std::to_string(block.rows.size()) +
+         " lines, but the configuration has " + std::to_string(shape.lines) + " X lines (one line each)");
     return false;
   };
   auto finishBlock = [&] {
@@ -139,6 +146,7 @@ bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string
     ++lineNo;
 
     if (IsBlankLine(line)) {
+      if (!shapeFits()) return false;
       finishBlock();
       continue;
     }
@@ -185,6 +193,9 @@ bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string
       if (comma == std::string_view::npos) break;
       fieldStart = comma + 1;
     }
+    if (shape.fields > 0 && row.size() != static_cast<std::size_t>(shape.fields))
+      return fail("line " + std::to_string(lineNo) + " has " + std::to_string(row.size()) +
+                  " fields, but the configuration has " + std::to_string(shape.fields) + " Y lines (one field each)");
     const std::size_t width = std::max(block.width, row.size());
     if (width * (block.rows.size() + 1) > static_cast<std::size_t>(kMaxFrameNodes))
       return fail("line " + std::to_string(lineNo) + ": the frame starting at line " + std::to_string(block.firstLine) +
@@ -192,6 +203,7 @@ bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string
     block.width = width;
     block.rows.push_back(std::move(row));
   }
+  if (!shapeFits()) return false;
   finishBlock();
   return true;
 }

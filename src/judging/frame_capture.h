@@ -28,11 +28,19 @@ std::string BuildCaptureText(const NodeMap& map);
 // or the write fails.
 bool AppendCaptureToFile(const std::string& path, std::string_view text);
 
+// The shape every frame must have: `fields` per line and `lines` per frame; 0 leaves
+// that count free.
+struct FrameShape {
+  int fields = 0;
+  int lines = 0;
+};
+
 // Reads frames: one frame per block of lines, blocks separated by blank lines
 // (empty or only spaces, tabs, CR). A line is a row, its comma-separated fields
 // are the columns; an empty field reads 0; a field is a decimal integer with an
-// optional sign and surrounding spaces. Shorter rows are padded with 0. On an
-// error returns false with `out` cleared and `error` naming line and field.
-bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string& error);
+// optional sign and surrounding spaces. Without a shape, shorter rows are padded
+// with 0; with one, a line or frame of another count is an error. On an error
+// returns false with `out` cleared and `error` naming the line (and field).
+bool ParseFrames(std::string_view text, std::vector<NodeFrame>& out, std::string& error, FrameShape shape = {});
 
 }  // namespace varnex2::judging

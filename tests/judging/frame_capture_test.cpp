@@ -96,6 +96,24 @@ TEST(ParseFrames, CaptureTextReadsBack) {
   EXPECT_EQ(frames[1], raw);
 }
 
+TEST(ParseFrames, AShapeRefusesOtherLineAndFrameCounts) {
+  std::vector<NodeFrame> frames;
+  std::string error;
+  const FrameShape shape{3, 2};
+  ASSERT_TRUE(ParseFrames("1,2,3\n4,5,6\n\n7,8,9\n,,\n", frames, error, shape)) << error;
+  EXPECT_EQ(frames.size(), 2u);
+  // A short line is no longer padded.
+  EXPECT_FALSE(ParseFrames("1,2,3\n4,5\n", frames, error, shape));
+  EXPECT_EQ(error, "line 2 has 2 fields, but the configuration has 3 Y lines (one field each)");
+  EXPECT_TRUE(frames.empty());
+  // A frame of one line too few, in the middle and at the end of the text.
+  EXPECT_FALSE(ParseFrames("1,2,3\n\n1,2,3\n4,5,6\n", frames, error, shape));
+  EXPECT_EQ(error, "the frame starting at line 1 has 1 lines, but the configuration has 2 X lines (one line each)");
+  EXPECT_FALSE(ParseFrames("1,2,3\n4,5,6\n\n\n1,2,3\n", frames, error, shape));
+  EXPECT_EQ(error, "the frame starting at line 5 has 1 lines, but the configuration has 2 X lines (one line each)");
+  EXPECT_TRUE(frames.empty());
+}
+
 TEST(ParseFrames, EmptyInputAndBomGiveNoFrames) {
   std::vector<NodeFrame> frames(3);
   std::string error = "x";
