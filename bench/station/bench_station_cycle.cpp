@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/forwarding_usb_port.h"
 #include "station/station.h"
 #include "judging/node_map.h"
 #include "sim/sim_box.h"
@@ -30,48 +31,29 @@ using namespace std::chrono_literals;
 constexpr double kFixedWaitMs = 10 + 2 * 10 + 20;
 
 // Counts the controller reports in each direction.
-class CountingUsbPort final : public platform::UsbPort {
+class CountingUsbPort final : public device::testing::ForwardingUsbPort {
  public:
-  explicit CountingUsbPort(std::unique_ptr<platform::UsbPort> inner) : inner_(std::move(inner)) {}
-  int Init() override { return inner_->Init(); }
-  void Exit() override { inner_->Exit(); }
-  int Open(std::uint16_t v, std::uint16_t p) override { return inner_->Open(v, p); }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  int GetDeviceDescriptor(platform::UsbDeviceDescriptor& out) override { return inner_->GetDeviceDescriptor(out); }
-  int ClaimInterface(int i) override { return inner_->ClaimInterface(i); }
-  int ReleaseInterface(int i) override { return inner_->ReleaseInterface(i); }
-  int GetStringDescriptorAscii(std::uint8_t index, std::string& out) override {
-    return inner_->GetStringDescriptorAscii(index, out);
-  }
+  explicit CountingUsbPort(std::unique_ptr<platform::UsbPort> inner) : ForwardingUsbPort(std::move(inner)) {}
   int InterruptWrite(std::uint8_t ep, std::span<const std::uint8_t> data, int& transferred,
                      std::chrono::milliseconds timeout) override {
     ++out;
-    return inner_->InterruptWrite(ep, data, transferred, timeout);
+    return Inner().InterruptWrite(ep, data, transferred, timeout);
   }
   int InterruptWriteAsync(std::uint8_t ep, std::span<const std::uint8_t> data) override {
     ++out;
-    return inner_->InterruptWriteAsync(ep, data);
+    return Inner().InterruptWriteAsync(ep, data);
   }
   int AllocInTransfer(std::uint8_t ep, std::size_t length, platform::InTransferCallback callback) override {
-    return inner_->AllocInTransfer(
+    return Inner().AllocInTransfer(
         ep, length,
         [this, cb = std::move(callback)](platform::TransferStatus status, std::span<const std::uint8_t> data) {
           if (status == platform::TransferStatus::Completed) ++in;
           cb(status, data);
         });
   }
-  int SubmitInTransfer() override { return inner_->SubmitInTransfer(); }
-  int CancelInTransfer() override { return inner_->CancelInTransfer(); }
-  void FreeInTransfer() override { inner_->FreeInTransfer(); }
-  int HandleEvents(std::chrono::milliseconds timeout) override { return inner_->HandleEvents(timeout); }
-  void InterruptEventHandling() override { inner_->InterruptEventHandling(); }
-  void Close() override { inner_->Close(); }
 
   std::atomic<long> out{0};
   std::atomic<long> in{0};
-
- private:
-  std::unique_ptr<platform::UsbPort> inner_;
 };
 
 // Counts the bridge reports (both directions).

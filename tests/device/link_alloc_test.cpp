@@ -11,6 +11,7 @@
 #include "device/controller_ops.h"
 #include "fake_controller.h"
 #include "fake_usb_port.h"
+#include "forwarding_usb_port.h"
 #include "sim/sim_box.h"
 #include "sim/sim_ports.h"
 
@@ -38,42 +39,22 @@ using testing::FakeController;
 using testing::Report;
 
 // A port decorator that marks the time spent inside the link's callback.
-class CountingPort : public platform::UsbPort {
+class CountingPort : public testing::ForwardingUsbPort {
  public:
-  explicit CountingPort(platform::UsbPort& inner) : inner_(inner) {}
-  int Init() override { return inner_.Init(); }
-  void Exit() override { inner_.Exit(); }
-  int Open(std::uint16_t v, std::uint16_t p) override { return inner_.Open(v, p); }
-  bool IsOpen() const override { return inner_.IsOpen(); }
-  int GetDeviceDescriptor(platform::UsbDeviceDescriptor& out) override { return inner_.GetDeviceDescriptor(out); }
-  int ClaimInterface(int i) override { return inner_.ClaimInterface(i); }
-  int ReleaseInterface(int i) override { return inner_.ReleaseInterface(i); }
-  int GetStringDescriptorAscii(std::uint8_t i, std::string& out) override {
-    return inner_.GetStringDescriptorAscii(i, out);
-  }
-  int InterruptWrite(std::uint8_t e, std::span<const std::uint8_t> d, int& t, std::chrono::milliseconds to) override {
-    return inner_.InterruptWrite(e, d, t, to);
-  }
+  explicit CountingPort(platform::UsbPort& inner) : ForwardingUsbPort(inner) {}
   int AllocInTransfer(std::uint8_t e, std::size_t n, platform::InTransferCallback cb) override {
     callback_ = std::move(cb);
-    return inner_.AllocInTransfer(e, n, [this](TransferStatus s, std::span<const std::uint8_t> d) {
+    return Inner().AllocInTransfer(e, n, [this](TransferStatus s, std::span<const std::uint8_t> d) {
       tCounting = true;
       callback_(s, d);
       tCounting = false;
       ++calls;
     });
   }
-  int SubmitInTransfer() override { return inner_.SubmitInTransfer(); }
-  int CancelInTransfer() override { return inner_.CancelInTransfer(); }
-  void FreeInTransfer() override { inner_.FreeInTransfer(); }
-  int HandleEvents(std::chrono::milliseconds t) override { return inner_.HandleEvents(t); }
-  void InterruptEventHandling() override { inner_.InterruptEventHandling(); }
-  void Close() override { inner_.Close(); }
 
   std::atomic<long> calls{0};
 
  private:
-  platform::UsbPort& inner_;
   platform::InTransferCallback callback_;
 };
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/forwarding_usb_port.h"
 #include "platform/settings_store.h"
 #include "platform/usb_port.h"
 
@@ -19,44 +20,25 @@ namespace varnex2::station::testing {
 // Passes everything through; while `silent` is set, the self-test command written to the
 // self-test object (register `commandAddress`) is replaced by 0, so the controller runs no test
 // and sends no result.
-class SelfTestGate final : public platform::UsbPort {
+class SelfTestGate final : public device::testing::ForwardingUsbPort {
  public:
   SelfTestGate(std::unique_ptr<platform::UsbPort> inner, std::uint16_t commandAddress)
-      : inner_(std::move(inner)), commandAddress_(commandAddress) {}
+      : ForwardingUsbPort(std::move(inner)), commandAddress_(commandAddress) {}
 
   std::atomic<bool> silent{false};
   std::atomic<int> silenced{0};  // self-test commands kept from the controller
 
-  int Init() override { return inner_->Init(); }
-  void Exit() override { inner_->Exit(); }
-  int Open(std::uint16_t vendorId, std::uint16_t productId) override { return inner_->Open(vendorId, productId); }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  int GetDeviceDescriptor(platform::UsbDeviceDescriptor& out) override { return inner_->GetDeviceDescriptor(out); }
-  int ClaimInterface(int n) override { return inner_->ClaimInterface(n); }
-  int ReleaseInterface(int n) override { return inner_->ReleaseInterface(n); }
-  int GetStringDescriptorAscii(std::uint8_t index, std::string& out) override {
-    return inner_->GetStringDescriptorAscii(index, out);
-  }
   int InterruptWrite(std::uint8_t endpoint, std::span<const std::uint8_t> data, int& transferred,
                      std::chrono::milliseconds timeout) override {
     std::vector<std::uint8_t> copy(data.begin(), data.end());
     Filter(copy);
-    return inner_->InterruptWrite(endpoint, copy, transferred, timeout);
+    return Inner().InterruptWrite(endpoint, copy, transferred, timeout);
   }
   int InterruptWriteAsync(std::uint8_t endpoint, std::span<const std::uint8_t> data) override {
     std::vector<std::uint8_t> copy(data.begin(), data.end());
     Filter(copy);
-    return inner_->InterruptWriteAsync(endpoint, copy);
+    return Inner().InterruptWriteAsync(endpoint, copy);
   }
-  int AllocInTransfer(std::uint8_t endpoint, std::size_t length, platform::InTransferCallback callback) override {
-    return inner_->AllocInTransfer(endpoint, length, std::move(callback));
-  }
-  int SubmitInTransfer() override { return inner_->SubmitInTransfer(); }
-  int CancelInTransfer() override { return inner_->CancelInTransfer(); }
-  void FreeInTransfer() override { inner_->FreeInTransfer(); }
-  int HandleEvents(std::chrono::milliseconds timeout) override { return inner_->HandleEvents(timeout); }
-  void InterruptEventHandling() override { inner_->InterruptEventHandling(); }
-  void Close() override { inner_->Close(); }
 
  private:
   // A register write request: 0x01, 0x51, count + 2, 0, address low, address high, data.
@@ -67,7 +49,6 @@ class SelfTestGate final : public platform::UsbPort {
     ++silenced;
   }
 
-  std::unique_ptr<platform::UsbPort> inner_;
   std::uint16_t commandAddress_;
 };
 
