@@ -1,14 +1,7 @@
 #pragma once
-// The station's operator messages: a modal message box with an empty caption.
-// The text is also written to stderr, so that unattended runs leave a trace.
-// With VARNEX2_MESSAGE_TIMEOUT_MS set (automated runs), the box closes itself
-// after that many milliseconds instead of waiting for the operator.
+// The station's operator messages (the dialogs' message box, shared with the window).
 
-#include <QString>
-
-#include "station/station_view.h"
-
-class QWidget;
+#include "dialogs/message_box.h"
 
 namespace varnex2::app {
 
@@ -21,6 +14,6 @@ using station::kColourWhite;
 using station::MessageIcon;
 using station::StationView;
 
-void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon);
+using dialogs::ShowStationMessage;
 
 }  // namespace varnex2::app

@@ -1,16 +1,31 @@
-#include "app/message_box.h"
+#include "dialogs/message_box.h"
 
 #include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
-namespace varnex2::app {
+namespace varnex2::dialogs {
+
+namespace {
+MessageHook& Hook() {
+  static MessageHook hook;
+  return hook;
+}
+}  // namespace
+
+void SetMessageHook(MessageHook hook) { Hook() = std::move(hook); }
+
 
 void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon) {
   std::fprintf(stderr, "%s\n", text.toUtf8().constData());
   std::fflush(stderr);
+  if (Hook()) {
+    Hook()(text, icon);
+    return;
+  }
   QMessageBox box(parent);
   box.setWindowTitle(QString());
   box.setText(text);
@@ -34,4 +49,4 @@ void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon) 
   box.exec();
 }
 
-}  // namespace varnex2::app
+}  // namespace varnex2::dialogs
