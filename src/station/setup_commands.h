@@ -45,12 +45,13 @@ class SetupCommands {
   void SaveParameterFile(const std::filesystem::path& file);
   void CaptureFrame(const std::filesystem::path& file);
 
- private:
   // Writes marks, display style and legacy test mode to the controller's user-data record,
   // then backs the controller's settings up.
   void WriteUserDataRecord();
   // Reads the user-data record into the panel configuration (defaults when absent).
   void ReadUserDataRecord();
+
+ private:
 
   LinkSession& link_;
   judging::NodeMap& grid_;

@@ -51,6 +51,38 @@ std::uint32_t Station::TestModeFlags() const { return static_cast<std::uint32_t>
 void Station::LoadParameterFile(const std::filesystem::path& file) { impl_->core->commands.LoadParameterFile(file); }
 void Station::SaveParameterFile(const std::filesystem::path& file) { impl_->core->commands.SaveParameterFile(file); }
 void Station::CaptureFrame(const std::filesystem::path& file) { impl_->core->commands.CaptureFrame(file); }
+void Station::AreaDefined(int area, SetupPrompts& prompts) { impl_->core->editing.AreaDefined(area, prompts); }
+void Station::EditAreaOfNode(int nArea, SetupPrompts& prompts) { impl_->core->editing.EditAreaOfNode(nArea, prompts); }
+void Station::EditNodeLimits(int col, int row, SetupPrompts& prompts) {
+  impl_->core->editing.EditNodeLimits(col, row, prompts);
+}
+void Station::EditNodePercent(int nArea, int col, int row, SetupPrompts& prompts) {
+  impl_->core->editing.EditNodePercent(nArea, col, row, prompts);
+}
+void Station::AdjacentWholeMap(SetupPrompts& prompts) { impl_->core->editing.AdjacentWholeMap(prompts); }
+void Station::AdjacentRegion(int col1, int row1, int col2, int row2, SetupPrompts& prompts) {
+  impl_->core->editing.AdjacentRegion({col1, row1}, {col2, row2}, prompts);
+}
+void Station::MarkNode(int oldFlags, int nArea, int col, int row) {
+  impl_->core->editing.MarkNode(oldFlags, nArea, col, row);
+}
+config::ScreenLevelSettings Station::LoadScreenLevel() { return impl_->core->editing.LoadScreenLevel(); }
+void Station::ApplyScreenLevel(const config::ScreenLevelSettings& group, bool confirmed) {
+  impl_->core->editing.ApplyScreenLevel(group, confirmed);
+}
+void Station::FinishSampleLimits(const config::SampleLimitSet* confirmed) {
+  StationCore& core = *impl_->core;
+  if (confirmed != nullptr) core.panel.UpdateConfig([&](config::PanelConfig& p) { p.sampleLimits = *confirmed; });
+  {
+    std::lock_guard lock(core.grid.Mutex());
+    const std::int32_t flags = core.grid.TestModeFlags();
+    core.grid.SetTestModeFlags(confirmed != nullptr ? (flags | judging::TestMode::LIMITS)
+                                                    : ((flags & ~judging::TestMode::LIMITS) | judging::TestMode::THRESHOLD));
+  }
+  core.cycle.ResumeTest();
+}
+platform::SettingsStore& Station::Settings() { return impl_->core->Settings(); }
+
 std::string Station::CaptureFrameText() const {
   // Counts and flags of one and the same frame.
   std::lock_guard lock(Model().Mutex());

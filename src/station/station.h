@@ -13,6 +13,7 @@
 #include <string>
 
 #include "station/station_clock.h"
+#include "station/setup_prompts.h"
 #include "station/station_view.h"
 #include "platform/device_monitor.h"
 #include "platform/hid_port.h"
@@ -129,6 +130,28 @@ class Station {
   // out. Returns the validation text when the controller holds invalid areas,
   // "" otherwise (also when no controller answers).
   std::string ReadBackPanel();
+
+  // ---- Set-up on the node map (window thread; see AreaEditing) -------------------
+  // Area drag finished: 1 touch area, 2 key area.
+  void AreaDefined(int area, SetupPrompts& prompts);
+  // Double clicks: threshold mode (area of the node), sample-limit mode, adjacent mode.
+  void EditAreaOfNode(int nArea, SetupPrompts& prompts);
+  void EditNodeLimits(int col, int row, SetupPrompts& prompts);
+  void EditNodePercent(int nArea, int col, int row, SetupPrompts& prompts);
+  // 32851 and the region selection.
+  void AdjacentWholeMap(SetupPrompts& prompts);
+  void AdjacentRegion(int col1, int row1, int col2, int row2, SetupPrompts& prompts);
+  // Ctrl+double click: oldFlags the node's flag byte before the map flipped it.
+  void MarkNode(int oldFlags, int nArea, int col, int row);
+  // The screen-level group for its dialog (loaded as at a connection), and after it.
+  config::ScreenLevelSettings LoadScreenLevel();
+  void ApplyScreenLevel(const config::ScreenLevelSettings& group, bool confirmed);
+  // The sample-limit editor closed: on OK its set replaces the record's and the
+  // sample-limit mode goes on; on cancel threshold mode goes on and the sample-limit
+  // mode off. The caller stopped the test cycle before opening it; this resumes it.
+  void FinishSampleLimits(const config::SampleLimitSet* confirmed);
+  // The settings store (the dialogs that keep their values there).
+  platform::SettingsStore& Settings();
 
   // ---- What the window's handlers read -------------------------------------------
   std::string StatisticsText() const;     // the copy refreshed by every cycle

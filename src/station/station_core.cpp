@@ -25,6 +25,7 @@ StationCore::StationCore(StationBackends b)
       link(backends_.usb.get(), backends_.hid.get()),
       cycle(slots, link, grid, panel, view, *backends_.clock, backends_.cycleAnswerWait),
       commands(link, grid, panel, cycle, view, *backends_.clock, *backends_.settings),
+      editing(link, grid, panel, cycle, view, *backends_.clock, commands, *backends_.settings),
       presence(slots, link, cycle, commands, panel, grid, view, *backends_.clock, *backends_.settings) {}
 
 void StationCore::Attach() {

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "judging/node_map.h"
+#include "station/area_editing.h"
 #include "station/device_presence.h"
 #include "station/link_session.h"
 #include "station/panel_state.h"
@@ -32,6 +33,8 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   // Stops the monitor and every worker (bounded) and closes both links when all have ended.
   void Shutdown();
 
+  platform::SettingsStore& Settings() { return *backends_.settings; }
+
   ViewSlot view;
   judging::NodeMap grid;  // judged by the cycle, painted by the window's widget
 
@@ -46,6 +49,7 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
   WorkerSlots slots;
   TestCycle cycle;
   SetupCommands commands;
+  AreaEditing editing;
   DevicePresence presence;
 };
 

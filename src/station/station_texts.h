@@ -17,5 +17,9 @@ inline constexpr const char* kReplug = "重新插入设备！";
 inline constexpr const char* kTimeout = "超时！";
 inline constexpr const char* kUnknownError = "未知错误！";
 inline constexpr const char* kCaptureSaved = "保存成功！";
+inline constexpr const char* kMarksUsedUp = "用户自定义Mark数量已经用完，最多只能标记12个Mark!";
+inline constexpr const char* kNoTouchArea = "请您先设置触摸屏区域！";
+inline constexpr const char* kAreaBriefFormat = "最大值=%d,最小值=%d,平均值=%d";
+inline constexpr const char* kAreaStatisticsFormat = "最大值=%d,最小值=%d,平均值=%d,均方差=%.2f";
 
 }  // namespace varnex2::station::texts
