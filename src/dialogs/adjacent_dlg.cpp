@@ -36,7 +36,7 @@ CAdjacentDlg::CAdjacentDlg(const station::AdjacentPrompt& prompt, QWidget* paren
   groupLayout->addWidget(explanation);
   groupLayout->addLayout(percentRow);
 
-  scopeText_ = MakeReadOnlyText(ScopeText(prompt), 2, this);
+  scopeText_ = MakeReadOnlyText(ScopeText(prompt), 1, this);
   scopeText_->setObjectName(QStringLiteral("scope"));
 
   QDialogButtonBox* buttons = MakeButtonRow(this, texts::kOk, texts::kCancel);

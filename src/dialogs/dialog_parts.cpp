@@ -6,12 +6,19 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
+
+#include <algorithm>
 
 #include "dialogs/dialog_texts.h"
 #include "dialogs/integer_text.h"
 #include "dialogs/message_box.h"
 
 namespace varnex2::dialogs {
+
+namespace {
+constexpr int kMaxTextWidth = 520;
+}  // namespace
 
 QDialogButtonBox* MakeButtonRow(QDialog* dialog, const char* okText, const char* cancelText) {
   auto* box = new QDialogButtonBox(dialog);
@@ -33,9 +40,15 @@ QPlainTextEdit* MakeReadOnlyText(const QString& text, int lines, QDialog* dialog
   edit->setReadOnly(true);
   edit->setFocusPolicy(Qt::NoFocus);
   edit->setTabChangesFocus(true);
+  edit->ensurePolished();
   const QFontMetrics metrics(edit->font());
   const int frame = 2 * edit->frameWidth() + 2 * static_cast<int>(edit->document()->documentMargin());
-  edit->setFixedHeight(lines * metrics.lineSpacing() + frame + 2);
+  edit->setFixedHeight(lines * metrics.lineSpacing() + frame + 6);
+  // Wide enough for the longest line up to a sensible limit; longer text wraps.
+  int widest = 0;
+  for (const QString& line : text.split(u'\n')) widest = std::max(widest, metrics.horizontalAdvance(line));
+  edit->setMinimumWidth(std::min(widest + frame + 24, kMaxTextWidth));
+  edit->setVerticalScrollBarPolicy(lines == 1 ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
   return edit;
 }
 

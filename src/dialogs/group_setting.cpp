@@ -38,7 +38,7 @@ GroupSetting::GroupSetting(const station::AreaPrompt& prompt, QWidget* parent)
   layout->addLayout(fields);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-  setMinimumWidth(320);
+  setMinimumWidth(340);
   upperEdit_->setFocus();
   upperEdit_->selectAll();
 }

@@ -19,7 +19,6 @@ CPlaceTriggerDlg::CPlaceTriggerDlg(const QString& statisticsText, platform::Sett
 
   statistics_ = MakeReadOnlyText(statisticsText, 1, this);
   statistics_->setObjectName(QStringLiteral("statistics"));
-  statistics_->setMinimumWidth(260);
   triggerEdit_ = MakeIntegerEdit(triggerLevel_, this);
   triggerEdit_->setObjectName(QStringLiteral("trigger"));
   framesEdit_ = MakeIntegerEdit(stableFrameCount_, this);

@@ -20,7 +20,7 @@ using testing::U;
 station::AreaPrompt TouchPrompt() {
   station::AreaPrompt p;
   p.scope = 0;
-  p.info = "最大值=29000,最小值=21000,平均值=25000";
+  p.info = "最大值=29000,最小值=21000,平均值=25000,均方差=402.17";
   p.upper = 28000;
   p.lower = 19000;
   p.gain = 40;
@@ -48,7 +48,7 @@ TEST_F(GroupSettingTest, ShowsTheAreaWithTitleByScope) {
   EXPECT_EQ(Find(d, "gain")->text(), "40");
   auto* info = Find<QPlainTextEdit>(d, "info");
   EXPECT_TRUE(info->isReadOnly());
-  EXPECT_EQ(info->toPlainText(), U("最大值=29000,最小值=21000,平均值=25000"));
+  EXPECT_EQ(info->toPlainText(), U("最大值=29000,最小值=21000,平均值=25000,均方差=402.17"));
   const QStringList labels = LabelTexts(d);
   for (const char* label : {"阈值上限", "阈值下限", "增益"}) EXPECT_TRUE(labels.contains(U(label))) << label;
   EXPECT_EQ(ButtonTexts(d), (QStringList{U("放弃"), U("确认")}));
