@@ -141,6 +141,28 @@ TEST_F(SampleLimits, TakingASampleStoresValuesAndStatisticsSelected) {
   EXPECT_EQ(e.Data().sampleList(2, 1), 7);
 }
 
+TEST_F(SampleLimits, ASampleWhoseFreshFrameResizedTheMapStoresTheOverlapOnly) {
+  SampleLimitEditor e(map_, {});
+  // The frames keep the extents read before the fresh frame; the larger map's extra
+  // lines are not written past them.
+  e.TakeSample([&] {
+    Shape(kYs + 2, kXs + 2);
+    map_.Evaluate(NodeFrame(kYs + 2, kXs + 2, 5));
+  });
+  ASSERT_EQ(e.Data().sampleFrames.Rows(), kYs);
+  ASSERT_EQ(e.Data().sampleFrames.Cols(), kXs);
+  EXPECT_EQ(e.Data().sampleFrames(0, kYs - 1, kXs - 1), 5);
+  // A smaller map: the missing part stays 0.
+  e.TakeSample([&] {
+    Shape(kYs - 1, kXs - 1);
+    map_.Evaluate(NodeFrame(kYs - 1, kXs - 1, 6));
+  });
+  ASSERT_EQ(e.Data().sampleFrames.Rows(), kYs + 2);
+  EXPECT_EQ(e.Data().sampleFrames(1, 0, 0), 6);
+  EXPECT_EQ(e.Data().sampleFrames(1, kYs + 1, kXs + 1), 0);
+  EXPECT_EQ(e.Data().sampleFrames(1, kYs - 1, 0), 0);
+}
+
 TEST_F(SampleLimits, WithAKeyAreaTheKeyColumnsHoldItsStatistics) {
   Shape(kYs, kXs, true);
   SampleLimitEditor e(map_, {});
