@@ -25,6 +25,7 @@
 #include "judging/node_map.h"
 #include "judging/panel_layout.h"
 #include "judging/offline_judge.h"
+#include "judging/sample_limits.h"
 
 namespace {
 
@@ -43,6 +44,12 @@ struct Options {
   std::string frames;
   std::string png;
   std::string saveParams;
+  std::string learn;
+  // Overrides of the file's sample-limit parameters for --learn.
+  std::optional<std::int32_t> limitMode;
+  std::optional<std::int32_t> percentX100;
+  std::optional<std::int32_t> offsetLower;
+  std::optional<std::int32_t> offsetUpper;
   std::int32_t trigger = 28000;
   std::int32_t stable = 3;
   std::uint8_t buzzer = 1;
@@ -52,7 +59,11 @@ struct Options {
 void Usage(std::FILE* out) {
   std::fputs(
       "usage: varnex2-judge --params FILE.xml [--frames FILE.csv] [--trigger N] [--stable N]\n"
-      "                     [--buzzer BITS] [--connect-type N] [--png FILE] [--save-params FILE]\n",
+      "                     [--buzzer BITS] [--connect-type N] [--png FILE] [--save-params FILE]\n"
+      "       varnex2-judge --params FILE.xml --learn SAMPLES.csv [--limit-mode percent|offset]\n"
+      "                     [--percent P] [--offset-lower N] [--offset-upper N] --save-params OUT.xml\n"
+      "  --learn takes every frame of SAMPLES.csv as a sample of a good panel, computes the\n"
+      "  per-node sample limits from all of them and saves the configuration with them.\n",
       out);
 }
 
@@ -71,8 +82,9 @@ std::optional<long long> ParseInteger(std::string_view text) {
 }
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
-  static constexpr std::string_view kOptions[] = {"--params",  "--frames", "--png",    "--save-params",
-                                                  "--trigger", "--stable", "--buzzer", "--connect-type"};
+  static constexpr std::string_view kOptions[] = {
+      "--params",       "--frames", "--png",        "--save-params",  "--trigger",      "--stable", "--buzzer",
+      "--connect-type", "--learn",  "--limit-mode", "--offset-lower", "--offset-upper", "--percent"};
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -122,10 +134,44 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       ok = integer(0, 255, o.buzzer);
     else if (arg == "--connect-type")
       ok = integer(0, 255, o.connectType);
+    else if (arg == "--learn")
+      o.learn = value;
+    else if (arg == "--limit-mode") {
+      if (value == "percent")
+        o.limitMode = 0;
+      else if (value == "offset")
+        o.limitMode = 1;
+      else {
+        error = "option --limit-mode: unknown mode \"" + value + "\" (percent or offset)";
+        return false;
+      }
+    } else if (arg == "--percent") {
+      o.percentX100 = judging::StrictPercentTextToX100(value);
+      if (!o.percentX100) {
+        error = "option --percent: \"" + value + "\" is not a real number in -21474836.48..21474836.47";
+        return false;
+      }
+    } else if (arg == "--offset-lower") {
+      ok = integer(INT32_MIN, INT32_MAX, o.offsetLower.emplace());
+    } else if (arg == "--offset-upper") {
+      ok = integer(INT32_MIN, INT32_MAX, o.offsetUpper.emplace());
+    }
     if (!ok) return false;
   }
   if (o.params.empty()) {
     error = "--params FILE is required";
+    return false;
+  }
+  if (o.learn.empty() && (o.limitMode || o.percentX100 || o.offsetLower || o.offsetUpper)) {
+    error = "--limit-mode, --percent, --offset-lower and --offset-upper go with --learn";
+    return false;
+  }
+  if (!o.learn.empty() && o.saveParams.empty()) {
+    error = "--learn needs --save-params FILE (where the learnt limits go)";
+    return false;
+  }
+  if (!o.learn.empty() && !o.frames.empty()) {
+    error = "--learn and --frames cannot be combined";
     return false;
   }
   return true;
@@ -176,6 +222,36 @@ class PrivateRuntimeDir {
   std::string dir_;
 };
 
+// The sample-limit editor run without its window: every frame judged as one test
+// cycle judges it and taken as a sample ("采样"), every sample selected, the limits
+// computed with the file's parameters or the options' ("设置上下限"), then confirmed
+// as OK (the sample-limit mode set).
+bool Learn(judging::NodeMap& map, const config::PanelConfig& panel, const judging::OfflineJudgeSettings& settings,
+           const std::vector<judging::NodeFrame>& frames, const Options& o, config::PanelConfig& learnt,
+           std::string& error) {
+  judging::SampleLimitEditor editor(map, panel.sampleLimits);
+  judging::OfflineJudge judge(map, panel, settings);
+  for (const judging::NodeFrame& frame : frames) {
+    judge.JudgeFrame(frame);
+    editor.TakeSample();
+  }
+  for (int row = 1; row < editor.SampleTableRows(); ++row) editor.SetSelected(row, true);
+
+  const config::SampleLimitSet& own = panel.sampleLimits;
+  judging::LimitParameters p;
+  p.nLimitMode = o.limitMode.value_or(own.nLimitMode);
+  p.nPercentX100 = o.percentX100.value_or(own.nPercentX100);
+  p.nOffsetLower = o.offsetLower.value_or(own.nOffsetLower);
+  p.nOffsetUpper = o.offsetUpper.value_or(own.nOffsetUpper);
+  if (editor.ComputeLimits(p) != judging::SampleLimitStatus::kOk) {
+    error = "the samples do not give limits for the configuration's node extents";
+    return false;
+  }
+  learnt.sampleLimits = editor.Data();
+  learnt.nTestModeFlags = judging::TestModeAfterConfirm(learnt.nTestModeFlags);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -196,15 +272,18 @@ int main(int argc, char** argv) {
     return Fail(kExitInvalidConfig, options.params + ": " + error);
   if (status != config::ParameterFileStatus::kOk) return Fail(kExitBadInput, options.params + ": " + error);
 
+  // --frames judges the frames, --learn takes them as samples.
+  const std::string& framesPath = options.learn.empty() ? options.frames : options.learn;
   std::vector<judging::NodeFrame> frames;
-  if (!options.frames.empty()) {
+  if (!framesPath.empty()) {
     std::string text;
-    if (!ReadWholeFile(options.frames, text, error)) return Fail(kExitBadInput, error);
+    if (!ReadWholeFile(framesPath, text, error)) return Fail(kExitBadInput, error);
     // Every frame has the configuration's extents, as the station's capture writes them:
     // one line per X line, one field per Y line.
     const config::NodeExtents extents = config::ComputeNodeExtents(panel.touchArea, panel.keyArea);
     if (!judging::ParseFrames(text, frames, error, judging::FrameShape{extents.nY, extents.nX}))
-      return Fail(kExitBadInput, options.frames + ": " + error);
+      return Fail(kExitBadInput, framesPath + ": " + error);
+    if (!options.learn.empty() && frames.empty()) return Fail(kExitBadInput, framesPath + ": no frame in the file");
   }
 
   // The widget is only needed for the picture; without it a bare model does.
@@ -222,16 +301,24 @@ int main(int argc, char** argv) {
     grid = std::make_unique<judging::CColorGrid>(map);
   }
   judging::ApplyConfigToNodeMap(map, panel);
+  const judging::OfflineJudgeSettings settings{options.trigger, options.stable, options.buzzer, options.connectType};
+
+  // The configuration to save: the file's, or with the limits learnt from the samples.
+  config::PanelConfig learnt = panel;
+  if (!options.learn.empty()) {
+    if (!Learn(map, panel, settings, frames, options, learnt, error))
+      return Fail(kExitBadInput, framesPath + ": " + error);
+    frames.clear();  // taken as samples, not judged again
+  }
 
   if (!options.saveParams.empty()) {
-    config::PanelConfig saved = panel;
+    config::PanelConfig saved = learnt;
     saved.adjacentPercent = judging::ToArray2D(map.GetPercentArray());
     if (config::SaveParameterFile(options.saveParams, saved, kProgramVersion, error, config::TextLanguage::kEnglish) !=
         config::ParameterFileStatus::kOk)
       return Fail(kExitBadInput, options.saveParams + ": " + error);
   }
 
-  const judging::OfflineJudgeSettings settings{options.trigger, options.stable, options.buzzer, options.connectType};
   judging::OfflineJudge judge(map, panel, settings);
   std::string line;
   line.reserve(64 * 1024);

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -210,6 +211,147 @@ TEST_F(JudgeCli, ThePictureLeavesNoQtWarningAndNoFolderBehind) {
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(fs::exists(png));
   EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+// Every <item> of the elements named `tag` (not those of `tag`DIMS), in file order.
+std::vector<long long> Items(const std::string& xml, const std::string& tag) {
+  std::vector<long long> out;
+  const std::string open = "<" + tag + ">", close = "</" + tag + ">";
+  for (auto at = xml.find(open); at != std::string::npos; at = xml.find(open, at + 1)) {
+    const auto end = xml.find(close, at);
+    // Skip <count> and <item_version>: only the <item> entries are values.
+    for (auto item = xml.find("<item>", at); item < end; item = xml.find("<item>", item + 1))
+      out.push_back(std::stoll(xml.substr(item + 6, xml.find("</item>", item) - item - 6)));
+  }
+  return out;
+}
+
+// Learning from frames of the example panel (32 X lines x 52 Y lines): every node's limits
+// follow from its base, masked nodes (base 0) get 0 and 0.
+struct Learnt {
+  std::vector<long long> avg, upper, lower, list, para, other, mode, dims;
+};
+Learnt ReadLearnt(const std::string& xml) {
+  return {Items(xml, "OFFSETMODERAWDATAAVG"),
+          Items(xml, "OFFSETMODERAWDATAUPPER"),
+          Items(xml, "OFFSETMODERAWDATALOWER"),
+          Items(xml, "OFFSETMODESAMPLELIST"),
+          Items(xml, "OFFSETMODEPARALIST"),
+          Items(xml, "OFFSETMODEOTHERPARA"),
+          Items(xml, "TESTMODE"),
+          Items(xml, "OFFSETMODERAWDATAARRYDIMS")};
+}
+void ExpectLimits(const Learnt& l, long long base, long long upper, long long lower) {
+  ASSERT_EQ(l.avg.size(), 52u * 32u);
+  ASSERT_EQ(l.upper.size(), l.avg.size());
+  ASSERT_EQ(l.lower.size(), l.avg.size());
+  std::size_t judged = 0;
+  for (std::size_t i = 0; i < l.avg.size(); ++i) {
+    if (l.avg[i] == 0) {
+      EXPECT_EQ(l.upper[i], 0) << i;
+      EXPECT_EQ(l.lower[i], 0) << i;
+      continue;
+    }
+    ++judged;
+    EXPECT_EQ(l.avg[i], base) << i;
+    EXPECT_EQ(l.upper[i], upper) << i;
+    EXPECT_EQ(l.lower[i], lower) << i;
+  }
+  EXPECT_GT(judged, 1000u);
+}
+
+TEST_F(JudgeCli, LearnTakesEveryFrameAsASelectedSampleAndSavesPercentLimits) {
+  const fs::path samples =
+      Write("s.csv", Frame(32, 52, "30000") + "\r\n" + Frame(32, 52, "30001") + "\r\n" + Frame(32, 52, "30001"));
+  const fs::path out = dir_ / "learnt.xml";
+  const RunResult r = Judge("--params " + Example("panel.xml") + " --learn " + samples.string() +
+                            " --limit-mode percent --percent 12.5 --save-params " + out.string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  const Learnt l = ReadLearnt(ReadFile(out));
+  ExpectLimits(l, 30000, 33750, 26250);  // 90002 / 3 truncated, 12.5 %
+  EXPECT_EQ(l.dims, (std::vector<long long>{3, 52, 32}));
+  ASSERT_EQ(l.list.size(), 4u * 9u);
+  for (int row = 1; row <= 3; ++row) {
+    EXPECT_EQ(l.list[row * 9], 1) << row;                      // selected
+    EXPECT_EQ(l.list[row * 9 + 1], row == 1 ? 30000 : 30001);  // touch max
+    EXPECT_EQ(l.list[row * 9 + 4], 0);                         // spread
+  }
+  ASSERT_EQ(l.para.size(), 24u);
+  EXPECT_EQ(l.para[0], 33750);   // upper, touch max
+  EXPECT_EQ(l.para[8], 30000);   // base, touch max
+  EXPECT_EQ(l.para[16], 26250);  // lower, touch max
+  EXPECT_EQ(l.other, (std::vector<long long>{0, 1250, 2000, 2000}));
+  EXPECT_EQ(l.mode, (std::vector<long long>{5 | 2, 0}));  // the sample-limit mode set
+
+  // Without options the file's own parameters count: percent mode, 10 %.
+  const RunResult own =
+      Judge("--params " + Example("panel.xml") + " --learn=" + samples.string() + " --save-params=" + out.string());
+  ASSERT_EQ(own.status, 0) << own.err;
+  ExpectLimits(ReadLearnt(ReadFile(out)), 30000, 33000, 27000);
+}
+
+TEST_F(JudgeCli, LearnInOffsetMode) {
+  const fs::path samples = Write("s.csv", Frame(32, 52, "30000"));
+  const fs::path out = dir_ / "learnt.xml";
+  const RunResult r =
+      Judge("--params " + Example("panel.xml") + " --learn " + samples.string() +
+            " --limit-mode offset --offset-lower 1500 --offset-upper 1000 --save-params " + out.string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Learnt l = ReadLearnt(ReadFile(out));
+  ExpectLimits(l, 30000, 31000, 28500);
+  EXPECT_EQ(l.other, (std::vector<long long>{1, 1000, 1000, 1500}));  // mode, percent, upper, lower
+
+  // The learnt file judges with the limits on: a node 200 above its base passes the
+  // thresholds and the whole-area checks, but not a 100 band.
+  const RunResult narrow =
+      Judge("--params " + Example("panel.xml") + " --learn " + samples.string() +
+            " --limit-mode offset --offset-lower 100 --offset-upper 100 --save-params " + out.string());
+  ASSERT_EQ(narrow.status, 0) << narrow.err;
+  const fs::path frames = Write("f.csv", Frame(32, 52) + "\r\n" + ReplacedAt(Frame(32, 52), 0, 5, "30200"));
+  for (const auto& [params, second] :
+       {std::pair{Example("panel.xml"), std::string("PASS")}, std::pair{out.string(), std::string("FAIL")}}) {
+    const RunResult judged = Judge("--params " + params + " --frames " + frames.string());
+    ASSERT_EQ(judged.status, 0) << judged.err;
+    EXPECT_EQ(judged.out.rfind("{\"frame\":0,\"verdict\":\"PASS\"", 0), 0u) << judged.out.substr(0, 120);
+    EXPECT_NE(judged.out.find("{\"frame\":1,\"verdict\":\"" + second + "\""), std::string::npos) << params;
+  }
+}
+
+TEST_F(JudgeCli, LearnRefusesBadInputWithStatus2AndWritesNothing) {
+  struct Case {
+    std::string args;
+    std::string mention;
+  };
+  const fs::path good = Write("good.csv", Frame(32, 52, "20000"));
+  const fs::path shape = Write("shape.csv", Frame(32, 52, "20000") + "\r\n" + Frame(32, 51, "20000"));
+  const fs::path empty = Write("empty.csv", "");
+  const fs::path blank = Write("blank.csv", "\r\n\r\n");
+  const fs::path out = dir_ / "out.xml";
+  const std::string params = "--params " + Example("panel.xml") + " ";
+  const std::string save = " --save-params " + out.string();
+  for (const Case& c :
+       {Case{params + "--learn " + shape.string() + save, "shape.csv: line 34 has 51 fields"},
+        Case{params + "--learn " + empty.string() + save, "empty.csv: no frame in the file"},
+        Case{params + "--learn " + blank.string() + save, "blank.csv: no frame in the file"},
+        Case{params + "--learn " + (dir_ / "none.csv").string() + save, "none.csv"},
+        Case{params + "--learn " + good.string() + " --limit-mode percentage" + save,
+             "option --limit-mode: unknown mode \"percentage\""},
+        Case{params + "--learn " + good.string() + " --percent 10%" + save, "option --percent: \"10%\""},
+        Case{params + "--learn " + good.string() + " --percent abc" + save, "option --percent"},
+        Case{params + "--learn " + good.string() + " --percent 1e30" + save, "option --percent"},
+        Case{params + "--learn " + good.string() + " --offset-lower 1.5" + save, "option --offset-lower"},
+        Case{params + "--learn " + good.string() + " --offset-upper 99999999999" + save, "option --offset-upper"},
+        Case{params + "--learn " + good.string(), "--learn needs --save-params"},
+        Case{params + "--percent 10" + save, "go with --learn"},
+        Case{params + "--learn " + good.string() + " --frames " + good.string() + save, "cannot be combined"}}) {
+    const RunResult r = Judge(c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_NE(r.err.find(c.mention), std::string::npos) << r.err;
+    EXPECT_TRUE(IsAscii(r.err)) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(out)) << c.args;
+  }
 }
 
 }  // namespace
