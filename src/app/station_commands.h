@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <string>
 
+#include "config/panel_config.h"
+#include "platform/settings_store.h"
+#include "station/setup_prompts.h"
+
 namespace varnex2::app {
 
 class StationCommands {
@@ -37,6 +41,23 @@ class StationCommands {
   // starts), and writing it once the operator has chosen the file.
   virtual std::string CaptureFrameText() const = 0;
   virtual void WriteFrameCapture(const std::filesystem::path& file, const std::string& text) = 0;
+
+  // Set-up on the node map; the procedures stop and resume the test cycle themselves.
+  virtual void AreaDefined(int area, station::SetupPrompts& prompts) = 0;
+  virtual void EditAreaOfNode(int nArea, station::SetupPrompts& prompts) = 0;
+  virtual void EditNodeLimits(int col, int row, station::SetupPrompts& prompts) = 0;
+  virtual void EditNodePercent(int nArea, int col, int row, station::SetupPrompts& prompts) = 0;
+  virtual void AdjacentWholeMap(station::SetupPrompts& prompts) = 0;
+  virtual void AdjacentRegion(int col1, int row1, int col2, int row2, station::SetupPrompts& prompts) = 0;
+  virtual void MarkNode(int oldFlags, int nArea, int col, int row) = 0;
+  // The limit dialogs: the screen-level group, the sample limits, the placement trigger.
+  virtual config::ScreenLevelSettings LoadScreenLevel() = 0;
+  virtual void ApplyScreenLevel(const config::ScreenLevelSettings& group, bool confirmed) = 0;
+  virtual config::PanelConfig PanelConfigCopy() const = 0;
+  virtual void FinishSampleLimits(const config::SampleLimitSet* confirmed) = 0;
+  virtual void SetTriggerLevel(std::int32_t level) = 0;
+  virtual void SetStableFrameCount(std::int32_t count) = 0;
+  virtual platform::SettingsStore& Settings() = 0;
 
   // The window is closing: stop every thread and close the links (bounded).
   virtual void Shutdown() = 0;
@@ -70,6 +91,28 @@ class StationCommandsFor final : public StationCommands {
   void WriteFrameCapture(const std::filesystem::path& file, const std::string& text) override {
     core_.WriteFrameCapture(file, text);
   }
+  void AreaDefined(int area, station::SetupPrompts& prompts) override { core_.AreaDefined(area, prompts); }
+  void EditAreaOfNode(int nArea, station::SetupPrompts& prompts) override { core_.EditAreaOfNode(nArea, prompts); }
+  void EditNodeLimits(int col, int row, station::SetupPrompts& prompts) override {
+    core_.EditNodeLimits(col, row, prompts);
+  }
+  void EditNodePercent(int nArea, int col, int row, station::SetupPrompts& prompts) override {
+    core_.EditNodePercent(nArea, col, row, prompts);
+  }
+  void AdjacentWholeMap(station::SetupPrompts& prompts) override { core_.AdjacentWholeMap(prompts); }
+  void AdjacentRegion(int col1, int row1, int col2, int row2, station::SetupPrompts& prompts) override {
+    core_.AdjacentRegion(col1, row1, col2, row2, prompts);
+  }
+  void MarkNode(int oldFlags, int nArea, int col, int row) override { core_.MarkNode(oldFlags, nArea, col, row); }
+  config::ScreenLevelSettings LoadScreenLevel() override { return core_.LoadScreenLevel(); }
+  void ApplyScreenLevel(const config::ScreenLevelSettings& group, bool confirmed) override {
+    core_.ApplyScreenLevel(group, confirmed);
+  }
+  config::PanelConfig PanelConfigCopy() const override { return core_.PanelConfigCopy(); }
+  void FinishSampleLimits(const config::SampleLimitSet* confirmed) override { core_.FinishSampleLimits(confirmed); }
+  void SetTriggerLevel(std::int32_t level) override { core_.SetTriggerLevel(level); }
+  void SetStableFrameCount(std::int32_t count) override { core_.SetStableFrameCount(count); }
+  platform::SettingsStore& Settings() override { return core_.Settings(); }
   void Shutdown() override { core_.Shutdown(); }
 
  private:

@@ -67,6 +67,9 @@ CVarnex2Dlg::CVarnex2Dlg(judging::NodeMap& model, Options options, QWidget* pare
   connect(
       grid_, &judging::CColorGrid::gridMenu, this, [this](qintptr, qintptr) { ShowContextMenu(); },
       Qt::QueuedConnection);
+  connect(grid_, &judging::CColorGrid::gridAreaDone, this, &CVarnex2Dlg::OnGridAreaDone, Qt::QueuedConnection);
+  connect(grid_, &judging::CColorGrid::gridNodeEdit, this, &CVarnex2Dlg::OnGridNodeEdit, Qt::QueuedConnection);
+  connect(grid_, &judging::CColorGrid::gridNodeMark, this, &CVarnex2Dlg::OnGridNodeMark, Qt::QueuedConnection);
   grid_->Model().SetListener(this);
 
   qApp->installEventFilter(this);

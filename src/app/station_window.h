@@ -80,6 +80,8 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void AttachStation(StationCommands* station) { station_ = station; }
   void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
   void SetKeyHook(KeyHook hook) { keyHook_ = std::move(hook); }
+  // Who answers the set-up procedures' questions; null (the default): the dialogs.
+  void SetPrompts(station::SetupPrompts* prompts) { prompts_ = prompts; }
 
   QString BaseTitle() const { return baseTitle_; }
   // The folder the records are written in (absolute).
@@ -173,6 +175,15 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void SaveParameterFile();
   void CaptureFrame();
   void ShowContextMenu();
+  // The set-up handlers (setup_handlers.cpp).
+  station::SetupPrompts& Prompts();
+  void DefineArea(bool key);  // 32780, 32781
+  void OnGridAreaDone(qintptr wParam, qintptr lParam);
+  void OnGridNodeEdit(qintptr wParam, qintptr lParam);
+  void OnGridNodeMark(qintptr wParam, qintptr lParam);
+  void OpenMaxMinDialog();            // 32861
+  void OpenPlacementTriggerDialog();  // 32906
+  void OpenSampleLimitEditor();       // 32797
   void LayoutChildren();
   void ApplyTitle(const QString& title);
   void ScheduleStatsNotice();
@@ -189,6 +200,9 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   StationCommands* station_ = nullptr;
   FileChooser chooser_;
   KeyHook keyHook_;
+  station::SetupPrompts* prompts_ = nullptr;
+  std::unique_ptr<station::SetupPrompts> ownPrompts_;
+  bool areaDragStopped_ = false;  // 32780/32781 stopped the cycle for a drag not yet ended
   std::vector<MenuCommand> commands_;
   QString baseTitle_;
   bool bRegionPending = false;  // a region selection for adjacent percentages was asked for

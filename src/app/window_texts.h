@@ -58,6 +58,8 @@ inline constexpr const char* kDiffMode = "差值模式";
 
 // The tip of a command whose dialog or tool this build does not have yet.
 inline constexpr const char* kNotAvailable = "此功能尚未提供";
+inline constexpr const char* kNoTouchArea = "请您先设置触摸屏区域！";
+inline constexpr const char* kPlacementStatisticsFormat = "最大值=%d,最小值=%d,平均值=%d";
 
 // File dialogs: filter and default extension.
 inline constexpr const char* kDataFileFilter = "数据文件(*.csv)";

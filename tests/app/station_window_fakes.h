@@ -5,9 +5,11 @@
 #include <QApplication>
 
 #include <string>
+#include <memory>
 #include <vector>
 
 #include "app/station_commands.h"
+#include "platform/memory_settings_store.h"
 
 namespace varnex2::app::testing_support {
 
@@ -62,6 +64,43 @@ class FakeStation final : public StationCommands {
     calls.push_back("write " + f.string() + ": " + text);
   }
   void Shutdown() override { calls.push_back("shutdown"); }
+
+  // The set-up procedures: recorded with their arguments.
+  void AreaDefined(int area, station::SetupPrompts&) override { calls.push_back("area " + std::to_string(area)); }
+  void EditAreaOfNode(int nArea, station::SetupPrompts&) override {
+    calls.push_back("edit area " + std::to_string(nArea));
+  }
+  void EditNodeLimits(int col, int row, station::SetupPrompts&) override {
+    calls.push_back("edit limits " + std::to_string(col) + "," + std::to_string(row));
+  }
+  void EditNodePercent(int nArea, int col, int row, station::SetupPrompts&) override {
+    calls.push_back("edit percent " + std::to_string(nArea) + " " + std::to_string(col) + "," + std::to_string(row));
+  }
+  void AdjacentWholeMap(station::SetupPrompts&) override { calls.push_back("adjacent all"); }
+  void AdjacentRegion(int col1, int row1, int col2, int row2, station::SetupPrompts&) override {
+    calls.push_back("adjacent region " + std::to_string(col1) + "," + std::to_string(row1) + "-" +
+                    std::to_string(col2) + "," + std::to_string(row2));
+  }
+  void MarkNode(int oldFlags, int nArea, int col, int row) override {
+    calls.push_back("mark " + std::to_string(oldFlags) + " " + std::to_string(nArea) + " " + std::to_string(col) +
+                    "," + std::to_string(row));
+  }
+  config::ScreenLevelSettings LoadScreenLevel() override { return screen; }
+  void ApplyScreenLevel(const config::ScreenLevelSettings& group, bool confirmed) override {
+    screen = group;
+    calls.push_back(confirmed ? "screen ok" : "screen cancel");
+  }
+  config::PanelConfig PanelConfigCopy() const override { return panel; }
+  void FinishSampleLimits(const config::SampleLimitSet* confirmed) override {
+    calls.push_back(confirmed ? "samples ok" : "samples cancel");
+  }
+  void SetTriggerLevel(std::int32_t level) override { calls.push_back("trigger " + std::to_string(level)); }
+  void SetStableFrameCount(std::int32_t count) override { calls.push_back("stable " + std::to_string(count)); }
+  platform::SettingsStore& Settings() override { return *store; }
+
+  config::ScreenLevelSettings screen;
+  config::PanelConfig panel;
+  std::unique_ptr<platform::SettingsStore> store = platform::CreateMemorySettingsStore();
 };
 
 }  // namespace varnex2::app::testing_support
