@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -29,6 +31,7 @@
 #include "app/qt_translations.h"
 #include "app/station_commands.h"
 #include "app/station_window.h"
+#include "dialogs/message_box.h"
 #include "station/station.h"
 #include "station_window_fakes.h"
 
@@ -699,6 +702,135 @@ TEST_F(StationWindowTest, RendersTheWholeWindow) {
   emit window->ContextMenu()->aboutToShow();
   window->ContextMenu()->adjustSize();
   EXPECT_TRUE(window->ContextMenu()->grab().save(out.filePath("context_menu.png")));
+}
+
+}  // namespace
+}  // namespace varnex2::app
+
+namespace varnex2::app {
+namespace {
+
+// Closes the next modal dialog with its reject button, once it shows.
+void CancelNextDialog() {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    timer->stop();
+    timer->deleteLater();
+    dialog->reject();
+  });
+  timer->start();
+}
+
+// The set-up commands and the node map's notifications, against the recording core.
+class StationWindowSetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    window = std::make_unique<CVarnex2Dlg>(model);
+    window->AttachStation(&station);
+    dialogs::SetMessageHook([this](const QString& text, MessageIcon) { messages.push_back(text.toStdString()); });
+  }
+  void TearDown() override {
+    dialogs::SetMessageHook({});
+    window->AttachStation(nullptr);
+  }
+  std::vector<std::string> Calls() { return station.calls; }
+  void Serve() {
+    for (int k = 0; k < 5; ++k) QCoreApplication::processEvents();
+  }
+
+  judging::NodeMap model;
+  testing_support::FakeStation station;
+  std::unique_ptr<CVarnex2Dlg> window;
+  std::vector<std::string> messages;
+};
+
+TEST_F(StationWindowSetupTest, AreaCommandsStopTestingUntilTheDragEnds) {
+  // No touch area yet: the key area is refused and testing resumes at once.
+  EXPECT_TRUE(window->RunCommand(32781));
+  EXPECT_EQ(messages, std::vector<std::string>{"请您先设置触摸屏区域！"});
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"stop", "resume"}));
+
+  // A drag released outside the map: no dialog, and testing resumes.
+  station.calls.clear();
+  EXPECT_TRUE(window->RunCommand(32780));
+  EXPECT_TRUE(window->Grid()->EditState().bNewArea);
+  emit window->Grid()->gridAreaDone(0, -1);
+  Serve();
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"stop", "resume"}));
+
+  // A drawn area goes to the core's procedure, which resumes by itself; a later stray
+  // release resumes nothing.
+  station.calls.clear();
+  EXPECT_TRUE(window->RunCommand(32780));
+  emit window->Grid()->gridAreaDone(1, 1);
+  emit window->Grid()->gridAreaDone(0, -1);
+  Serve();
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"stop", "area 1"}));
+
+  // In adjacent mode the drag's end opens no area dialog and still resumes.
+  station.calls.clear();
+  station.modes = 0x5;
+  EXPECT_TRUE(window->RunCommand(32780));
+  emit window->Grid()->gridAreaDone(1, 1);
+  Serve();
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"stop", "resume"}));
+}
+
+TEST_F(StationWindowSetupTest, DoubleClicksGoToTheProcedureOfTheMode) {
+  const qintptr node = (7 << 8) | 5;  // row 7, column 5
+  // The mode is the one at the time the (posted) notification is handled.
+  for (const auto& [modes, area] : std::vector<std::pair<std::uint32_t, int>>{{0x1, 0}, {0x3, 0}, {0x7, -1}, {0x10, 0}}) {
+    station.modes = modes;  // 0x10: the difference display only, nothing
+    emit window->Grid()->gridNodeEdit(area, node);
+    Serve();
+  }
+  // Ctrl+double click: the old flag byte and the area (0xFF: none) come in wParam.
+  emit window->Grid()->gridNodeMark((0x1 << 8) | 0xFF, node);
+  emit window->Grid()->gridNodeMark((0x4 << 8) | 0x01, node);
+  Serve();
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"edit area 0", "edit limits 5,7", "edit percent -1 5,7",
+                                               "mark 1 -1 5,7", "mark 4 1 5,7"}));
+}
+
+TEST_F(StationWindowSetupTest, RegionSelectionAndWholeMapPercentages) {
+  station.modes = 0x5;
+  ASSERT_TRUE(window->RunCommand(32782));
+  EXPECT_TRUE(window->Grid()->RegionSelect());
+  emit window->Grid()->gridAreaDone(0, -1);
+  Serve();
+  const judging::NodePos start = window->Grid()->SelectionStart();
+  const judging::NodePos end = window->Grid()->SelectionEnd();
+  ASSERT_EQ(Calls().size(), 1u);
+  EXPECT_EQ(Calls()[0], "adjacent region " + std::to_string(start.col) + "," + std::to_string(start.row) + "-" +
+                            std::to_string(end.col) + "," + std::to_string(end.row));
+  EXPECT_FALSE(window->Grid()->SelectionShown());
+  // Only one dialog per request.
+  emit window->Grid()->gridAreaDone(0, -1);
+  Serve();
+  EXPECT_EQ(Calls().size(), 1u);
+  ASSERT_TRUE(window->RunCommand(32851));
+  EXPECT_EQ(Calls().back(), "adjacent all");
+}
+
+TEST_F(StationWindowSetupTest, LimitDialogsReportHowTheyClosed) {
+  CancelNextDialog();
+  ASSERT_TRUE(window->RunCommand(32861));
+  EXPECT_EQ(Calls().back(), "screen cancel");
+
+  // The placement dialog loads the stored values (created here) into the core when it opens.
+  station.calls.clear();
+  CancelNextDialog();
+  ASSERT_TRUE(window->RunCommand(32906));
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"trigger 28000", "stable 3"}));
+
+  station.calls.clear();
+  CancelNextDialog();
+  ASSERT_TRUE(window->RunCommand(32797));
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"stop", "samples cancel"}));
 }
 
 }  // namespace
