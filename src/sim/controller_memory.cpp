@@ -42,17 +42,23 @@ const ObjectSpec& SpecOf(std::uint8_t type) {
 
 }  // namespace
 
+std::uint32_t Crc24Step(std::uint32_t crc, std::uint8_t low, std::uint8_t high) {
+  const bool top = (crc & 0x800000u) != 0;
+  crc = (crc << 1) ^ ((static_cast<std::uint32_t>(high) << 8) | low);
+  if (top) crc ^= 0x80001Bu;
+  return crc & 0xFFFFFFu;
+}
+
 std::uint32_t InfoBlockChecksum(std::span<const std::uint8_t> bytes) {
   std::uint32_t crc = 0;
   for (std::size_t i = 0; i < bytes.size(); i += 2) {
-    const std::uint32_t low = bytes[i];
-    const std::uint32_t high = i + 1 < bytes.size() ? bytes[i + 1] : 0;
-    const bool top = (crc & 0x800000u) != 0;
-    crc = (crc << 1) ^ ((high << 8) | low);
-    if (top) crc ^= 0x80001Bu;
-    crc &= 0xFFFFFFu;
+    crc = Crc24Step(crc, bytes[i], i + 1 < bytes.size() ? bytes[i + 1] : 0);
   }
   return crc;
+}
+
+bool IsConfigurationObject(std::uint8_t type) {
+  return type != kT5 && type != kT6 && type != kT37 && type != kT38 && type != kT44;
 }
 
 std::uint16_t CommandAddressFor(const ControllerVariant& v) {
@@ -134,6 +140,29 @@ ControllerMemory::ControllerMemory(const ControllerVariant& variant) {
 
   LoadFactoryConfiguration();
   Object(kT5)[0] = 0xFF;
+}
+
+std::uint32_t ControllerMemory::ConfigurationChecksum() const {
+  std::size_t begin = bytes_.size();
+  std::size_t end = 0;
+  for (const auto& o : objects_) {
+    if (!IsConfigurationObject(o.type)) continue;
+    begin = std::min<std::size_t>(begin, o.address);
+    end = std::max<std::size_t>(end, o.address + static_cast<std::size_t>(o.size) * o.instances);
+  }
+  if (begin >= end) return 0;
+  // Bytes of the other objects inside the range count as 0.
+  auto byteAt = [&](std::size_t a) -> std::uint8_t {
+    if (a >= end) return 0;
+    for (const auto& o : objects_) {
+      if (IsConfigurationObject(o.type)) continue;
+      if (a >= o.address && a < o.address + static_cast<std::size_t>(o.size) * o.instances) return 0;
+    }
+    return bytes_[a];
+  };
+  std::uint32_t crc = 0;
+  for (std::size_t a = begin; a < end; a += 2) crc = Crc24Step(crc, byteAt(a), byteAt(a + 1));
+  return crc;
 }
 
 const ObjectInfo* ControllerMemory::Find(std::uint8_t type) const {

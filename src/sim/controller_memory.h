@@ -43,6 +43,12 @@ struct ObjectInfo {
 // The 24-bit information-block checksum over `bytes` (pairs of bytes, low first).
 std::uint32_t InfoBlockChecksum(std::span<const std::uint8_t> bytes);
 
+// One step of that checksum: `crc` advanced by the pair (low, high), kept to 24 bits.
+std::uint32_t Crc24Step(std::uint32_t crc, std::uint8_t low, std::uint8_t high);
+
+// Objects that hold no configuration: messages, commands, diagnostics, user data, count.
+bool IsConfigurationObject(std::uint8_t type);
+
 // The address where the station writes the frame mode byte for this variant (0: none known).
 std::uint16_t CommandAddressFor(const ControllerVariant& variant);
 
@@ -62,6 +68,11 @@ class ControllerMemory {
   std::uint8_t* At(std::uint16_t address) { return bytes_.data() + address; }
   const std::uint8_t* At(std::uint16_t address) const { return bytes_.data() + address; }
   std::span<std::uint8_t> Object(std::uint8_t type, int instance = 0);
+
+  // The configuration checksum the controller reports in its T6 messages: the information
+  // block's 24-bit checksum over the addresses from the start of the first configuration
+  // object to the end of the last one, bytes of other objects in that range counting as 0.
+  std::uint32_t ConfigurationChecksum() const;
 
   // Factory values of every persistent object.
   void LoadFactoryConfiguration();

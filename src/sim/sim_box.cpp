@@ -40,6 +40,13 @@ constexpr std::uint8_t kTestPin2 = 0x12;
 constexpr std::uint8_t kTestSignalLimits = 0x17;
 constexpr std::uint8_t kTestAll = 0xFE;
 
+// Command processor.
+constexpr std::uint8_t kBackupKey = 0x55;
+constexpr std::uint8_t kT6StatusReset = 0x80;
+constexpr std::uint8_t kT6StatusCalibrating = 0x10;
+// Bit 1 of an object's first byte: the object sends messages.
+constexpr std::uint8_t kReportEnable = 0x02;
+
 constexpr std::string_view kHidGuidSuffix = "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
 std::array<std::uint8_t, 64> FactoryPage(int page) {
@@ -219,17 +226,53 @@ struct SimBox::Impl {
     streamMode = 0x20;
     diagMode = 0;
     diagPage = 0;
+    lastSelfTest = {kTestPassed, 0, 0, 0};
     UpdateMessageCount();
     // The command processor reports the reset with the configuration checksum.
-    std::uint32_t sum = 0;
+    PushCommandStatus(kT6StatusReset);
+  }
+
+  // ---------------------------------------------------------------- T6 messages
+  // T6 message: status, then the configuration checksum (24 bits, low byte first).
+  void PushCommandStatus(std::uint8_t status) {
+    const std::uint32_t crc = memory.ConfigurationChecksum();
+    PushMessage(kT6, {status, static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>((crc >> 8) & 0xFF),
+                      static_cast<std::uint8_t>((crc >> 16) & 0xFF)});
+  }
+
+  // CALIBRATE: calibration starts (CAL set) and, the model's references being ready at once,
+  // ends (CAL cleared).
+  void Calibrate() {
+    PushCommandStatus(kT6StatusCalibrating);
+    PushCommandStatus(0x00);
+  }
+
+  // REPORTALL: T6 reports its status and checksum; every other object with report ids reports
+  // its current state, per instance, when its reporting is enabled (bit 1 of its first byte).
+  void ReportAll() {
     for (const auto& o : memory.Objects()) {
-      if (!o.persistent) continue;
+      if (o.firstReportId == 0) continue;
+      if (o.type == kT6) {
+        PushCommandStatus(0x00);
+        continue;
+      }
       for (int i = 0; i < o.instances; ++i) {
-        for (auto b : memory.Object(o.type, i)) sum = (sum * 31 + b) & 0xFFFFFFu;
+        auto obj = memory.Object(o.type, i);
+        if (obj.empty() || !(obj[0] & kReportEnable)) continue;
+        if (o.type == kT25) {
+          PushMessage(kT25, {lastSelfTest[0], lastSelfTest[1], lastSelfTest[2], lastSelfTest[3]}, i);
+          continue;
+        }
+        // One message per report id with a status of 0: touch slots without a finger, keys
+        // released, noise suppression idle.
+        for (int slot = 0; slot < o.reportIds; ++slot) PushMessageWithId(o, i, slot, {0x00});
       }
     }
-    PushMessage(kT6, {0x80, static_cast<std::uint8_t>(sum), static_cast<std::uint8_t>(sum >> 8),
-                      static_cast<std::uint8_t>(sum >> 16)});
+  }
+
+  void PushMessageWithId(const ObjectInfo& o, int instance, int slot, std::initializer_list<std::uint8_t> data) {
+    if (o.firstReportId == 0 || slot < 0 || slot >= o.reportIds) return;
+    PushMessageBytes(static_cast<std::uint8_t>(o.firstReportId + instance * o.reportIds + slot), data);
   }
 
   void UpdateMessageCount() {
@@ -240,13 +283,17 @@ struct SimBox::Impl {
   void PushMessage(std::uint8_t type, std::initializer_list<std::uint8_t> data, int instance = 0) {
     const ObjectInfo* o = memory.Find(type);
     if (!o || o->firstReportId == 0) return;
+    PushMessageBytes(static_cast<std::uint8_t>(o->firstReportId + instance * o->reportIds), data);
+  }
+
+  void PushMessageBytes(std::uint8_t reportId, std::initializer_list<std::uint8_t> data) {
     if (messageCount == kMessageCapacity) {
       messageHead = (messageHead + 1) % kMessageCapacity;
       --messageCount;
     }
     Message& m = messages[(messageHead + messageCount) % kMessageCapacity];
     m.bytes.fill(0);
-    m.bytes[0] = static_cast<std::uint8_t>(o->firstReportId + instance * o->reportIds);
+    m.bytes[0] = reportId;
     std::size_t i = 1;
     for (auto b : data) {
       if (i < m.bytes.size()) m.bytes[i++] = b;
@@ -300,10 +347,14 @@ struct SimBox::Impl {
           if (v != 0) reset = true;
           break;
         case 1:
-          if (v == 0x55) Backup();
+          // Only the backup key stores; any other value is ignored.
+          if (v == kBackupKey) Backup();
+          break;
+        case 2:
+          if (v != 0) Calibrate();
           break;
         case 3:
-          if (v != 0) PushMessage(kT6, {0x00});
+          if (v != 0) ReportAll();
           break;
         case 5:
           if (v != 0 && v != 0x01) streamMode = v;
@@ -409,7 +460,8 @@ struct SimBox::Impl {
         result = {kTestInvalid, 0, 0, 0};
         break;
     }
-    if (ctrl & 0x02) PushMessage(kT25, {result[0], result[1], result[2], result[3]});
+    lastSelfTest = result;
+    if (ctrl & kReportEnable) PushMessage(kT25, {result[0], result[1], result[2], result[3]});
   }
 
   // Checks the reference values inside every enabled touch and key window against the
@@ -834,6 +886,7 @@ struct SimBox::Impl {
   std::array<Message, kMessageCapacity> messages{};
   std::size_t messageHead = 0;
   std::size_t messageCount = 0;
+  std::array<std::uint8_t, 4> lastSelfTest{kTestPassed, 0, 0, 0};  // T25's current state
 
   bool streaming = false;
   std::uint8_t streamMode = 0x20;
