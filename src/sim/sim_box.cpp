@@ -44,7 +44,8 @@ constexpr std::uint8_t kTestAll = 0xFE;
 constexpr std::uint8_t kBackupKey = 0x55;
 constexpr std::uint8_t kT6StatusReset = 0x80;
 constexpr std::uint8_t kT6StatusCalibrating = 0x10;
-// Bit 1 of an object's first byte: the object sends messages.
+// An object's first byte: bit 0 enables it, bit 1 lets it send messages.
+constexpr std::uint8_t kObjectEnable = 0x01;
 constexpr std::uint8_t kReportEnable = 0x02;
 
 constexpr std::string_view kHidGuidSuffix = "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
@@ -248,7 +249,7 @@ struct SimBox::Impl {
   }
 
   // REPORTALL: T6 reports its status and checksum; every other object with report ids reports
-  // its current state, per instance, when its reporting is enabled (bit 1 of its first byte).
+  // its current state, per instance, when the instance is enabled with reporting on.
   void ReportAll() {
     for (const auto& o : memory.Objects()) {
       if (o.firstReportId == 0) continue;
@@ -258,7 +259,8 @@ struct SimBox::Impl {
       }
       for (int i = 0; i < o.instances; ++i) {
         auto obj = memory.Object(o.type, i);
-        if (obj.empty() || !(obj[0] & kReportEnable)) continue;
+        constexpr std::uint8_t kReporting = kObjectEnable | kReportEnable;
+        if (obj.empty() || (obj[0] & kReporting) != kReporting) continue;
         if (o.type == kT25) {
           PushMessage(kT25, {lastSelfTest[0], lastSelfTest[1], lastSelfTest[2], lastSelfTest[3]}, i);
           continue;

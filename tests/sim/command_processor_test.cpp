@@ -239,11 +239,12 @@ TEST(SimCommandProcessor, ReportAllMakesObjectsWithReportingOnReportTheirState) 
   EXPECT_EQ(messages[1][1], 0x12);
   EXPECT_EQ(messages[1][3], 5);
 
-  // Reporting on for T9#1, T15, T22, T48, T54, T62.
+  // Enabled with reporting on: T9#1, T15, T22, T48, T54, T62. T9#0 reports but is disabled.
   ASSERT_TRUE(host.Write(box.ObjectAddress(9, 1), {0x83}));
+  ASSERT_TRUE(host.Write(box.ObjectAddress(9, 0), {0x82}));
   for (std::uint8_t type : std::initializer_list<std::uint8_t>{15, 22, 48, 54, 62}) {
     const std::uint8_t ctrl = box.ReadMemory(box.ObjectAddress(type), 1)[0];
-    ASSERT_TRUE(host.Write(box.ObjectAddress(type), {static_cast<std::uint8_t>(ctrl | 0x02)}));
+    ASSERT_TRUE(host.Write(box.ObjectAddress(type), {static_cast<std::uint8_t>(ctrl | 0x03)}));
   }
   WriteT6(box, host, 3, 0x01);
   messages = ReadMessages(box, host);
