@@ -157,7 +157,7 @@ TEST_F(SimTouch, SweepPressesMovesLineByLineAndReleases) {
     EXPECT_EQ(t[i].id, id);
     if (i + 1 < t.size()) {
       EXPECT_EQ(Line(t[i].x, 1023, 32), static_cast<int>(i)) << i;  // line after line, none skipped
-      EXPECT_EQ(Line(t[i].y, 1023, 52), 26) << i;                    // the middle of the line
+      EXPECT_EQ(Line(t[i].y, 1023, 52), 26) << i;                   // the middle of the line
       EXPECT_EQ(t[i].area, 52);
     }
     if (i > 0 && i + 1 < t.size()) {
