@@ -79,7 +79,7 @@ int PanelModel::TouchEffect(int x, int y, std::chrono::steady_clock::time_point 
   }
   if (state_.sweepInterval.count() > 0 && x_ > 0 && now >= state_.sweepStart) {
     const auto step = (now - state_.sweepStart) / state_.sweepInterval;
-    if (static_cast<int>(step % x_) == x) effect += 400;
+    if (static_cast<int>(step % x_) == x) effect += kSweepStrength;
   }
   return effect;
 }

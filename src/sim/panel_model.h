@@ -34,6 +34,9 @@ struct Touch {
   int strength = 400;
 };
 
+// The strength of the sweeping finger.
+inline constexpr int kSweepStrength = 400;
+
 struct PanelState {
   bool placed = false;     // false: the fixture is empty
   int level = 29500;       // raw count of a placed panel at node (0, 0)

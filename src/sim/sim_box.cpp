@@ -10,6 +10,7 @@
 #include "sim/controller_memory.h"
 #include "sim/nv_store.h"
 #include "sim/report_ring.h"
+#include "sim/touch_reports.h"
 
 namespace varnex2::sim {
 
@@ -223,6 +224,7 @@ struct SimBox::Impl {
       }
     }
     messageHead = messageCount = 0;
+    touchReporter.Reset();
     streaming = false;
     streamMode = 0x20;
     diagMode = 0;
@@ -304,6 +306,35 @@ struct SimBox::Impl {
     UpdateMessageCount();
   }
 
+  // A message of a given report id (T9 touches: one id per touch).
+  void QueueMessage(std::uint8_t reportId, std::span<const std::uint8_t> data) {
+    if (messageCount == kMessageCapacity) {
+      messageHead = (messageHead + 1) % kMessageCapacity;
+      --messageCount;
+    }
+    Message& m = messages[(messageHead + messageCount) % kMessageCapacity];
+    m.bytes.fill(0);
+    m.bytes[0] = reportId;
+    std::copy_n(data.begin(), std::min(data.size(), m.bytes.size() - 1), m.bytes.begin() + 1);
+    ++messageCount;
+    UpdateMessageCount();
+  }
+
+  struct TouchSink final : TouchMessageSink {
+    explicit TouchSink(Impl& i) : impl(i) {}
+    void Queue(std::uint8_t reportId, const TouchMessage& message) override { impl.QueueMessage(reportId, message); }
+    Impl& impl;
+  };
+
+  // The acquisition cycles since the last scan turn finger changes into T9 messages; the
+  // controller runs them when the host looks at its messages and when the panel changes.
+  // mutex held.
+  void ScanTouches() {
+    if (controllerSession == 0) return;
+    TouchSink sink(*this);
+    touchReporter.Scan(memory, panel, Clock::now(), sink);
+  }
+
   void PopMessageIntoT5() {
     auto t5 = memory.Object(kT5);
     std::fill(t5.begin(), t5.end(), 0);
@@ -324,6 +355,7 @@ struct SimBox::Impl {
   bool ReadRegisters(std::uint16_t address, std::size_t count, std::uint8_t* out) {
     if (!memory.InRange(address, count)) return false;
     const std::uint16_t t5 = memory.Address(kT5);
+    if (Covers(address, count, t5) || Covers(address, count, memory.Address(kT44))) ScanTouches();
     if (Covers(address, count, t5)) {
       UpdateMessageCount();
       PopMessageIntoT5();
@@ -765,6 +797,7 @@ struct SimBox::Impl {
         break;
     }
     std::lock_guard lk(mutex);
+    ScanTouches();  // what the fingers did up to now, before the change
     PanelState& s = panel.MutableState();
     const PanelState defaults;
     switch (a.op) {
@@ -809,6 +842,7 @@ struct SimBox::Impl {
       default:
         break;
     }
+    ScanTouches();
   }
 
   void RunScenario(const Scenario& scenario) {
@@ -889,6 +923,7 @@ struct SimBox::Impl {
   std::size_t messageHead = 0;
   std::size_t messageCount = 0;
   std::array<std::uint8_t, 4> lastSelfTest{kTestPassed, 0, 0, 0};  // T25's current state
+  TouchReporter touchReporter;
 
   bool streaming = false;
   std::uint8_t streamMode = 0x20;
@@ -1165,7 +1200,9 @@ PanelState SimBox::Panel() const {
 
 void SimBox::SetPanel(const PanelState& state) {
   std::lock_guard lk(impl_->mutex);
+  impl_->ScanTouches();
   impl_->panel.SetState(state);
+  impl_->ScanTouches();
 }
 
 void SimBox::PlacePanel() {
@@ -1198,7 +1235,9 @@ void SimBox::ClearFaults() {
 
 void SimBox::SetTouches(std::vector<Touch> touches) {
   std::lock_guard lk(impl_->mutex);
+  impl_->ScanTouches();
   impl_->panel.MutableState().touches = std::move(touches);
+  impl_->ScanTouches();
 }
 
 void SimBox::SetPowerFault(bool on) {

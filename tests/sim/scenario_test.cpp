@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "sim/scenario.h"
 #include "sim/sim_box.h"
+#include "sim_host.h"
 
 namespace varnex2::sim {
 namespace {
@@ -203,6 +205,38 @@ TEST(SimScenario, RunsOnTheTimelineAndLoops) {
   box.Plug(BoxFunction::Controller);
   box.Plug(BoxFunction::Bridge);
   EXPECT_TRUE(box.IsPresent(BoxFunction::Controller));
+}
+
+TEST(SimScenario, FingerScenarioGivesTouchMessagesWhenReportingIsOn) {
+  SimBox box;
+  test::Host host(box);
+  const std::uint16_t t5 = box.ObjectAddress(5);
+  const std::size_t t5Size = box.ObjectSize(5) - 1;
+  ASSERT_TRUE(host.Write(box.ObjectAddress(9), {0x83}));
+  Scenario finger;
+  ASSERT_TRUE(BuiltinScenario("finger", finger));
+  box.RunScenario(finger);
+  // Reads the message queue as a host polls it until the finger has left line 1.
+  const std::uint8_t id = box.ReportIdOf(9, 0);
+  std::vector<std::vector<std::uint8_t>> touches;
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (std::chrono::steady_clock::now() < deadline && touches.size() < 3) {
+    std::vector<std::uint8_t> m;
+    ASSERT_TRUE(host.Read(t5, t5Size, m));
+    if (m[0] == 0xFF) {
+      std::this_thread::sleep_for(20ms);
+      continue;
+    }
+    if (m[0] != box.ReportIdOf(6)) touches.push_back(m);
+  }
+  box.StopScenario();
+  ASSERT_EQ(touches.size(), 3u);
+  for (std::size_t i = 0; i < touches.size(); ++i) {
+    EXPECT_EQ(touches[i][0], id);
+    EXPECT_EQ(touches[i][1], i == 0 ? 0xC0 : 0x90);  // press, then moves
+    const int x = ((touches[i][2] << 4) | (touches[i][4] >> 4)) >> 2;
+    EXPECT_EQ(std::lround(x * 31.0 / 1023), static_cast<long>(i));  // X line 0, 1, 2
+  }
 }
 
 TEST(SimScenario, DestroyingTheBoxStopsALongScenario) {
