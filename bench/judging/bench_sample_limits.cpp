@@ -8,13 +8,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "config/parameter_file.h"
 #include "judging/frame_capture.h"
 #include "judging/offline_judge.h"
+#include "bench_frames.h"
 #include "judging/panel_layout.h"
 #include "judging/sample_limits.h"
 
@@ -24,32 +24,8 @@ using namespace varnex2;
 
 constexpr int kSamples = 100;
 
-std::string FrameFile(int count) {
-  std::mt19937 rng(11);
-  std::normal_distribution<double> noise(0.0, 60.0);
-  std::string text;
-  for (int f = 0; f < count; ++f) {
-    if (f) text += "\r\n";
-    for (int x = 0; x < 32; ++x) {
-      for (int y = 0; y < 52; ++y) {
-        if (y) text += ',';
-        text += std::to_string(static_cast<int>(29600 + 8 * x + 5 * y + noise(rng)));
-      }
-      text += "\r\n";
-    }
-  }
-  return text;
-}
-
-config::PanelConfig Panel() {
-  config::PanelConfig panel;
-  panel.touchArea.nThresUpper = 31000;
-  panel.touchArea.nThresLower = 29000;
-  panel.nTestModeFlags = config::kTestModeThreshold | config::kTestModeAdjacent;
-  panel.adjacentPercent = config::Int32Array2D(52, 32, 1500);
-  panel.screen.ScreenThresholdEnable = 1;
-  return panel;
-}
+std::string FrameFile(int count) { return bench::FrameFile(count, 11); }
+using bench::Panel;
 
 // Resident memory of this process in kB (0 when it cannot be read).
 long VmRssKb() {

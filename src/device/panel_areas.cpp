@@ -8,17 +8,6 @@ namespace varnex2::device {
 
 namespace {
 
-WindowFields ToWindow(const AreaSettings& a, bool enabled) {
-  WindowFields w;
-  w.xOrigin = static_cast<std::uint8_t>(a.nXOrigin);
-  w.yOrigin = static_cast<std::uint8_t>(a.nYOrigin);
-  w.xSize = static_cast<std::uint8_t>(a.nXSize);
-  w.ySize = static_cast<std::uint8_t>(a.nYSize);
-  w.gain = a.nGain;
-  w.enabled = enabled;
-  return w;
-}
-
 void FromWindow(const WindowFields& w, AreaSettings& a) {
   a.nXOrigin = w.xOrigin;
   a.nYOrigin = w.yOrigin;
@@ -33,6 +22,18 @@ void Keep(int& first, int r) {
 }
 
 }  // namespace
+
+WindowFields ToWindow(const AreaSettings& a, bool enabled) {
+  WindowFields w;
+  w.xOrigin = static_cast<std::uint8_t>(a.nXOrigin);
+  w.yOrigin = static_cast<std::uint8_t>(a.nYOrigin);
+  w.xSize = static_cast<std::uint8_t>(a.nXSize);
+  w.ySize = static_cast<std::uint8_t>(a.nYSize);
+  w.gain = a.nGain;
+  w.enabled = enabled;
+  return w;
+}
+
 
 int WritePanelAreas(ControllerLink& link, const AreaSettings& touch, const AreaSettings& key) {
   int first = 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "device/controller_link.h"
+#include "device/controller_ops.h"
 
 namespace varnex2::device {
 
@@ -18,6 +19,9 @@ struct AreaSettings {
   std::uint16_t nThresUpper = 28000;
   std::uint16_t nThresLower = 19000;
 };
+
+// The controller's window fields of an area (origin, size and gain in 8 bits), on or off.
+WindowFields ToWindow(const AreaSettings& a, bool enabled);
 
 // Signal limits of T9, touch window, signal limits of T15, key window, backup — in this order.
 // Every write is attempted; the first failure code is returned (0 when all succeeded).

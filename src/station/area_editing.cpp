@@ -9,6 +9,7 @@
 #include "device/panel_areas.h"
 #include "judging/panel_layout.h"
 #include "scanner/scanner_setting.h"
+#include "station/area_settings.h"
 #include "station/station_texts.h"
 
 namespace varnex2::station {
@@ -42,29 +43,8 @@ std::string FullText(const judging::NodeMap& grid, int area) {
   return Format(texts::kAreaStatisticsFormat, max, min, average, static_cast<double>(spread));
 }
 
-config::AreaParams ToAreaParams(const device::AreaSettings& a) {
-  config::AreaParams p;
-  p.nXOrigin = a.nXOrigin;
-  p.nYOrigin = a.nYOrigin;
-  p.nXSize = a.nXSize;
-  p.nYSize = a.nYSize;
-  p.nGain = a.nGain;
-  p.bEnable = a.bEnable;
-  p.nThresUpper = a.nThresUpper;
-  p.nThresLower = a.nThresLower;
-  return p;
-}
-
-device::WindowFields ToWindow(const config::AreaParams& a) {
-  device::WindowFields w;
-  w.xOrigin = static_cast<std::uint8_t>(a.nXOrigin);
-  w.yOrigin = static_cast<std::uint8_t>(a.nYOrigin);
-  w.xSize = static_cast<std::uint8_t>(a.nXSize);
-  w.ySize = static_cast<std::uint8_t>(a.nYSize);
-  w.gain = a.nGain;
-  w.enabled = true;
-  return w;
-}
+// The controller's window of an area, switched on.
+device::WindowFields ToWindow(const config::AreaParams& a) { return device::ToWindow(ToAreaSettings(a), true); }
 
 // The prompt's values on an area (gain 8 bits, thresholds 16 bits, as the record holds them).
 void TakeValues(config::AreaParams& area, const AreaPrompt& prompt) {

@@ -7,6 +7,7 @@
 #include "device/user_data_record.h"
 #include "judging/frame_capture.h"
 #include "judging/panel_layout.h"
+#include "station/area_settings.h"
 #include "station/station_texts.h"
 
 #ifndef VARNEX2_VERSION_MAJOR
@@ -27,23 +28,6 @@ const config::ProgramVersion kProgramVersion{VARNEX2_VERSION_MAJOR, VARNEX2_VERS
 bool IsWholeDefaultMatrix(const config::AreaParams& a) {
   return a.nXOrigin == 0 && a.nYOrigin == 0 && a.nXSize == judging::kDefaultRows &&
          a.nYSize == judging::kDefaultColumns;
-}
-
-// An area as the configuration holds it and as the controller's windows store it.
-device::AreaSettings ToAreaSettings(const config::AreaParams& p) {
-  return {p.nXOrigin, p.nYOrigin, p.nXSize, p.nYSize, p.nGain, p.bEnable, p.nThresUpper, p.nThresLower};
-}
-config::AreaParams ToAreaParams(const device::AreaSettings& a) {
-  config::AreaParams p;
-  p.nXOrigin = a.nXOrigin;
-  p.nYOrigin = a.nYOrigin;
-  p.nXSize = a.nXSize;
-  p.nYSize = a.nYSize;
-  p.nGain = a.nGain;
-  p.bEnable = a.bEnable;
-  p.nThresUpper = a.nThresUpper;
-  p.nThresLower = a.nThresLower;
-  return p;
 }
 
 // A failure of the link itself (the controller went away), as opposed to an answer.
