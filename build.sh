@@ -15,7 +15,7 @@ jobs=$(nproc)
 packages=(
   build-essential cmake ninja-build pkg-config git python3
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n libqt6svg6
-  libboost-serialization-dev libboost-regex-dev
+  libboost-serialization-dev libboost-regex-dev qt6-serialport-dev libxkbcommon-dev xkb-data
   libusb-1.0-0-dev libhidapi-dev libudev-dev umockdev libumockdev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
