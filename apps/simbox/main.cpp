@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
   // port in VARNEX2_SIM_SCANNER_PORT.
   sim::PtyScanner scanner;
   if (scanner.Open() == 0) {
-    box->SetScanObserver([&scanner](const std::string& code) { scanner.Send(code); });
+    box->SetScanObserver([&scanner](const std::string& code) { scanner.Send(code, ""); });
   }
   if (!options.scenario.empty()) box->RunScenario(scenario);
 

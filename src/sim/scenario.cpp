@@ -23,21 +23,22 @@ constexpr Builtin kBuiltins[] = {
      "# Panels laid on the fixture and taken off every few seconds; the second and fourth are faulty.\n"
      "name production\n"
      "seed 7\n"
+     "# Each panel's 7-digit label is scanned once its verdict is on display.\n"
      "0s    remove\n"
      "2s    place\n"
-     "2s    scan VX2-000101\n"
+     "4s    scan 2600101\n"
      "6s    remove\n"
      "8s    place\n"
      "8s    short x 4 2\n"
-     "8s    scan VX2-000102\n"
+     "10s   scan 2600102\n"
      "12s   remove\n"
      "14s   place level=29800\n"
-     "14s   scan VX2-000103\n"
+     "16s   scan 2600103\n"
      "18s   remove\n"
      "20s   place\n"
      "20s   dead 10 20\n"
      "20s   low 3 7\n"
-     "20s   scan VX2-000104\n"
+     "22s   scan 2600104\n"
      "24s   remove\n"
      "26s   loop\n"},
     {"idle", "# The box with an empty fixture; nothing happens.\nname idle\n0s remove\n"},
@@ -310,9 +311,34 @@ class Parser {
     } else if (cmd == "scan") {
       a.op = ScenarioOp::Scan;
       std::string_view text = p.Remainder();
+      // The scanner sends the code, then its suffix: CR LF unless the last word is
+      // "suffix=crlf|cr|lf|tab|space|none".
+      std::string suffix = "\r\n";
+      if (const std::size_t space = text.find_last_of(" \t"); space != std::string_view::npos) {
+        const std::string_view last = text.substr(space + 1);
+        if (last.rfind("suffix=", 0) == 0) {
+          const std::string_view name = last.substr(7);
+          if (name == "crlf")
+            suffix = "\r\n";
+          else if (name == "cr")
+            suffix = "\r";
+          else if (name == "lf")
+            suffix = "\n";
+          else if (name == "tab")
+            suffix = "\t";
+          else if (name == "space")
+            suffix = " ";
+          else if (name == "none")
+            suffix.clear();
+          else
+            return Fail(line, "unknown suffix '" + std::string(name) + "' (crlf, cr, lf, tab, space or none)");
+          text = text.substr(0, space);
+          while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+        }
+      }
       if (text.empty()) return Fail(line, "scan needs a code");
       if (text.size() > kMaxScanLength) return Fail(line, "scanned code longer than 256 characters");
-      a.text = std::string(text);
+      a.text = std::string(text) + suffix;
       return true;
     } else if (cmd == "loop") {
       a.op = ScenarioOp::Loop;

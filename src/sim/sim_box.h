@@ -96,7 +96,8 @@ struct BridgeState {
 // the presence, after the change, in order. It may read the box's state and move reports, but
 // must not plug, unplug, reset the controller, run or stop scenarios, or remove observers.
 using PresenceObserver = std::function<void(BoxFunction function, bool present, std::uint64_t session)>;
-// Observer of scanned codes from a scenario ("scan" steps).
+// Observer of scanned codes from a scenario ("scan" steps): the code followed by the
+// scanner's suffix (CR LF unless the step names another).
 using ScanObserver = std::function<void(const std::string& code)>;
 
 class SimBox {

@@ -59,8 +59,26 @@ TEST(SimScenario, ParsesStepsTimesAndParameters) {
   EXPECT_EQ(s.steps[5].action.duration, 300ms);
   EXPECT_EQ(s.steps[7].action.target, ScenarioTarget::Bridge);
   EXPECT_EQ(s.steps[8].action.target, ScenarioTarget::Both);
-  EXPECT_EQ(s.steps[9].action.text, "ABC 123");
+  EXPECT_EQ(s.steps[9].action.text, "ABC 123\r\n");  // the scanner's default suffix
   EXPECT_EQ(s.steps[10].action.op, ScenarioOp::Loop);
+}
+
+TEST(SimScenario, ScanSuffixIsTheLastWordOnly) {
+  const struct {
+    const char* line;
+    const char* text;
+  } cases[] = {
+      {"0s scan 1234567 suffix=cr\n", "1234567\r"},
+      {"0s scan A B suffix=none\n", "A B"},
+      {"0s scan 12 suffix=tab\n", "12\t"},
+      {"0s scan suffix=lf X\n", "suffix=lf X\r\n"},  // not the last word: part of the code
+  };
+  for (const auto& c : cases) {
+    Scenario s;
+    ScenarioError e;
+    ASSERT_TRUE(ParseScenario(c.line, s, e)) << c.line << " " << e.message;
+    EXPECT_EQ(s.steps.at(0).action.text, c.text) << c.line;
+  }
 }
 
 TEST(SimScenario, BuiltinsAllParse) {
@@ -103,6 +121,8 @@ TEST(SimScenario, MalformedInputGivesLineNumberAndReason) {
       {"1s loop\n2s remove\n", 2, "follow 'loop'"},
       {"0s sweep 0ms\n", 1, "interval"},
       {"0s scan\n", 1, "needs a code"},
+      {"0s scan suffix=cr\n", 1, "needs a code"},
+      {"0s scan 12 suffix=esc\n", 1, "unknown suffix"},
       {"0s power-fault maybe\n", 1, "'on' or 'off'"},
       {"1.2345s remove\n", 1, "expected a time"},
       {"1.5ms remove\n", 1, "expected a time"},

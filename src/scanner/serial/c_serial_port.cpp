@@ -1,0 +1,182 @@
+#include "scanner/serial/c_serial_port.h"
+
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <unistd.h>
+
+namespace varnex2::scanner {
+
+namespace {
+
+constexpr auto kReaderWait = std::chrono::seconds(3);
+
+// The device path of a listed name: names without a slash live in /dev.
+QString DevicePath(const std::string& port) {
+  const QString name = QString::fromStdString(port);
+  return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
+// The errno behind a failed open, learnt by trying the same open once more.
+int OpenErrno(const QString& path) {
+  const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return EBUSY;  // it opens: another program holds the port's lock
+  }
+  return errno;
+}
+
+}  // namespace
+
+std::vector<std::string> CSerialPortInfo::availablePorts() {
+  QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+  std::sort(ports.begin(), ports.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+    return a.systemLocation() < b.systemLocation();
+  });
+  std::vector<std::string> names;
+  for (const QSerialPortInfo& info : ports) names.push_back(info.portName().toStdString());
+  return names;
+}
+
+CSerialPort::CSerialPort(std::vector<std::string> extraPorts)
+    : extraPorts_(std::move(extraPorts)), thread_(std::make_unique<QThread>()) {
+  thread_->setObjectName(QStringLiteral("scanner serial"));
+  thread_->start();
+}
+
+CSerialPort::~CSerialPort() {
+  Close();
+  thread_->quit();
+  if (!thread_->wait(QDeadlineTimer(std::chrono::duration_cast<std::chrono::milliseconds>(kReaderWait).count()))) {
+    // The reader is stuck in the system: leave it rather than hang the station.
+    (void)thread_.release();
+  }
+}
+
+template <class F>
+bool CSerialPort::RunOnReader(F&& work) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  QObject context;
+  context.moveToThread(thread_.get());
+  const bool queued = QMetaObject::invokeMethod(
+      &context,
+      [done, w = std::forward<F>(work)]() mutable {
+        w();
+        done->set_value();
+      },
+      Qt::QueuedConnection);
+  if (!queued) return false;
+  const bool ok = finished.wait_for(kReaderWait) == std::future_status::ready;
+  if (!ok) return false;
+  // `context` was moved to the reader thread; hand it back before it is destroyed here.
+  return true;
+}
+
+std::vector<std::string> CSerialPort::AvailablePorts() {
+  std::vector<std::string> ports = CSerialPortInfo::availablePorts();
+  ports.insert(ports.end(), extraPorts_.begin(), extraPorts_.end());
+  return ports;
+}
+
+void CSerialPort::Init(const SerialSettings& settings) {
+  std::lock_guard lock(mutex_);
+  settings_ = settings;
+}
+
+void CSerialPort::SetReadReady(ReadReady handler) {
+  std::lock_guard lock(handlerMutex_);
+  handler_ = std::move(handler);
+}
+
+SerialOpenResult CSerialPort::Open() {
+  std::lock_guard lock(mutex_);
+  SerialOpenResult result;
+  result.path = DevicePath(settings_.port).toStdString();
+  if (opened_.load()) {
+    result.error = SerialOpenError::AlreadyOpen;
+    return result;
+  }
+  const SerialSettings settings = settings_;
+  const bool ran = RunOnReader([this, &result, settings] {
+    auto* port = new QSerialPort();
+    const QString path = QString::fromStdString(result.path);
+    port->setPortName(path);
+    port->setReadBufferSize(settings.readBufferSize);
+    if (!port->open(QIODevice::ReadWrite)) {
+      switch (port->error()) {
+        case QSerialPort::DeviceNotFoundError:
+          result.error = SerialOpenError::NotFound;
+          result.code = ENOENT;
+          break;
+        case QSerialPort::PermissionError:
+          result.error = SerialOpenError::AccessDenied;
+          result.code = OpenErrno(path);
+          break;
+        default:
+          result.error = SerialOpenError::Other;
+          break;
+      }
+      delete port;
+      return;
+    }
+    const QSerialPort::Parity parity = settings.parity == SerialSettings::Parity::Odd    ? QSerialPort::OddParity
+                                       : settings.parity == SerialSettings::Parity::Even ? QSerialPort::EvenParity
+                                                                                         : QSerialPort::NoParity;
+    const bool configured =
+        port->setBaudRate(settings.baudRate) &&
+        port->setDataBits(static_cast<QSerialPort::DataBits>(std::clamp(settings.dataBits, 5, 8))) &&
+        port->setParity(parity) &&
+        port->setStopBits(settings.stopBits == SerialSettings::StopBits::Two ? QSerialPort::TwoStop
+                                                                             : QSerialPort::OneStop) &&
+        port->setFlowControl(settings.hardwareFlowControl ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl);
+    if (!configured) {
+      result.error = SerialOpenError::Other;
+      port->close();
+      delete port;
+      return;
+    }
+    port->clear(QSerialPort::AllDirections);
+    QObject::connect(port, &QSerialPort::readyRead, port, [this] { OnReadyRead(); });
+    port_ = port;
+    opened_.store(true);
+  });
+  if (!ran && result.error == SerialOpenError::None) result.error = SerialOpenError::Other;
+  return result;
+}
+
+void CSerialPort::OnReadyRead() {
+  // Reader thread. Each chunk of at least two queued bytes goes to the handler.
+  while (port_ != nullptr && port_->bytesAvailable() >= kMinBytesReadNotify) {
+    const QByteArray bytes = port_->read(kMaxChunk);
+    if (bytes.isEmpty()) break;
+    ReadReady handler;
+    {
+      std::lock_guard lock(handlerMutex_);
+      handler = handler_;
+    }
+    if (handler) handler(bytes.toStdString());
+  }
+}
+
+void CSerialPort::Close() {
+  std::lock_guard lock(mutex_);
+  if (!opened_.load()) return;
+  RunOnReader([this] {
+    if (port_ != nullptr) {
+      port_->close();
+      delete port_;
+      port_ = nullptr;
+    }
+  });
+  opened_.store(false);
+}
+
+}  // namespace varnex2::scanner
