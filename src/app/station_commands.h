@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "config/panel_config.h"
 #include "platform/settings_store.h"
+#include "scanner/scanner_setting.h"
 #include "station/setup_prompts.h"
 
 namespace varnex2::app {
@@ -58,6 +60,11 @@ class StationCommands {
   virtual void SetTriggerLevel(std::int32_t level) = 0;
   virtual void SetStableFrameCount(std::int32_t count) = 0;
   virtual platform::SettingsStore& Settings() = 0;
+  // The scanner: its live settings, its serial ports, the foreground key path.
+  virtual scanner::SharedScannerSetting& ScannerSettings() = 0;
+  virtual std::vector<std::string> ScannerPorts() = 0;
+  virtual bool ForegroundKeyDown(int vk) = 0;
+  virtual bool ForegroundChar(char32_t character) = 0;
 
   // The window is closing: stop every thread and close the links (bounded).
   virtual void Shutdown() = 0;
@@ -113,6 +120,10 @@ class StationCommandsFor final : public StationCommands {
   void SetTriggerLevel(std::int32_t level) override { core_.SetTriggerLevel(level); }
   void SetStableFrameCount(std::int32_t count) override { core_.SetStableFrameCount(count); }
   platform::SettingsStore& Settings() override { return core_.Settings(); }
+  scanner::SharedScannerSetting& ScannerSettings() override { return core_.ScannerSettings(); }
+  std::vector<std::string> ScannerPorts() override { return core_.ScannerPorts(); }
+  bool ForegroundKeyDown(int vk) override { return core_.ForegroundKeyDown(vk); }
+  bool ForegroundChar(char32_t character) override { return core_.ForegroundChar(character); }
   void Shutdown() override { core_.Shutdown(); }
 
  private:

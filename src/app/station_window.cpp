@@ -12,7 +12,10 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "app/menu_ids.h"
+#include "app/qt_virtual_keys.h"
 #include "app/message_box.h"
 #include "app/window_texts.h"
 
@@ -132,6 +135,18 @@ bool CVarnex2Dlg::eventFilter(QObject* watched, QEvent* event) {
       watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (type == QEvent::KeyPress && keyHook_) keyHook_(*key);
+    // The keyboard scanner's foreground path sees the key-down first, then its character.
+    if (type == QEvent::KeyPress && station_ != nullptr) {
+      bool consumed = station_->ForegroundKeyDown(VirtualKeyOf(*key));
+      const QString text = key->text();
+      if (text.size() == 1 && (text[0] == QChar(13) || text[0] == QChar(27) || text[0] == QChar(32))) {
+        consumed = station_->ForegroundChar(text[0].unicode()) || consumed;
+      }
+      if (consumed) {
+        event->accept();
+        return true;
+      }
+    }
     switch (key->key()) {
       case Qt::Key_Return:
       case Qt::Key_Enter:
@@ -248,6 +263,33 @@ void CVarnex2Dlg::RepaintGrid() { grid_->repaint(); }
 void CVarnex2Dlg::ShowMessage(const std::string& text, MessageIcon icon) {
   ShowStationMessage(this, QString::fromStdString(text), icon);
 }
+
+void CVarnex2Dlg::ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) {
+  ShowStationMessage(this, QString::fromStdString(text), icon, QString::fromStdString(caption));
+}
+
+void CVarnex2Dlg::PlaySound(Sound sound) {
+  if (sound == Sound::RecordWritten) {
+    ++beeps_[0];
+    QApplication::beep();
+    return;
+  }
+  // The error sound: three beeps 150 ms apart, so that it is told from a record's beep.
+  ++beeps_[1];
+  QApplication::beep();
+  QTimer::singleShot(150, this, [] { QApplication::beep(); });
+  QTimer::singleShot(300, this, [] { QApplication::beep(); });
+}
+
+void CVarnex2Dlg::ShowRecordNotice(const std::string& text, bool error) {
+  // An error stays until a record is written again; a written record's notice replaces it.
+  recordNoticeError_ = error;
+  statusBar_->SetNotice(QString::fromStdString(text), error ? QColor(Qt::white) : QColor(Qt::black),
+                        error ? QColor(0xC0, 0, 0) : QColor(0xE8, 0xE8, 0xE8));
+  if (error) std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+QString CVarnex2Dlg::RecordNotice() const { return statusBar_->NoticeText(); }
 
 bool CVarnex2Dlg::CycleTraceEnabled() const { return lcCycle().isDebugEnabled(); }
 

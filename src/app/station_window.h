@@ -106,6 +106,15 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void EnableTopMenus(bool enabled) override;
   void RepaintGrid() override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
+  void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
+  // The written-record beep, or the error sound (three short beeps) of a record not written.
+  void PlaySound(Sound sound) override;
+  // The record notice at the right of the status bar (red for an error).
+  void ShowRecordNotice(const std::string& text, bool error) override;
+  QString RecordNotice() const;
+  bool RecordNoticeIsError() const { return recordNoticeError_; }
+  // How many record beeps of each kind were played (tests).
+  int RecordBeeps(Sound sound) const { return sound == Sound::RecordWritten ? beeps_[0] : beeps_[1]; }
   void ExitProgram(int code) override;
   // On with QT_LOGGING_RULES="varnex2.cycle.debug=true"; off by default.
   bool CycleTraceEnabled() const override;
@@ -207,6 +216,8 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   QString baseTitle_;
   bool bRegionPending = false;  // a region selection for adjacent percentages was asked for
   bool warmedUp_ = false;
+  bool recordNoticeError_ = false;
+  int beeps_[2] = {0, 0};
 
   std::shared_ptr<SendGate> gate_ = std::make_shared<SendGate>();
   std::atomic<std::uint64_t> judged_{0};

@@ -136,6 +136,24 @@ QRect CStatusBarEx::IndicatorRect() const {
   return {LastPaneLeft() - width, 0, width, height()};
 }
 
+void CStatusBarEx::SetNotice(const QString& text, const QColor& textColour, const QColor& backColour) {
+  noticeText_ = text;
+  noticeFg_ = textColour;
+  noticeBg_ = backColour;
+  setToolTip(text);
+  update();
+}
+
+QRect CStatusBarEx::NoticeRect() const {
+  if (noticeText_.isEmpty()) return {};
+  const int width = std::min(IndicatorTextWidth(noticeText_), this->width() * 45 / 100);
+  return {this->width() - width, 0, width, height()};
+}
+
+int CStatusBarEx::IndicatorTextWidth(const QString& text) const {
+  return QFontMetrics(IndicatorFont()).horizontalAdvance(text) + 2 * kIndicatorInset + kTextMargin;
+}
+
 void CStatusBarEx::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), QColor(0x80, 0x80, 0x80));
@@ -149,7 +167,8 @@ void CStatusBarEx::paintEvent(QPaintEvent*) {
     // A little room at the right edge so that right-aligned text does not touch it;
     // the text never paints outside its pane. Only the stretching pane can be too
     // narrow for its text (the others grow): it shows the text's start and an ellipsis.
-    const QRect textBox = box.intersected(rect()).adjusted(kTextLeft, 0, -kTextRight, 0);
+    QRect textBox = box.intersected(rect()).adjusted(kTextLeft, 0, -kTextRight, 0);
+    if (i == PaneCount() - 1 && !noticeText_.isEmpty()) textBox.setRight(std::min(textBox.right(), NoticeRect().left() - kTextRight));
     const QString text = metrics.horizontalAdvance(pane.text) > textBox.width()
                              ? metrics.elidedText(pane.text, Qt::ElideRight, textBox.width())
                              : pane.text;
@@ -164,6 +183,16 @@ void CStatusBarEx::paintEvent(QPaintEvent*) {
     painter.setPen(indicatorFg_);
     painter.setFont(IndicatorFont());
     painter.drawText(box, Qt::AlignCenter, indicatorText_);
+  }
+  if (!noticeText_.isEmpty()) {
+    const QRect box = NoticeRect().adjusted(kIndicatorInset, 4, -kIndicatorInset, -4);
+    painter.fillRect(box, noticeBg_);
+    painter.setPen(noticeFg_);
+    painter.setFont(IndicatorFont());
+    const QFontMetrics small(IndicatorFont());
+    const QRect textBox = box.adjusted(kTextLeft, 0, -kTextRight, 0);
+    painter.drawText(textBox, Qt::AlignLeft | Qt::AlignVCenter,
+                     small.elidedText(noticeText_, Qt::ElideMiddle, textBox.width()));
   }
 }
 

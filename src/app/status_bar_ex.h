@@ -54,6 +54,12 @@ class CStatusBarEx : public QWidget {
   QString IndicatorText() const { return indicatorText_; }
   QRect IndicatorRect() const;
 
+  // A notice at the bar's right end, over the stretching pane's right part (at most
+  // 45 % of the bar, its text elided); the pane's text stops before it. Empty hides it.
+  void SetNotice(const QString& text, const QColor& textColour, const QColor& backColour);
+  QString NoticeText() const { return noticeText_; }
+  QRect NoticeRect() const;
+
   // "Arial Narrow" of height 24; fontconfig maps it to a metric-compatible face.
   static QFont PaneFont();
 
@@ -78,11 +84,15 @@ class CStatusBarEx : public QWidget {
   int LastPaneLeft() const;
   int IndicatorWidth() const;
   QFont IndicatorFont() const;
+  int IndicatorTextWidth(const QString& text) const;
 
   std::vector<Pane> panes_;
   QString indicatorText_;
   QColor indicatorFg_{Qt::white};
   QColor indicatorBg_{0x80, 0x80, 0x80};
+  QString noticeText_;
+  QColor noticeFg_{Qt::white};
+  QColor noticeBg_{0xC0, 0, 0};
   QFont font_;
 };
 

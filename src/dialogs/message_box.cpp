@@ -19,7 +19,7 @@ MessageHook& Hook() {
 void SetMessageHook(MessageHook hook) { Hook() = std::move(hook); }
 
 
-void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon) {
+void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon, const QString& caption) {
   std::fprintf(stderr, "%s\n", text.toUtf8().constData());
   std::fflush(stderr);
   if (Hook()) {
@@ -27,7 +27,7 @@ void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon) 
     return;
   }
   QMessageBox box(parent);
-  box.setWindowTitle(QString());
+  box.setWindowTitle(caption);
   box.setText(text);
   switch (icon) {
     case MessageIcon::Information:

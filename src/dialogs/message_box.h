@@ -16,7 +16,8 @@ namespace varnex2::dialogs {
 
 using station::MessageIcon;
 
-void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon);
+// `caption`: the box's title ("COM InitPort Error"); empty for the station's own messages.
+void ShowStationMessage(QWidget* parent, const QString& text, MessageIcon icon, const QString& caption = {});
 
 // Tests: every message goes to `hook` instead of a box (still on stderr); an empty hook
 // restores the boxes. Window thread only.

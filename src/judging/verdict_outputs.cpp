@@ -22,13 +22,13 @@ VerdictOutputs DecideVerdictOutputs(std::string_view verdict, std::int32_t passC
       out.output = (failCount == 0 && passCount >= stableFrameCount) ? VerdictOutputs::On : VerdictOutputs::Leave;
     else
       out.output = VerdictOutputs::Off;
-    out.recordRequest = scanner;
+    out.recordRequest = scanner && passCount == stableFrameCount;
   } else if (verdict == "FAIL") {
     if (enable && !invert)
       out.output = (passCount == 0 && failCount >= stableFrameCount) ? VerdictOutputs::On : VerdictOutputs::Leave;
     else
       out.output = VerdictOutputs::Off;
-    out.recordRequest = scanner;
+    out.recordRequest = scanner && failCount == stableFrameCount;
   }
   return out;
 }

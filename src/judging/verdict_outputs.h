@@ -13,7 +13,10 @@ struct VerdictOutputs {
   enum OutputAction { On, Off, Leave };
   OutputAction output = Leave;
   // Send the record request (WM_LOG_RESULT, wParam 0, lParam 0x800) and empty
-  // the keyboard scanner's accumulation buffer.
+  // the keyboard scanner's accumulation buffer: once per panel verdict, on the
+  // cycle whose repaint makes the verdict stable (its counter reaches the
+  // stable-frame count). Asking at every cycle would write a record per frame
+  // (thousands an hour) and empty a keyboard scan's buffer while it is typed.
   bool recordRequest = false;
   bool operator==(const VerdictOutputs&) const = default;
 };

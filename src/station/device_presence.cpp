@@ -23,13 +23,14 @@ constexpr judging::Rgb kNoticeWhite = judging::MakeRgb(255, 255, 255);
 }  // namespace
 
 DevicePresence::DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, SetupCommands& commands,
-                               PanelState& panel, judging::NodeMap& grid, StationView& view, StationClock& clock,
-                               platform::SettingsStore& settings)
+                               PanelState& panel, ScannerRecords& scanner, judging::NodeMap& grid,
+                               StationView& view, StationClock& clock, platform::SettingsStore& settings)
     : slots_(slots),
       link_(link),
       cycle_(cycle),
       commands_(commands),
       panel_(panel),
+      scanner_(scanner),
       grid_(grid),
       view_(view),
       clock_(clock),
@@ -144,6 +145,7 @@ void DevicePresence::StartDeviceThreads() {
     std::lock_guard lock(hooksMutex_);
     startHook = keyboardHookStarter_;
   }
+  scanner_.StartKeyboardHook();
   if (startHook) startHook();
   if (device::CUSBChannel* channel = link_.Bridge()) {
     channel->OpenBridge();
@@ -205,6 +207,8 @@ bool DevicePresence::InitDevice(std::stop_token stop) {
     return false;
   }
   LoadConnectionSettings();
+  // The serial scanner's port, opened at the first connection that finds it chosen.
+  scanner_.OnConnected(stop);
   bool thresholdEnable = false;
   panel_.ReadConfig([&](const config::PanelConfig& p) { thresholdEnable = p.screen.ScreenThresholdEnable != 0; });
   OnWindow(

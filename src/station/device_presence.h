@@ -18,6 +18,7 @@
 #include "station/link_session.h"
 #include "station/panel_state.h"
 #include "station/procedure_mutex.h"
+#include "station/scanner_records.h"
 #include "station/station.h"
 #include "station/station_clock.h"
 #include "station/setup_commands.h"
@@ -30,7 +31,8 @@ namespace varnex2::station {
 class DevicePresence {
  public:
   DevicePresence(WorkerSlots& slots, LinkSession& link, TestCycle& cycle, SetupCommands& commands, PanelState& panel,
-                 judging::NodeMap& grid, StationView& view, StationClock& clock, platform::SettingsStore& settings);
+                 ScannerRecords& scanner, judging::NodeMap& grid, StationView& view, StationClock& clock,
+                 platform::SettingsStore& settings);
   DevicePresence(const DevicePresence&) = delete;
   DevicePresence& operator=(const DevicePresence&) = delete;
 
@@ -77,6 +79,7 @@ class DevicePresence {
   TestCycle& cycle_;
   SetupCommands& commands_;
   PanelState& panel_;
+  ScannerRecords& scanner_;
   judging::NodeMap& grid_;
   StationView& view_;
   StationClock& clock_;

@@ -121,6 +121,10 @@ void Station::SetScannerSettingsLoaded(ScannerSettingsLoaded handler) {
   impl_->core->presence.SetScannerSettingsLoaded(std::move(handler));
 }
 scanner::SharedScannerSetting& Station::ScannerSettings() { return impl_->core->panel.ScannerSettings(); }
+std::vector<std::string> Station::ScannerPorts() { return impl_->core->scanner.AvailablePorts(); }
+bool Station::ForegroundKeyDown(int vk) { return impl_->core->scanner.OnForegroundKeyDown(vk); }
+bool Station::ForegroundChar(char32_t character) { return impl_->core->scanner.OnForegroundChar(character); }
+void Station::OnScannerData(const std::string& scanned) { impl_->core->scanner.OnScannerData(scanned); }
 void Station::SetLogResultHandler(LogResultHandler handler) {
   impl_->core->cycle.SetLogResultHandler(std::move(handler));
 }

@@ -11,16 +11,19 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "station/station_clock.h"
 #include "station/setup_prompts.h"
 #include "station/station_view.h"
 #include "platform/device_monitor.h"
 #include "platform/hid_port.h"
+#include "platform/key_source.h"
 #include "platform/settings_store.h"
 #include "config/panel_config.h"
 #include "platform/usb_port.h"
 #include "scanner/scanner_setting.h"
+#include "scanner/serial_link.h"
 
 namespace varnex2::judging {
 class NodeMap;
@@ -39,6 +42,11 @@ struct StationBackends {
   std::unique_ptr<platform::DeviceMonitor> monitor;  // may be null: no device events
   std::unique_ptr<platform::SettingsStore> settings;
   std::unique_ptr<StationClock> clock;
+  std::unique_ptr<platform::KeySource> keys;      // the keyboard scanner's source; null: none
+  std::unique_ptr<scanner::SerialLink> serial;    // the serial scanner's port; null: none
+  // Where the test records go (empty: the working directory); the encoding comes from
+  // the settings ("FileRecoder"/"Encoding").
+  std::string recordsDirectory;
   // How long StopTestThread and ResumeTest wait for the test cycle to answer (real time).
   std::chrono::milliseconds cycleAnswerWait{5000};
 };
@@ -181,6 +189,15 @@ class Station {
   // The scanner and record-file settings, reloaded at every device connection;
   // the test cycle reads the connection type from it at every cycle.
   scanner::SharedScannerSetting& ScannerSettings();
+  // The serial ports the scanner may use, in the order the settings' index counts.
+  std::vector<std::string> ScannerPorts();
+  // The foreground path of the keyboard scanner (window thread): a key-down
+  // (its virtual-key code) or a character that reached the window; true when
+  // the window must not act on it.
+  bool ForegroundKeyDown(int vk);
+  bool ForegroundChar(char32_t character);
+  // WM_LOG_RESULT (window thread): writes the record for the verdict on display.
+  void OnScannerData(const std::string& scanned);
 
  private:
   struct Impl;

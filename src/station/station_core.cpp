@@ -18,15 +18,25 @@ StationBackends Prepared(StationBackends b) {
   return b;
 }
 
+ScannerRecords::Parts ScannerParts(StationBackends& b) {
+  ScannerRecords::Parts parts;
+  parts.keys = std::move(b.keys);
+  parts.serial = std::move(b.serial);
+  parts.files.directory = b.recordsDirectory;
+  parts.files.encoding = scanner::LoadRecordEncoding(*b.settings);
+  return parts;
+}
+
 }  // namespace
 
 StationCore::StationCore(StationBackends b)
     : backends_(Prepared(std::move(b))),
+      scanner(grid, panel, view, *backends_.settings, ScannerParts(backends_)),
       link(backends_.usb.get(), backends_.hid.get()),
-      cycle(slots, link, grid, panel, view, *backends_.clock, backends_.cycleAnswerWait),
+      cycle(slots, link, grid, panel, scanner, view, *backends_.clock, backends_.cycleAnswerWait),
       commands(link, grid, panel, cycle, view, *backends_.clock, *backends_.settings),
       editing(link, grid, panel, cycle, view, *backends_.clock, commands, *backends_.settings),
-      presence(slots, link, cycle, commands, panel, grid, view, *backends_.clock, *backends_.settings) {}
+      presence(slots, link, cycle, commands, panel, scanner, grid, view, *backends_.clock, *backends_.settings) {}
 
 void StationCore::Attach() {
   slots.SetOwner(weak_from_this());
@@ -65,6 +75,8 @@ void StationCore::Initialise() {
 void StationCore::Shutdown() {
   if (!slots.BeginShutdown()) return;
   if (backends_.monitor && monitorStarted_) backends_.monitor->Stop();
+  // The scanner's threads first: a scan waiting for the window gives up, no new one comes.
+  scanner.Shutdown();
   slots.RequestStopAll();
   link.SignalResponse();
   const bool allEnded = slots.WaitAllEnded(kShutdownWait);

@@ -11,6 +11,7 @@
 #include "station/device_presence.h"
 #include "station/link_session.h"
 #include "station/panel_state.h"
+#include "station/scanner_records.h"
 #include "station/station.h"
 #include "station/setup_commands.h"
 #include "station/test_cycle.h"
@@ -45,6 +46,7 @@ class StationCore : public std::enable_shared_from_this<StationCore> {
  public:
   // The parts, in construction order (each refers only to those before it).
   PanelState panel;
+  ScannerRecords scanner;
   LinkSession link;
   WorkerSlots slots;
   TestCycle cycle;

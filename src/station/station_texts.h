@@ -22,4 +22,13 @@ inline constexpr const char* kNoTouchArea = "请您先设置触摸屏区域！";
 inline constexpr const char* kAreaBriefFormat = "最大值=%d,最小值=%d,平均值=%d";
 inline constexpr const char* kAreaStatisticsFormat = "最大值=%d,最小值=%d,平均值=%d,均方差=%.2f";
 
+// The scanner's serial port could not be opened (%s: the device path, %d: the error number).
+inline constexpr const char* kComInitPortErrorCaption = "COM InitPort Error";
+inline constexpr const char* kComFileNotFound = "%s ERROR_FILE_NOT_FOUND,Error Code:%d";
+inline constexpr const char* kComAccessDenied = "%s ERROR_ACCESS_DENIED,Error Code:%d";
+// The keyboard scanner is chosen but no keyboard can be read (followed by the reason).
+inline constexpr const char* kKeyboardUnreadable = "扫描枪（键盘侦测）无法读取键盘输入，扫描的条码不会被记录：";
+// A test record was written (followed by the file).
+inline constexpr const char* kRecordWritten = "测试记录已保存：";
+
 }  // namespace varnex2::station::texts

@@ -45,6 +45,18 @@ class StationView {
   virtual void RepaintGrid() = 0;
   // Modal message box with an empty caption; returns when the operator closed it.
   virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
+  // The same with a caption ("COM InitPort Error"); the default drops the caption.
+  virtual void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) {
+    (void)caption;
+    ShowMessage(text, icon);
+  }
+  // The beep of a written record (1000 Hz, 100 ms), or the error sound of a record
+  // that could not be written.
+  enum class Sound { RecordWritten, RecordFailed };
+  virtual void PlaySound(Sound /*sound*/) {}
+  // The test-record notice beside the status panes: a record that could not be
+  // written (error, stays until the next record is written) or what was written.
+  virtual void ShowRecordNotice(const std::string& /*text*/, bool /*error*/) {}
   // Ends the program with this exit code (after a fatal message).
   virtual void ExitProgram(int code) = 0;
 

@@ -17,11 +17,13 @@ constexpr int kRecordLParam = 2048;
 }  // namespace
 
 TestCycle::TestCycle(WorkerSlots& slots, LinkSession& link, judging::NodeMap& grid, PanelState& panel,
-                     StationView& view, StationClock& clock, std::chrono::milliseconds answerWait)
+                     ScannerRecords& records, StationView& view, StationClock& clock,
+                     std::chrono::milliseconds answerWait)
     : slots_(slots),
       link_(link),
       grid_(grid),
       panel_(panel),
+      records_(records),
       view_(view),
       clock_(clock),
       answerWait_(answerWait),
@@ -194,6 +196,8 @@ void TestCycle::SelfTest() {
     }
   }
   grid_.MarkPinFault(fault, details.kind, details.xLine, details.yLine);
+  // The record's brief names the last reported short.
+  records_.SetShortPositions(details.xLine, details.yLine);
 }
 
 // The statistics copy, then the repaint on the window thread: the one paint that fixes and
@@ -236,6 +240,8 @@ void TestCycle::RequestRecord(std::stop_token stop) {
           std::lock_guard lock(logMutex_);
           handler = logResult_;
         }
+        // The record for the verdict on display, then the keyboard scanner's buffer emptied.
+        records_.OnCycleRecordRequest();
         if (handler) handler(std::string(), kRecordLParam);
       },
       stop);

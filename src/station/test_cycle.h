@@ -17,6 +17,7 @@
 #include "station/link_session.h"
 #include "station/panel_state.h"
 #include "station/procedure_mutex.h"
+#include "station/scanner_records.h"
 #include "station/station.h"
 #include "station/station_clock.h"
 #include "station/station_view.h"
@@ -27,8 +28,8 @@ namespace varnex2::station {
 class TestCycle {
  public:
   // `answerWait` bounds StopTestThread's and ResumeTest's waits for the loop.
-  TestCycle(WorkerSlots& slots, LinkSession& link, judging::NodeMap& grid, PanelState& panel, StationView& view,
-            StationClock& clock, std::chrono::milliseconds answerWait);
+  TestCycle(WorkerSlots& slots, LinkSession& link, judging::NodeMap& grid, PanelState& panel,
+            ScannerRecords& records, StationView& view, StationClock& clock, std::chrono::milliseconds answerWait);
   TestCycle(const TestCycle&) = delete;
   TestCycle& operator=(const TestCycle&) = delete;
 
@@ -63,6 +64,7 @@ class TestCycle {
   LinkSession& link_;
   judging::NodeMap& grid_;
   PanelState& panel_;
+  ScannerRecords& records_;
   StationView& view_;
   StationClock& clock_;
   const std::chrono::milliseconds answerWait_;

@@ -97,6 +97,20 @@ class FakeStation final : public StationCommands {
   void SetTriggerLevel(std::int32_t level) override { calls.push_back("trigger " + std::to_string(level)); }
   void SetStableFrameCount(std::int32_t count) override { calls.push_back("stable " + std::to_string(count)); }
   platform::SettingsStore& Settings() override { return *store; }
+  scanner::SharedScannerSetting& ScannerSettings() override { return scannerSetting; }
+  std::vector<std::string> ScannerPorts() override { return ports; }
+  bool ForegroundKeyDown(int vk) override {
+    calls.push_back("key " + std::to_string(vk));
+    return consumeKeys;
+  }
+  bool ForegroundChar(char32_t character) override {
+    calls.push_back("char " + std::to_string(static_cast<std::uint32_t>(character)));
+    return consumeKeys;
+  }
+
+  scanner::SharedScannerSetting scannerSetting;
+  std::vector<std::string> ports{"ttyUSB0", "ttyUSB1"};
+  bool consumeKeys = false;
 
   config::ScreenLevelSettings screen;
   config::PanelConfig panel;

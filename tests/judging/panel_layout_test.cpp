@@ -116,9 +116,14 @@ TEST(OfflineJudge, NoProductMeansOutputOffAndNoRecord) {
   const FrameVerdict empty = judge.JudgeFrame(NodeFrame(52, 32, 2000));
   EXPECT_FALSE(empty.decision.recordRequest);
   EXPECT_EQ(empty.decision.output, VerdictOutputs::Off);
-  const FrameVerdict present = judge.JudgeFrame(NodeFrame(52, 32, 28000));
-  EXPECT_EQ(present.verdict, "PASS");
-  EXPECT_TRUE(present.decision.recordRequest);
+  // One record for the panel: on the frame that makes its verdict stable, not on every frame.
+  int requests = 0;
+  for (int i = 0; i < 10; ++i) {
+    const FrameVerdict present = judge.JudgeFrame(NodeFrame(52, 32, 28000));
+    EXPECT_EQ(present.verdict, "PASS");
+    requests += present.decision.recordRequest ? 1 : 0;
+  }
+  EXPECT_EQ(requests, 1);
 }
 
 TEST(OfflineJudge, JsonLineCarriesEveryFieldAndEscapesText) {

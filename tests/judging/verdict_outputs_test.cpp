@@ -42,10 +42,16 @@ TEST(VerdictOutputs, InvertedBuzzerSoundsOnStablePass) {
   EXPECT_EQ(Decide("PASS", 3, 1, kInverted).output, VerdictOutputs::Leave);
 }
 
-TEST(VerdictOutputs, RecordsOnlyWithScannerAndVerdict) {
-  EXPECT_TRUE(Decide("PASS", 0, 0, 0, 0).recordRequest);
-  EXPECT_TRUE(Decide("FAIL", 0, 0, 0, 1).recordRequest);
-  EXPECT_FALSE(Decide("FAIL", 0, 0, 0, 255).recordRequest);
+TEST(VerdictOutputs, RecordsOnceWhenTheVerdictBecomesStableWithAScanner) {
+  // Stable-frame count 3: only the repaint whose counter reaches 3 asks for a record.
+  EXPECT_TRUE(Decide("PASS", 3, 0, 0, 0).recordRequest);
+  EXPECT_TRUE(Decide("FAIL", 0, 3, 0, 1).recordRequest);
+  for (int count : {0, 1, 2, 4, 50}) {
+    EXPECT_FALSE(Decide("PASS", count, 0, 0, 0).recordRequest) << count;
+    EXPECT_FALSE(Decide("FAIL", 0, count, 0, 1).recordRequest) << count;
+  }
+  EXPECT_FALSE(Decide("FAIL", 0, 3, 0, 255).recordRequest);
+  EXPECT_EQ(DecideVerdictOutputs("PASS", 0, 0, kPresent, kTrigger, 0, 0, 0).recordRequest, true);  // count 0
   const VerdictOutputs empty = Decide("", 0, 7, kEnabled, 0);
   EXPECT_EQ(empty.output, VerdictOutputs::Leave);
   EXPECT_FALSE(empty.recordRequest);
