@@ -106,6 +106,7 @@ void RecordWriter::WriteRecord(RecordOutcome& outcome) {
   fs::path folder;
   fs::path file;
   std::string shownFile;  // UTF-8, for the operator
+  // Any file type but the daily one writes a file per record, so no record goes nowhere.
   if (s.nFileType == kFileDaily) {
     const std::string date = FormatDate(now);
     folder = base / date;

@@ -336,6 +336,13 @@ TEST_F(RecordWriterTest, FolderThatCannotBeCreatedIsReported) {
   testing::WriteText(dir_.Path() / "20240105", "a file in the way");
   EXPECT_EQ(writer_->OnScannerData("1234567").failed, 1);
   ExpectNothingCounted();
+
+  // A base folder that cannot be made, even by root.
+  RecordFileOptions options;
+  options.directory = "/proc/varnex2-records/Simulated";
+  RecordWriter w(setting_, *store_, sources_, options);
+  EXPECT_EQ(w.OnScannerData("1234567").failed, 1);
+  ExpectNothingCounted();
 }
 
 TEST_F(RecordWriterTest, ReadOnlyFolderIsReported) {
