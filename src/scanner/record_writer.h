@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,11 @@ class RecordSources {
 enum class RecordEncoding { Utf8, Gb18030 };
 
 struct RecordFileOptions {
-  std::string directory;  // the folder the day folders and "TestLog" go in; empty: the working directory
+  // The folder the day folders and "TestLog" go in, created with its parents when missing;
+  // empty: the working directory.
+  std::string directory;
+  // The files' encoding: the record's text and the per-record file name are converted; the
+  // folder names are ASCII either way.
   RecordEncoding encoding = RecordEncoding::Utf8;
   // The local time of the record; empty: the system clock.
   std::function<std::tm()> localTime;
@@ -50,7 +55,7 @@ struct RecordFileOptions {
 struct RecordOutcome {
   int written = 0;    // records written (0 or 1)
   int failed = 0;     // records that could not be written
-  std::string path;   // the file written to (or that failed)
+  std::string path;   // the file written to (or that failed), as the file system names it
   std::string error;  // why it failed, one line for the operator; empty when none failed
 };
 
@@ -65,9 +70,13 @@ class RecordWriter {
 
   // WM_LOG_RESULT: stores the scan text and writes the record the verdict on
   // display and the settings call for. The counter advances and is saved only
-  // for a record written.
+  // for a record written; a record that cannot be written is reported in the
+  // outcome (the caller shows the error to the operator).
   RecordOutcome OnScannerData(const std::string& scanned);
 
+  // The file name without ".txt": the pattern's tokens replaced, then made safe (it cannot
+  // leave the records folder) and shortened to fit with ".txt" in 255 bytes of the files'
+  // encoding.
   std::string BuildRecordFileName();
   std::string BuildRecordText();
 
@@ -90,6 +99,17 @@ class RecordWriter {
   std::string resultText_;
   std::string briefText_;
   std::string rawText_;
+  // The brief's last mode text; the short sentences are rebuilt for every brief.
+  std::string briefMode_;
+  // The time of the record being written: its name, folder and text share one clock reading.
+  std::optional<std::tm> recordTime_;
+
+  std::tm Now() const;
+  void WriteRecord(RecordOutcome& outcome);
 };
+
+// The records' encoding: the text value "Encoding" under "...\ScannerSetting\FileRecoder";
+// "GB18030" (any case) chooses GB18030, anything else or no value UTF-8. Nothing is written.
+RecordEncoding LoadRecordEncoding(platform::SettingsStore& store);
 
 }  // namespace varnex2::scanner
