@@ -59,10 +59,6 @@ struct RecordOutcome {
   std::string error;  // why it failed, one line for the operator; empty when none failed
 };
 
-// The record files' encoding: the text value "Encoding" under
-// "Software\\Varnx2\\ScannerSetting\\FileRecoder" ("GB18030" or UTF-8, the default).
-RecordEncoding LoadRecordEncoding(platform::SettingsStore& store);
-
 class RecordWriter {
  public:
   RecordWriter(SharedScannerSetting& setting, platform::SettingsStore& store, RecordSources& sources,
