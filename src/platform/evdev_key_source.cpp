@@ -10,6 +10,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -28,6 +29,9 @@ namespace varnex2::platform {
 namespace {
 
 constexpr int kPollSliceMs = 250;
+// Keyboards refused at open are tried again this often: access can come without a uevent (the
+// session's ACL given back at a user switch, a group changed).
+constexpr auto kRetryRefused = std::chrono::seconds(2);
 // evdev codes are XKB keycodes minus 8 (the X11 convention the evdev keymaps follow).
 constexpr xkb_keycode_t kXkbKeycodeOffset = 8;
 constexpr std::size_t kEventsPerRead = 64;
@@ -245,7 +249,12 @@ class EvdevKeySource final : public KeySource {
     const int monitorFd = udev_monitor_get_fd(monitor_);
     std::vector<pollfd> fds;
     std::vector<Keyboard*> polled;
+    auto lastRetry = std::chrono::steady_clock::now();
     while (!stop_.load()) {
+      if (std::chrono::steady_clock::now() - lastRetry >= kRetryRefused) {
+        RetryRefused();
+        lastRetry = std::chrono::steady_clock::now();
+      }
       fds.assign({{wakeFd_, POLLIN, 0}, {monitorFd, POLLIN, 0}});
       polled.clear();
       for (const auto& [node, keyboard] : keyboards_) {
@@ -263,6 +272,15 @@ class EvdevKeySource final : public KeySource {
       for (const auto& node : gone) Forget(node);
       if ((fds[1].revents & POLLIN) != 0) HandleUevent();
     }
+  }
+
+  void RetryRefused() {
+    std::vector<std::string> nodes;
+    {
+      std::lock_guard lock(problemMutex_);
+      for (const auto& [node, error] : refused_) nodes.push_back(node);
+    }
+    for (const auto& node : nodes) Open(node);
   }
 
   // Reads what is there and reports its keys; false when the keyboard is gone (unplugged:
@@ -314,7 +332,9 @@ class EvdevKeySource final : public KeySource {
     const char* action = udev_device_get_action(dev);
     const char* node = udev_device_get_devnode(dev);
     if (action != nullptr && node != nullptr) {
-      if (std::strcmp(action, "add") == 0 && IsKeyboardNode(dev)) {
+      // "change" also comes after the rules were applied again (udevadm trigger): a keyboard
+      // refused so far may be readable now.
+      if ((std::strcmp(action, "add") == 0 || std::strcmp(action, "change") == 0) && IsKeyboardNode(dev)) {
         Open(node);
       } else if (std::strcmp(action, "remove") == 0) {
         Forget(node);
