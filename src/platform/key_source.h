@@ -46,4 +46,17 @@ class KeySource {
 // The desktop's keyboards through evdev (never grabbed) and libxkbcommon.
 std::unique_ptr<KeySource> CreateEvdevKeySource();
 
+// The keyboard layout keys are translated with, as XKB rule names (empty: the rules' default).
+struct KeyboardLayout {
+  std::string model;
+  std::string layout;
+  std::string variant;
+  std::string options;
+};
+
+// The user's layout: XKB_DEFAULT_LAYOUT (with XKB_DEFAULT_MODEL/VARIANT/OPTIONS) when set, else
+// XKBLAYOUT (with XKBMODEL/XKBVARIANT/XKBOPTIONS) from `defaultsFile` (the system's
+// /etc/default/keyboard) when it names one, else "us".
+KeyboardLayout UserKeyboardLayout(const std::string& defaultsFile = "/etc/default/keyboard");
+
 }  // namespace varnex2::platform
