@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QTest>
 
 #include "config/reg_edit_class.h"
 #include "dialogs/dialog_test_support.h"
@@ -422,6 +423,25 @@ TEST_F(ScannerSettingDlgTest, OkRefusesABadCounterOrAnOverlongTextAndStaysOpen) 
   EXPECT_EQ(Text(kRegKeyProductModel, "ProductModel"), model254.toStdString());
   EXPECT_EQ(Text(kRegKeyAdditionalInfo, "AdditionalInfo"), std::string(1020, 'a') + "\r\nb");
   EXPECT_EQ(testing::Stored(*store, kRegKeyCounter, "CounterNum"), 7);
+}
+
+// Enter in the custom text makes a new line instead of confirming the dialog; every kind of
+// line break is stored as CR LF.
+TEST_F(ScannerSettingDlgTest, EnterInTheCustomTextMakesNewLines) {
+  auto d = Open();
+  auto* info = Find<QPlainTextEdit>(*d, "1085");
+  info->setPlainText("a");
+  info->setFocus();
+  info->moveCursor(QTextCursor::End);
+  QTest::keyClick(info, Qt::Key_Return);
+  QTest::keyClicks(info, "b");
+  QTest::keyClick(info, Qt::Key_Return, Qt::ShiftModifier);
+  QTest::keyClicks(info, "c");
+  EXPECT_TRUE(d->isVisible());
+  info->insertPlainText(U("\r\nd\re"));  // as a paste of foreign line ends may bring them
+  ClickOk(*d);
+  EXPECT_FALSE(d->isVisible());
+  EXPECT_EQ(Text(kRegKeyAdditionalInfo, "AdditionalInfo"), "a\r\nb\r\nc\r\nd\r\ne");
 }
 
 TEST_F(ScannerSettingDlgTest, TokenMenuInsertsAtTheCaretAndEdits) {
