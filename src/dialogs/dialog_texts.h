@@ -65,4 +65,59 @@ inline constexpr const char* kStableFrames = "稳定帧数:";
 inline constexpr const char* kTriggerOk = "确定";
 inline constexpr const char* kTriggerCancel = "取消";
 
+// CScannerSettingDlg: the barcode scanner and the record file.
+inline constexpr const char* kScannerTitle = "扫描枪设置";
+inline constexpr const char* kScannerNotice =
+    "说明：此设置界面仅用于设置扫描枪启动自动存储测试结果的功能，如无必要请勿开启此功能。\n"
+    "在键盘侦测模式下由于启用了全局键盘钩子技术，若杀毒软件报错，请关闭杀毒软件。";
+inline constexpr const char* kScannerConnectGroup = "扫描枪接入方式";
+inline constexpr const char* kScannerTriggerGroup = "测试触发方式";
+inline constexpr const char* kScannerFileModeGroup = "文件记录方式";
+inline constexpr const char* kScannerFileFormatGroup = "文件记录格式";
+inline constexpr const char* kUsbKeyboard = "USB键盘(USB Keyboard)";
+inline constexpr const char* kHidModeGlobalHook = "键盘侦测";
+inline constexpr const char* kHidModeForeground = "程序置顶有效";
+inline constexpr const char* kUsbSerial = "USB虚拟串口(USB COM)";
+inline constexpr const char* kTriggerControlChar = "控制符方式";
+inline constexpr const char* kTriggerCrLf = "回车换行 CRLF";
+inline constexpr const char* kTriggerCr = "回车 CR";
+inline constexpr const char* kTriggerTab = "制表符 TAB";
+inline constexpr const char* kTriggerSpace = "空格 SPACE";
+inline constexpr const char* kTriggerPattern = "文本格式比对方式(支持正则表达式)";
+inline constexpr const char* kFileDaily = "单一文件，追加测试结果存储至文件末尾。";
+inline constexpr const char* kFilePerRecord = "独立文件，文件名称按格式存储。";
+inline constexpr const char* kRecordCounter = "测试计数";
+inline constexpr const char* kRecordProductModel = "测试产品型号";
+inline constexpr const char* kRecordScannerResult = "扫描枪数据";
+inline constexpr const char* kRecordTestResult = "测试结果";
+inline constexpr const char* kRecordOnlyPass = "只保留PASS";
+inline constexpr const char* kRecordOnlyFail = "只保留FAIL";
+inline constexpr const char* kRecordSummary = "测试简报";
+inline constexpr const char* kRecordRawdata = "测试原始采样数据";
+inline constexpr const char* kRecordTestTime = "测试时间（年月日-时分秒）";
+inline constexpr const char* kRecordAdditionalInfo = "其它自定义信息（操作员，工号等）";
+// Shown when the control-character trigger is chosen while the global keyboard hook is on.
+inline constexpr const char* kGlobalHookControlCharWarning =
+    "警告:在键盘侦测模式下并启用控制符方式，会导致即使软件最小化，操作键盘会触发测试记录动作。\r\n"
+    "如无必要，建议设置为字符串匹配触发，或者程序置顶模式！";
+// OK refuses a counter that is not an unsigned 32-bit decimal number.
+inline constexpr const char* kCounterNotDecimal = "测试计数必须是0到4294967295之间的十进制数";
+// OK refuses a text over its byte limit: %1 the field, %2 the limit, %3 the text's size.
+inline constexpr const char* kTextTooLong = "“%1”最多%2字节（UTF-8），现有%3字节";
+inline constexpr const char* kTriggerStringName = "触发字符串";
+inline constexpr const char* kFilenameFormatName = "文件名称格式";
+inline constexpr const char* kProductModelName = "测试产品型号";
+inline constexpr const char* kAdditionalInfoName = "其它自定义信息";
+
+// CUserMenuEdit: the file-name pattern's pop-up menu.
+inline constexpr const char* kTokenCounter = "{测试计数}";
+inline constexpr const char* kTokenProductModel = "{产品型号}";
+inline constexpr const char* kTokenScannerData = "{扫描枪数据}";
+inline constexpr const char* kTokenTestResult = "{测试结果}";
+inline constexpr const char* kTokenTestTime = "{测试时间}";
+inline constexpr const char* kEditCut = "剪贴";
+inline constexpr const char* kEditCopy = "复制";
+inline constexpr const char* kEditPaste = "粘贴";
+inline constexpr const char* kEditClear = "清空";
+
 }  // namespace varnex2::dialogs::texts
