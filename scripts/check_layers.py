@@ -30,6 +30,7 @@ OUTSIDE = {
     "hidapi": (re.compile(r"^hidapi"), {"PkgConfig::HIDAPI"}),
     "libudev": (re.compile(r"^libudev"), {"PkgConfig::UDEV"}),
     "umockdev": (re.compile(r"^umockdev"), {"PkgConfig::UMOCKDEV"}),
+    "xkbcommon": (re.compile(r"^xkbcommon/"), {"PkgConfig::XKBCOMMON"}),
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
