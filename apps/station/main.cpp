@@ -18,6 +18,7 @@
 
 #include "app/message_box.h"
 #include "app/qt_translations.h"
+#include "app/qt_virtual_keys.h"
 #include "app/window_texts.h"
 #include "station/station.h"
 #include "app/station_commands.h"
@@ -26,7 +27,11 @@
 #include "platform/hid_port.h"
 #include "platform/settings_store.h"
 #include "platform/usb_port.h"
+#include "platform/key_source.h"
+#include "scanner/scanner_setting.h"
+#include "scanner/serial/c_serial_port.h"
 #include "sim/pty_scanner.h"
+#include "sim/sim_key_source.h"
 #include "sim/scenario.h"
 #include "sim/sim_box.h"
 #include "sim/sim_ports.h"
@@ -87,16 +92,23 @@ int RunStation(QApplication& app, const station::StationOptions& options,
   station::StationBackends backends;
   std::shared_ptr<sim::SimBox> box;
   sim::PtyScanner scanner;
+  sim::SimKeySource* simKeys = nullptr;
   if (options.simulate) {
     sim::SimBoxOptions boxOptions;
     boxOptions.paced = true;  // a full-speed endpoint's pace, as a real box gives
     box = std::make_shared<sim::SimBox>(boxOptions);
-    // Scenario "scan" steps come out of a serial scanner on a pseudo-terminal,
-    // found under the same variable as with varnex2-simbox.
+    // The simulated scanner: a serial one on a pseudo-terminal (found under the same
+    // variable as with varnex2-simbox, and listed as the last serial port) and a
+    // keyboard-wedge one as the key source.
+    std::vector<std::string> extraPorts;
     if (scanner.Open() == 0) {
       qputenv("VARNEX2_SIM_SCANNER_PORT", QByteArray::fromStdString(scanner.SlavePath()));
-      box->SetScanObserver([&scanner](const std::string& code) { scanner.Send(code); });
+      extraPorts.push_back(scanner.SlavePath());
     }
+    backends.serial = std::make_unique<scanner::CSerialPort>(extraPorts);
+    auto keys = std::make_unique<sim::SimKeySource>();
+    simKeys = keys.get();
+    backends.keys = std::move(keys);
     backends.usb = sim::CreateSimUsbPort(box);
     backends.hid = sim::CreateSimHidPort(box);
     backends.monitor = sim::CreateSimDeviceMonitor(box);
@@ -104,7 +116,10 @@ int RunStation(QApplication& app, const station::StationOptions& options,
     backends.usb = platform::CreateLibusbPort();
     backends.hid = platform::CreateHidapiPort();
     backends.monitor = platform::CreateUdevMonitor();
+    backends.serial = std::make_unique<scanner::CSerialPort>();
+    backends.keys = platform::CreateEvdevKeySource();
   }
+  backends.recordsDirectory = windowOptions.recordsDirectory.toStdString();
   backends.settings = platform::CreateFileSettingsStore(platform::DefaultSettingsFile());
   backends.clock = station::CreateRealClock();
 
@@ -114,6 +129,19 @@ int RunStation(QApplication& app, const station::StationOptions& options,
   station.AttachView(window);
   app::StationCommandsFor<station::Station> commands(station);
   window.AttachStation(&commands);
+  if (box) {
+    // A scenario's scanned code reaches the station by the path its settings choose.
+    box->SetScanObserver([&station, &window, &scanner, simKeys](const std::string& code) {
+      const scanner::ScannerSetting s = station.ScannerSettings().Get();
+      if (s.nConnectType == scanner::kConnectUsbSerial) {
+        scanner.Send(code, "");
+      } else if (s.nConnectType == scanner::kConnectUsbKeyboard && s.nHIDMode == scanner::kHidModeGlobalHook) {
+        if (simKeys != nullptr) simKeys->Type(code);
+      } else if (s.nConnectType == scanner::kConnectUsbKeyboard) {
+        app::TypeIntoWindow(window, QString::fromStdString(code));  // the station's window is in front
+      }
+    });
+  }
 
   // The scenario runs on the box's own timeline thread from now on.
   if (box) box->RunScenario(scenario);

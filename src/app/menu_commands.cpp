@@ -108,7 +108,7 @@ void CVarnex2Dlg::BuildCommandTable() {
       {menu::kBuzzerInvert, t::kInvert, core(&StationCommands::ToggleBuzzerInvert), buzzerBit(kBuzzerInvertBit), {}},
       {menu::kLampEnable, t::kEnable, nothing, {}, {}},
       {menu::kLampInvert, t::kInvert, nothing, {}, {}},
-      {menu::kScanner, t::kScanner, notBuilt, {}, {}},
+      {menu::kScanner, t::kScanner, [this] { OpenScannerSettingDialog(); }, {}, {}},
       {menu::kVideoBasics, t::kVideoBasics, notBuilt, {}, {}},
       {menu::kVideoConnect, t::kVideoConnect, notBuilt, {}, {}},
       {menu::kVideoSample, t::kVideoSample, notBuilt, {}, {}},

@@ -1,6 +1,9 @@
 #include "app/qt_virtual_keys.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
+#include <QPointer>
+#include <QWidget>
 
 #include "scanner/scan_input.h"
 
@@ -85,6 +88,43 @@ int VirtualKeyOf(const QKeyEvent& event) {
     case Qt::Key_Alt: return 0x12;
     case Qt::Key_CapsLock: return 0x14;
     default: return VirtualKeyOfSymbol(key);
+  }
+}
+
+void TypeIntoWindow(QWidget& window, const QString& text) {
+  for (const QChar c : text) {
+    int key = 0;
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+    const char16_t u = c.unicode();
+    if (u == u'\r') {
+      key = Qt::Key_Return;
+    } else if (u == u'\n') {
+      key = Qt::Key_J;
+      modifiers = Qt::ControlModifier;
+    } else if (u == u'\t') {
+      key = Qt::Key_Tab;
+    } else if (u >= u'a' && u <= u'z') {
+      key = Qt::Key_A + (u - u'a');
+    } else if (u >= u'A' && u <= u'Z') {
+      key = Qt::Key_A + (u - u'A');
+      modifiers = Qt::ShiftModifier;
+    } else if (u >= 0x20 && u < 0x7F) {
+      key = u;  // digits, space and symbols: Qt's key is the character
+    } else {
+      continue;
+    }
+    // The target is looked up on the window thread, when the event is delivered.
+    QMetaObject::invokeMethod(
+        &window,
+        [target = QPointer<QWidget>(&window), key, modifiers, c] {
+          if (!target) return;
+          QWidget* to = target->focusWidget() != nullptr ? target->focusWidget() : target.data();
+          QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(c));
+          QCoreApplication::sendEvent(to, &press);
+          QKeyEvent release(QEvent::KeyRelease, key, modifiers, QString(c));
+          QCoreApplication::sendEvent(to, &release);
+        },
+        Qt::QueuedConnection);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "dialogs/dialog_prompts.h"
 #include "dialogs/max_min_dlg.h"
 #include "dialogs/place_trigger_dlg.h"
+#include "dialogs/scanner_setting_dlg.h"
 
 namespace varnex2::app {
 
@@ -167,6 +168,22 @@ void CVarnex2Dlg::OpenSampleLimitEditor() {
     station_->FinishSampleLimits(nullptr);
   }
   grid_->RepaintIfIdle();
+}
+
+void CVarnex2Dlg::OpenScannerSettingDialog() {
+  if (station_ == nullptr) return;
+  station_->StopTestThread();
+  {
+    // Opening reloads the settings (the screen-level group and the gain with them; those are
+    // the max/min dialog's and stay as the connection loaded them).
+    config::ScreenLevelSettings screen;
+    std::int32_t diffModeGain = 0;
+    StationCommands* station = station_;
+    dialogs::CScannerSettingDlg dialog(station->ScannerSettings(), station->Settings(), screen, diffModeGain,
+                                       [station] { return station->ScannerPorts(); }, this);
+    dialog.exec();
+  }
+  station_->ResumeTest();
 }
 
 }  // namespace varnex2::app

@@ -193,6 +193,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void OpenMaxMinDialog();            // 32861
   void OpenPlacementTriggerDialog();  // 32906
   void OpenSampleLimitEditor();       // 32797
+  void OpenScannerSettingDialog();    // 32815
   void LayoutChildren();
   void ApplyTitle(const QString& title);
   void ScheduleStatsNotice();
