@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -61,13 +62,22 @@ class ScanInput {
   std::string Buffer() const;
 
  private:
-  void Collect(char32_t character);
+  struct Pattern;  // one pattern text and its compiled form (none when it does not compile)
+
+  void Collect(char32_t character, const ScannerSetting& setting);
+  // Sends the buffer with `lParam` and empties it.
+  void SendBuffer(int lParam);
   void Fire(std::string text, int lParam);
+  // The compiled form of `text`, compiled once per pattern text.
+  std::shared_ptr<const Pattern> PatternOf(const std::string& text);
+  void JudgeSerialPiece(std::string_view piece, const ScannerSetting& setting);
 
   const SharedScannerSetting& setting_;
   Sink sink_;
   mutable std::mutex mutex_;
   std::u32string buffer_;
+  std::mutex patternMutex_;
+  std::shared_ptr<const Pattern> pattern_;
 };
 
 }  // namespace varnex2::scanner
