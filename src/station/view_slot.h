@@ -41,6 +41,15 @@ class ViewSlot final : public StationView {
   void ShowMessage(const std::string& text, MessageIcon icon) override {
     if (auto* v = view_.load()) v->ShowMessage(text, icon);
   }
+  void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override {
+    if (auto* v = view_.load()) v->ShowMessage(caption, text, icon);
+  }
+  void PlaySound(Sound sound) override {
+    if (auto* v = view_.load()) v->PlaySound(sound);
+  }
+  void ShowRecordNotice(const std::string& text, bool error) override {
+    if (auto* v = view_.load()) v->ShowRecordNotice(text, error);
+  }
   void ExitProgram(int code) override {
     if (auto* v = view_.load()) v->ExitProgram(code);
   }
