@@ -41,8 +41,9 @@ configure_build() { # dir [cmake args...]
   cmake --build "$dir" -j "$jobs"
 }
 
-run_tests() { # dir
-  ctest --test-dir "$1" --output-on-failure -j "$jobs" --timeout 600
+run_tests() { # dir [ctest arguments...]
+  local dir=$1; shift
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 "$@"
 }
 
 cmd=${1:-test}
@@ -77,12 +78,12 @@ case "$cmd" in
     # "test" already).
     configure_build build-release -DCMAKE_BUILD_TYPE=Release -DVARNEX2_BUILD_BENCHMARKS=OFF
     ctest --test-dir build-release --output-on-failure -j "$jobs" --timeout 600 \
-      -LE umockdev -E 'Umockdev|RealBackEnds'
+      -LE 'umockdev|slow' -E 'Umockdev|RealBackEnds'
     ;;
   asan)
     configure_build build-asan -DVARNEX2_SANITIZE=address,undefined -DVARNEX2_BUILD_BENCHMARKS=OFF
     ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$top/tests/lsan.supp" \
-      UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan
+      UBSAN_OPTIONS=print_stacktrace=1 run_tests build-asan -LE slow
     ;;
   tsan)
     # Only the executables of the tests labelled "threaded" are needed; a previous plain build

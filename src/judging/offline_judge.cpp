@@ -51,6 +51,8 @@ FrameVerdict OfflineJudge::JudgeFrame(const NodeFrame& frame) {
   result.decision = DecideVerdictOutputs(result.verdict, map_.GetColorGridCounterPass(), map_.GetColorGridCounterFail(),
                                          average, settings_.triggerLevel, settings_.stableFrameCount,
                                          settings_.buzzerByte, settings_.connectType);
+  result.decision.recordRequest =
+      recordGate_.Admit(result.decision.recordRequest, result.verdict, average >= settings_.triggerLevel);
   if (result.decision.output == VerdictOutputs::On) output_ = true;
   if (result.decision.output == VerdictOutputs::Off) output_ = false;
   result.output = output_;

@@ -43,6 +43,7 @@ class OfflineJudge {
   NodeMap& map_;
   const config::PanelConfig& panel_;
   OfflineJudgeSettings settings_;
+  RecordGate recordGate_;
   bool output_ = false;  // the output starts off
 };
 

@@ -22,15 +22,25 @@ VerdictOutputs DecideVerdictOutputs(std::string_view verdict, std::int32_t passC
       out.output = (failCount == 0 && passCount >= stableFrameCount) ? VerdictOutputs::On : VerdictOutputs::Leave;
     else
       out.output = VerdictOutputs::Off;
-    out.recordRequest = scanner && passCount == stableFrameCount;
+    out.recordRequest = scanner && passCount >= stableFrameCount;
   } else if (verdict == "FAIL") {
     if (enable && !invert)
       out.output = (passCount == 0 && failCount >= stableFrameCount) ? VerdictOutputs::On : VerdictOutputs::Leave;
     else
       out.output = VerdictOutputs::Off;
-    out.recordRequest = scanner && failCount == stableFrameCount;
+    out.recordRequest = scanner && failCount >= stableFrameCount;
   }
   return out;
+}
+
+bool RecordGate::Admit(bool due, std::string_view verdict, bool productPresent) {
+  if (!productPresent) {
+    admitted_.clear();
+    return false;
+  }
+  if (!due || verdict == admitted_) return false;
+  admitted_ = std::string(verdict);
+  return true;
 }
 
 std::string VerdictTraceText(std::int32_t passCount, std::int32_t failCount, std::int32_t stableFrameCount) {

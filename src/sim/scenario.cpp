@@ -314,8 +314,9 @@ class Parser {
       // The scanner sends the code, then its suffix: CR LF unless the last word is
       // "suffix=crlf|cr|lf|tab|space|none".
       std::string suffix = "\r\n";
-      if (const std::size_t space = text.find_last_of(" \t"); space != std::string_view::npos) {
-        const std::string_view last = text.substr(space + 1);
+      {
+        const std::size_t space = text.find_last_of(" \t");
+        const std::string_view last = space == std::string_view::npos ? text : text.substr(space + 1);
         if (last.rfind("suffix=", 0) == 0) {
           const std::string_view name = last.substr(7);
           if (name == "crlf")
@@ -332,7 +333,7 @@ class Parser {
             suffix.clear();
           else
             return Fail(line, "unknown suffix '" + std::string(name) + "' (crlf, cr, lf, tab, space or none)");
-          text = text.substr(0, space);
+          text = space == std::string_view::npos ? std::string_view() : text.substr(0, space);
           while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
         }
       }

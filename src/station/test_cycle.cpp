@@ -229,7 +229,8 @@ void TestCycle::ApplyVerdictOutputs(std::stop_token stop) {
                                     buzzer, panel_.ScannerSettings().Get().nConnectType);
   if (channel && outputs.output != judging::VerdictOutputs::Leave)
     channel->SetOutputLevel(outputs.output == judging::VerdictOutputs::On ? 1 : 0);
-  if (outputs.recordRequest) RequestRecord(stop);
+  if (recordGate_.Admit(outputs.recordRequest, grid_.GetVerdictText(), average >= panel_.TriggerLevel()))
+    RequestRecord(stop);
 }
 
 void TestCycle::RequestRecord(std::stop_token stop) {

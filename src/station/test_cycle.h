@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "judging/node_map.h"
+#include "judging/verdict_outputs.h"
 #include "station/cycle_event.h"
 #include "station/link_session.h"
 #include "station/panel_state.h"
@@ -80,6 +81,7 @@ class TestCycle {
   // A loop StopTestThread gave up waiting for; ResumeTest waits for it to end.
   std::mutex lateLoopMutex_;
   std::shared_ptr<Worker> lateLoop_;
+  judging::RecordGate recordGate_;  // the cycle's own (cycleLock_)
   std::mutex logMutex_;
   Station::LogResultHandler logResult_;
 };

@@ -30,6 +30,7 @@
 #include "app/menu_ids.h"
 #include "app/qt_translations.h"
 #include "app/station_commands.h"
+#include "app/qt_virtual_keys.h"
 #include "app/station_window.h"
 #include "dialogs/message_box.h"
 #include "station/station.h"
@@ -159,7 +160,7 @@ TEST_F(StationWindowTest, CommandsNotBuiltYetAreShownDisabledAndDoNothing) {
     ++asked;
     return QString();
   });
-  const std::vector<int> notBuilt = {32806, 32837, 32815, 32794, 32804, 32808,
+  const std::vector<int> notBuilt = {32806, 32837, 32794, 32804, 32808,
                                      32845, 32846, 32847, 32848, 32858, 16};
   for (int pass = 0; pass < 2; ++pass) {  // as built, and after the menus were opened
     for (int id : notBuilt) {
@@ -831,6 +832,34 @@ TEST_F(StationWindowSetupTest, LimitDialogsReportHowTheyClosed) {
   CancelNextDialog();
   ASSERT_TRUE(window->RunCommand(32797));
   EXPECT_EQ(Calls(), (std::vector<std::string>{"stop", "samples cancel"}));
+}
+
+TEST_F(StationWindowSetupTest, ScannerDialogIsBracketedByStopAndResume) {
+  // Cancelled or confirmed, the cycle resumes; the dialog lists the core's ports and
+  // loads the live record (its counter from the store: 0).
+  station.scannerSetting.Update([](scanner::ScannerSetting& s) { s.nCounterNum = 41; });
+  CancelNextDialog();
+  ASSERT_TRUE(window->RunCommand(32815));
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"stop", "resume"}));
+  EXPECT_EQ(station.scannerSetting.Get().nCounterNum, 0);
+}
+
+TEST_F(StationWindowSetupTest, ForegroundKeysGoToTheCoreAsVirtualKeys) {
+  window->show();
+  station.calls.clear();
+  QTest::keyClick(window.get(), Qt::Key_A, Qt::ShiftModifier);
+  QTest::keyClick(window.get(), Qt::Key_1, Qt::KeypadModifier);
+  QTest::keyClick(window.get(), Qt::Key_Exclam, Qt::ShiftModifier);
+  QTest::keyClick(window.get(), Qt::Key_Return);
+  // Shift is a key-down of its own (0x10), as on the desktop.
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"key 16", "key 65", "key 97", "key 16", "key 49", "key 13", "char 13"}));
+  // A key the core consumes does not reach the window.
+  station.consumeKeys = true;
+  station.calls.clear();
+  TypeIntoWindow(*window, QStringLiteral("7\r"));
+  QTest::qWait(50);
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"key 55", "key 13", "char 13"}));
+  EXPECT_TRUE(window->isVisible());
 }
 
 }  // namespace

@@ -106,7 +106,7 @@ TEST_F(JudgeCli, EmptyFieldsReadAsZeroAndTheDecisionFollowsTheOptions) {
   second = ReplacedAt(second, 0, 11, "30000,");  // node [0][1] empty
   const fs::path frames = Write("f.csv", Frame(32, 52) + "\r\n" + second);
   const RunResult r = Judge("--params " + Example("panel.xml") + " --frames " + frames.string() +
-                            " --trigger 0 --stable 1 --connect-type 1");
+                            " --trigger 0 --stable 0 --connect-type 1");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"record\":true"), std::string::npos);
   const std::string secondLine = r.out.substr(r.out.find('\n') + 1);

@@ -42,16 +42,17 @@ TEST(VerdictOutputs, InvertedBuzzerSoundsOnStablePass) {
   EXPECT_EQ(Decide("PASS", 3, 1, kInverted).output, VerdictOutputs::Leave);
 }
 
-TEST(VerdictOutputs, RecordsOnceWhenTheVerdictBecomesStableWithAScanner) {
-  // Stable-frame count 3: only the repaint whose counter reaches 3 asks for a record.
-  EXPECT_TRUE(Decide("PASS", 3, 0, 0, 0).recordRequest);
-  EXPECT_TRUE(Decide("FAIL", 0, 3, 0, 1).recordRequest);
-  for (int count : {0, 1, 2, 4, 50}) {
+TEST(VerdictOutputs, RecordDueOnceTheVerdictIsStableWithAScanner) {
+  // Stable-frame count 3: due from the repaint whose counter reaches 3 on.
+  for (int count : {3, 4, 50}) {
+    EXPECT_TRUE(Decide("PASS", count, 0, 0, 0).recordRequest) << count;
+    EXPECT_TRUE(Decide("FAIL", 0, count, 0, 1).recordRequest) << count;
+  }
+  for (int count : {0, 1, 2}) {
     EXPECT_FALSE(Decide("PASS", count, 0, 0, 0).recordRequest) << count;
     EXPECT_FALSE(Decide("FAIL", 0, count, 0, 1).recordRequest) << count;
   }
   EXPECT_FALSE(Decide("FAIL", 0, 3, 0, 255).recordRequest);
-  EXPECT_EQ(DecideVerdictOutputs("PASS", 0, 0, kPresent, kTrigger, 0, 0, 0).recordRequest, true);  // count 0
   const VerdictOutputs empty = Decide("", 0, 7, kEnabled, 0);
   EXPECT_EQ(empty.output, VerdictOutputs::Leave);
   EXPECT_FALSE(empty.recordRequest);
@@ -76,6 +77,20 @@ TEST(VerdictOutputs, TraceText) {
             "\r\n  grid.nColorGridCounter_Pass = 2, grid.nColorGridCounter_Fail = 0, "
             "nOutputTriggerStableFrameCnt = 3");
   EXPECT_EQ(VerdictTraceText(INT32_MIN, -1, INT32_MAX).size(), 122u);  // nothing cut off
+}
+
+TEST(RecordGate, OncePerProductAndVerdict) {
+  RecordGate gate;
+  EXPECT_FALSE(gate.Admit(false, "PASS", true));  // not stable yet
+  EXPECT_TRUE(gate.Admit(true, "PASS", true));    // stable: one record
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(gate.Admit(true, "PASS", true));
+  EXPECT_TRUE(gate.Admit(true, "FAIL", true));  // the panel turned: its new verdict
+  EXPECT_FALSE(gate.Admit(true, "FAIL", true));
+  EXPECT_TRUE(gate.Admit(true, "PASS", true));
+  // Taken off and the next panel laid on with the same verdict: a record for it too.
+  EXPECT_FALSE(gate.Admit(false, "PASS", false));
+  EXPECT_TRUE(gate.Admit(true, "PASS", true));
+  EXPECT_FALSE(gate.Admit(true, "PASS", true));
 }
 
 }  // namespace
