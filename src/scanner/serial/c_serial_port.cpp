@@ -48,6 +48,10 @@ std::vector<std::string> CSerialPortInfo::availablePorts() {
 CSerialPort::CSerialPort(std::vector<std::string> extraPorts)
     : extraPorts_(std::move(extraPorts)), thread_(std::make_unique<QThread>()) {
   thread_->setObjectName(QStringLiteral("scanner serial"));
+  // The calls onto the reader thread are queued on this object, which lives there.
+  anchor_ = new QObject;
+  anchor_->moveToThread(thread_.get());
+  QObject::connect(thread_.get(), &QThread::finished, anchor_, &QObject::deleteLater);
   thread_->start();
 }
 
@@ -64,20 +68,14 @@ template <class F>
 bool CSerialPort::RunOnReader(F&& work) {
   auto done = std::make_shared<std::promise<void>>();
   std::future<void> finished = done->get_future();
-  QObject context;
-  context.moveToThread(thread_.get());
   const bool queued = QMetaObject::invokeMethod(
-      &context,
+      anchor_,
       [done, w = std::forward<F>(work)]() mutable {
         w();
         done->set_value();
       },
       Qt::QueuedConnection);
-  if (!queued) return false;
-  const bool ok = finished.wait_for(kReaderWait) == std::future_status::ready;
-  if (!ok) return false;
-  // `context` was moved to the reader thread; hand it back before it is destroyed here.
-  return true;
+  return queued && finished.wait_for(kReaderWait) == std::future_status::ready;
 }
 
 std::vector<std::string> CSerialPort::AvailablePorts() {
@@ -105,7 +103,10 @@ SerialOpenResult CSerialPort::Open() {
     return result;
   }
   const SerialSettings settings = settings_;
-  const bool ran = RunOnReader([this, &result, settings] {
+  // Shared with the reader: a call that outlives its wait still writes somewhere valid.
+  auto shared = std::make_shared<SerialOpenResult>(result);
+  const bool ran = RunOnReader([this, shared, settings] {
+    SerialOpenResult& result = *shared;
     auto* port = new QSerialPort();
     const QString path = QString::fromStdString(result.path);
     port->setPortName(path);
@@ -148,8 +149,11 @@ SerialOpenResult CSerialPort::Open() {
     port_ = port;
     opened_.store(true);
   });
-  if (!ran && result.error == SerialOpenError::None) result.error = SerialOpenError::Other;
-  return result;
+  if (!ran) {
+    result.error = SerialOpenError::Other;
+    return result;
+  }
+  return *shared;
 }
 
 void CSerialPort::OnReadyRead() {

@@ -13,6 +13,7 @@
 
 #include "scanner/serial_link.h"
 
+class QObject;
 class QSerialPort;
 class QThread;
 
@@ -55,6 +56,7 @@ class CSerialPort final : public SerialLink {
   std::mutex mutex_;  // open, close, init and the settings
   SerialSettings settings_;
   std::unique_ptr<QThread> thread_;
+  QObject* anchor_ = nullptr;  // lives on thread_, deleted when it finishes
   QSerialPort* port_ = nullptr;  // lives on thread_
   std::mutex handlerMutex_;
   ReadReady handler_;
