@@ -64,7 +64,13 @@ void ScannerRecords::Report(const scanner::RecordOutcome& outcome) {
     view_.ShowRecordNotice(outcome.error, true);
   } else if (outcome.written > 0) {
     view_.PlaySound(StationView::Sound::RecordWritten);
-    view_.ShowRecordNotice(std::string(texts::kRecordWritten) + outcome.path, false);
+    // The file as the records folder names it ("TestLog/7.TP-NEW888 ... .txt").
+    std::string shown = outcome.path;
+    const std::string& base = parts_.files.directory;
+    if (!base.empty() && shown.size() > base.size() + 1 && shown.compare(0, base.size(), base) == 0 &&
+        shown[base.size()] == '/')
+      shown.erase(0, base.size() + 1);
+    view_.ShowRecordNotice(std::string(texts::kRecordWritten) + shown, false);
   }
 }
 
