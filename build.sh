@@ -107,7 +107,7 @@ print("\n".join(sorted(names)))')
     else
       cmake --build build-tsan -j "$jobs"
     fi
-    TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
+    TSAN_OPTIONS="halt_on_error=1 suppressions=$top/tests/tsan.supp ${TSAN_OPTIONS:-}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
     ;;
   fuzz)
     secs=${2:-60}

@@ -88,15 +88,36 @@ void ScannerRecords::StartKeyboardHook() {
     });
     const std::string problem = parts_.keys->Problem();
     if (started && (parts_.keys->KeyboardCount() > 0 || problem.empty())) return;
-    // Only worth a word when the settings choose the keyboard scanner.
-    const scanner::ScannerSetting s = panel_.ScannerSettings().Get();
-    if (s.nConnectType != scanner::kConnectUsbKeyboard || s.nHIDMode != scanner::kHidModeGlobalHook) return;
-    const std::string text = std::string(texts::kKeyboardUnreadable) + (problem.empty() ? "?" : problem);
-    view_.Post([this, text] { view_.ShowMessage(text, MessageIcon::Warning); });
+    {
+      std::lock_guard lock(keyboardMutex_);
+      keyboardProblem_ = problem.empty() ? "?" : problem;
+    }
+    TellUnreadableKeyboard();
   });
 }
 
+void ScannerRecords::TellUnreadableKeyboard() {
+  std::string problem;
+  {
+    std::lock_guard lock(keyboardMutex_);
+    // Told once both are known: the keyboards' state and the loaded settings.
+    if (keyboardProblem_.empty() || !settingsLoaded_ || keyboardTold_) return;
+    // Only worth a word when the settings choose the keyboard scanner.
+    const scanner::ScannerSetting s = panel_.ScannerSettings().Get();
+    if (s.nConnectType != scanner::kConnectUsbKeyboard || s.nHIDMode != scanner::kHidModeGlobalHook) return;
+    keyboardTold_ = true;
+    problem = keyboardProblem_;
+  }
+  const std::string text = std::string(texts::kKeyboardUnreadable) + problem;
+  view_.Post([this, text] { view_.ShowMessage(text, MessageIcon::Warning); });
+}
+
 void ScannerRecords::OnConnected(std::stop_token stop) {
+  {
+    std::lock_guard lock(keyboardMutex_);
+    settingsLoaded_ = true;
+  }
+  TellUnreadableKeyboard();
   if (!parts_.serial) return;
   std::lock_guard lock(serialMutex_);
   scanner::ScannerSetting s = panel_.ScannerSettings().Get();

@@ -49,7 +49,9 @@ class ScannerRecords : private scanner::RecordSources {
   // thread is started once). Any thread.
   void StartKeyboardHook();
   // The connection procedure, after the settings were loaded (connect thread):
-  // opens the serial port when the scanner is on it and no port is open yet.
+  // tells once that no keyboard can be read when the settings choose the keyboard
+  // scanner, and opens the serial port when the scanner is on it and no port is
+  // open yet.
   void OnConnected(std::stop_token stop);
   // The foreground path (window thread): a key-down or a character that reached
   // the window; true when consumed.
@@ -74,6 +76,7 @@ class ScannerRecords : private scanner::RecordSources {
   // A completed scan from any path: handed to the window thread and waited for.
   void Deliver(const std::string& text, int lParam);
   void Report(const scanner::RecordOutcome& outcome);
+  void TellUnreadableKeyboard();
 
   judging::NodeMap& grid_;
   PanelState& panel_;
@@ -85,6 +88,10 @@ class ScannerRecords : private scanner::RecordSources {
   std::atomic<std::uint8_t> shortX_{0};
   std::atomic<std::uint8_t> shortY_{0};
   std::once_flag hookStarted_;
+  std::mutex keyboardMutex_;
+  std::string keyboardProblem_;  // why no keyboard can be read; empty when one can
+  bool settingsLoaded_ = false;
+  bool keyboardTold_ = false;
   std::mutex serialMutex_;
 };
 

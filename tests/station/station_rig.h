@@ -6,6 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <unistd.h>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -62,6 +66,26 @@ struct RigOptions {
   bool refusingMonitor = false;
   int clockDivisor = 100;
   std::chrono::milliseconds cycleAnswerWait{5000};
+  // Adds back-ends (the scanner's key source and serial port) before the station is built.
+  std::function<void(StationBackends&)> backends;
+};
+
+// A scratch folder for the records a rig's station writes, removed with the rig.
+class RecordsFolder {
+ public:
+  RecordsFolder() {
+    static std::atomic<int> next{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("varnex2-rig-" + std::to_string(::getpid()) + "-" + std::to_string(next++));
+  }
+  ~RecordsFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
 };
 
 class StationRig {
@@ -81,6 +105,8 @@ class StationRig {
     if (o.monitor) backends.monitor = sim::CreateSimDeviceMonitor(box);
     if (o.refusingMonitor) backends.monitor = std::make_unique<RefusingMonitor>();
     backends.clock = CreateScaledClock(o.clockDivisor);
+    backends.recordsDirectory = records_.Path().string();
+    if (o.backends) o.backends(backends);
     backends.cycleAnswerWait = o.cycleAnswerWait;
     auto store = std::make_unique<testing::RecordingSettingsStore>(platform::CreateMemorySettingsStore());
     store->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
@@ -123,6 +149,10 @@ class StationRig {
   testing::RecordingSettingsStore* settings = nullptr;  // owned by the station
   testing::SelfTestGate* selfTest = nullptr;            // owned by the station
   std::atomic<int> records{0};
+  const std::filesystem::path& RecordsPath() const { return records_.Path(); }
+
+ private:
+  RecordsFolder records_;  // outlives the station (declared before it is built, removed last)
 };
 
 inline std::vector<std::uint8_t> ObjectBytes(sim::SimBox& box, std::uint8_t type, std::size_t n) {

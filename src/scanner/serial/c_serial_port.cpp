@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <fcntl.h>
 #include <future>
 #include <unistd.h>
@@ -16,6 +17,14 @@ namespace varnex2::scanner {
 namespace {
 
 constexpr auto kReaderWait = std::chrono::seconds(3);
+
+// Taken by the caller while it queues a call and by the reader before it runs one. Qt's own
+// queue already orders the two; this lock makes the order visible to the thread checker,
+// which cannot see inside Qt.
+std::mutex& Handoff() {
+  static std::mutex handoff;
+  return handoff;
+}
 
 // The device path of a listed name: names without a slash live in /dev.
 QString DevicePath(const std::string& port) {
@@ -52,7 +61,20 @@ CSerialPort::CSerialPort(std::vector<std::string> extraPorts)
   anchor_ = new QObject;
   anchor_->moveToThread(thread_.get());
   QObject::connect(thread_.get(), &QThread::finished, anchor_, &QObject::deleteLater);
+  // The reader's event loop exists before `started`; callers wait for it so that their
+  // wake-ups of that loop follow its creation.
+  auto ready = std::make_shared<std::pair<std::condition_variable, bool>>();
+  QObject::connect(
+      thread_.get(), &QThread::started, anchor_,
+      [ready] {
+        std::lock_guard lock(Handoff());
+        ready->second = true;
+        ready->first.notify_all();
+      },
+      Qt::DirectConnection);
   thread_->start();
+  std::unique_lock lock(Handoff());
+  ready->first.wait_for(lock, kReaderWait, [&] { return ready->second; });
 }
 
 CSerialPort::~CSerialPort() {
@@ -68,13 +90,20 @@ template <class F>
 bool CSerialPort::RunOnReader(F&& work) {
   auto done = std::make_shared<std::promise<void>>();
   std::future<void> finished = done->get_future();
-  const bool queued = QMetaObject::invokeMethod(
-      anchor_,
-      [done, w = std::forward<F>(work)]() mutable {
-        w();
-        done->set_value();
-      },
-      Qt::QueuedConnection);
+  bool queued = false;
+  {
+    std::lock_guard lock(Handoff());
+    queued = QMetaObject::invokeMethod(
+        anchor_,
+        [done, w = std::forward<F>(work)]() mutable {
+          {
+            std::lock_guard lock(Handoff());
+          }
+          w();
+          done->set_value();
+        },
+        Qt::QueuedConnection);
+  }
   return queued && finished.wait_for(kReaderWait) == std::future_status::ready;
 }
 
