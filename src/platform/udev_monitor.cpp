@@ -95,6 +95,7 @@ class UdevMonitor final : public DeviceMonitor {
       return -1;
     }
     udev_monitor_filter_add_match_subsystem_devtype(monitor_, "usb", "usb_device");
+    udev_monitor_filter_add_match_subsystem_devtype(monitor_, "usb", "usb_interface");
     udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr);
     if (udev_monitor_enable_receiving(monitor_) < 0) {
       Release();
@@ -132,6 +133,7 @@ class UdevMonitor final : public DeviceMonitor {
     if (udev_ != nullptr) udev_unref(udev_);
     udev_ = nullptr;
     known_.clear();
+    detaches_ = {};
   }
 
   // Devices present before the start are removed later with no attributes left to read: note
@@ -175,12 +177,20 @@ class UdevMonitor final : public DeviceMonitor {
     return true;
   }
 
+  static bool IsUsbInterface(udev_device* dev) {
+    const char* subsystem = udev_device_get_subsystem(dev);
+    const char* devtype = udev_device_get_devtype(dev);
+    return subsystem != nullptr && devtype != nullptr && std::string(subsystem) == "usb" &&
+           std::string(devtype) == "usb_interface" && udev_device_get_syspath(dev) != nullptr;
+  }
+
   void Run() {
     const int monitorFd = udev_monitor_get_fd(monitor_);
     while (!stop_.load()) {
       pollfd fds[2] = {{monitorFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
       const int rc = poll(fds, 2, kPollSliceMs);
       if (stop_.load()) break;
+      ReportExpired();
       if (rc <= 0 || (fds[0].revents & POLLIN) == 0) continue;
       udev_device* dev = udev_monitor_receive_device(monitor_);
       if (dev == nullptr) continue;
@@ -194,6 +204,11 @@ class UdevMonitor final : public DeviceMonitor {
     if (action == nullptr) return;
     const std::string act = action;
     if (act != "add" && act != "remove") return;  // bind/unbind/change are no arrivals
+    if (act == "remove" && IsUsbInterface(dev)) {
+      // Its hidraw removals held so far were the device leaving.
+      Report(detaches_.Removed(udev_device_get_syspath(dev)));
+      return;
+    }
     UdevEventFacts facts;
     if (!Describe(dev, facts)) return;
 
@@ -202,6 +217,8 @@ class UdevMonitor final : public DeviceMonitor {
       ReadUsbFacts(dev, facts);
       event = MakeDeviceEvent(facts, DeviceEventKind::Arrival);
       known_[facts.syspath] = event;
+      // The driver back on an interface a program had claimed: no arrival.
+      if (facts.kind == UdevNodeKind::Hidraw && !detaches_.HidrawAdded(facts.syspath)) return;
     } else {
       // Attributes are usually gone by now: report what was known at arrival. A node seen arriving
       // with nothing to report (the plain HID bridge's USB device) leaves silently too; read again
@@ -215,8 +232,24 @@ class UdevMonitor final : public DeviceMonitor {
         event = MakeDeviceEvent(facts, DeviceEventKind::Arrival);
       }
       if (event) event->kind = DeviceEventKind::Removal;
+      if (facts.kind == UdevNodeKind::Hidraw) {
+        event = detaches_.HidrawRemoved(facts.syspath, event, DriverDetachTracker::Clock::now());
+      } else {
+        Report(detaches_.Removed(facts.syspath));
+      }
     }
     if (event && callback_) callback_(*event);
+  }
+
+  void Report(const std::vector<DeviceEvent>& events) {
+    for (const DeviceEvent& e : events)
+      if (callback_) callback_(e);
+  }
+
+  // Held hidraw removals whose grace has passed: the interface gone means the device left.
+  void ReportExpired() {
+    Report(detaches_.Expired(DriverDetachTracker::Clock::now(),
+                             [](const std::string& interface) { return access(interface.c_str(), F_OK) == 0; }));
   }
 
   std::mutex startStop_;
@@ -228,6 +261,7 @@ class UdevMonitor final : public DeviceMonitor {
   DeviceEventCallback callback_;
   // syspath → event of its arrival, or none if it was not reported (monitor thread only)
   std::map<std::string, std::optional<DeviceEvent>> known_;
+  DriverDetachTracker detaches_;  // monitor thread only
 };
 
 }  // namespace

@@ -107,5 +107,69 @@ TEST(UdevEventPath, InstancePartIsStablePerDevice) {
   EXPECT_NE(MakeDeviceEvent(other, DeviceEventKind::Arrival)->interfacePath, a->interfacePath);
 }
 
+TEST(UdevEventPath, InterfaceOfANodeIsFoundByItsName) {
+  EXPECT_EQ(UsbInterfaceSyspath("/sys/devices/pci0000:00/usb1/1-1/1-1:1.1/0003:03EB:212C.0002/hidraw/hidraw1"),
+            "/sys/devices/pci0000:00/usb1/1-1/1-1:1.1");
+  EXPECT_EQ(UsbInterfaceSyspath("/sys/devices/usb2/2-1/2-1.4.3/2-1.4.3:1.0/0003:04B4:E006.0001/hidraw/hidraw0"),
+            "/sys/devices/usb2/2-1/2-1.4.3/2-1.4.3:1.0");
+  EXPECT_EQ(UsbInterfaceSyspath("/sys/devices/virtual/misc/uhid/0003:1234:5678.0003/hidraw/hidraw2"), "");
+  EXPECT_EQ(UsbInterfaceSyspath("/sys/devices/usb1/1-1"), "");
+  EXPECT_EQ(UsbInterfaceSyspath("/sys/devices/usb1/1-1/1-1:1./x"), "");
+}
+
+// A program's claim takes the driver (and the hidraw node) off an interface and gives it back:
+// nothing is reported. The device leaving is, as soon as its interface or device goes too.
+TEST(UdevEventPath, DriverDetachIsToldFromTheDeviceLeaving) {
+  using Clock = DriverDetachTracker::Clock;
+  const std::string device = "/sys/devices/usb1/1-1";
+  const std::string interface = device + "/1-1:1.1";
+  const std::string node = interface + "/0003:03EB:212C.0002/hidraw/hidraw1";
+  DeviceEvent removal;
+  removal.kind = DeviceEventKind::Removal;
+  removal.interfacePath = "MI_01";
+  const auto present = [](const std::string&) { return true; };
+  const auto gone = [](const std::string&) { return false; };
+  const Clock::time_point t0 = Clock::now();
+  const Clock::time_point late = t0 + DriverDetachTracker::kGrace;
+
+  DriverDetachTracker t;
+  // Detached by a claim: held, then dropped when the interface is still there after the grace.
+  EXPECT_FALSE(t.HidrawRemoved(node, removal, t0));
+  EXPECT_EQ(t.NextDeadline(), late);
+  EXPECT_TRUE(t.Expired(late - std::chrono::milliseconds(1), gone).empty());
+  EXPECT_TRUE(t.Expired(late, present).empty());
+  EXPECT_FALSE(t.NextDeadline());
+  EXPECT_FALSE(t.HidrawAdded(node));  // released: the driver is back, no arrival
+  EXPECT_TRUE(t.HidrawAdded(node));   // a further arrival is a real one
+
+  // Unplugged: the interface's removal reports the held node at once.
+  EXPECT_FALSE(t.HidrawRemoved(node, removal, t0));
+  auto due = t.Removed(interface);
+  ASSERT_EQ(due.size(), 1u);
+  EXPECT_EQ(due[0].interfacePath, "MI_01");
+  EXPECT_TRUE(t.Expired(late, gone).empty());  // and only once
+  // ... or the device's; or the grace with the interface gone.
+  EXPECT_FALSE(t.HidrawRemoved(node, removal, t0));
+  EXPECT_TRUE(t.Removed("/sys/devices/usb1/1-10").empty());  // shares the prefix "1-1" only
+  EXPECT_EQ(t.Removed(device).size(), 1u);
+  EXPECT_FALSE(t.HidrawRemoved(node, removal, t0));
+  EXPECT_EQ(t.Expired(late, gone).size(), 1u);
+
+  // Detach and release within the grace: neither is reported.
+  EXPECT_FALSE(t.HidrawRemoved(node, removal, t0));
+  EXPECT_FALSE(t.HidrawAdded(node));
+  EXPECT_TRUE(t.Expired(late, gone).empty());
+
+  // Unplugged while detached: the device's removal forgets the interface, so the node of the
+  // device plugged again is an arrival.
+  EXPECT_FALSE(t.HidrawRemoved(node, removal, t0));
+  EXPECT_TRUE(t.Expired(late, present).empty());
+  EXPECT_TRUE(t.Removed(device).empty());
+  EXPECT_TRUE(t.HidrawAdded(node));
+
+  // A node outside a USB interface is reported at once.
+  EXPECT_TRUE(t.HidrawRemoved("/sys/devices/virtual/misc/uhid/0003:1234:5678.0003/hidraw/hidraw2", removal, t0));
+}
+
 }  // namespace
 }  // namespace varnex2::platform

@@ -68,6 +68,9 @@ struct RigOptions {
   std::chrono::milliseconds cycleAnswerWait{5000};
   // Adds back-ends (the scanner's key source and serial port) before the station is built.
   std::function<void(StationBackends&)> backends;
+  // The same with the rig's box, for back-ends built around it (real ones over an umockdev
+  // testbed). Replacing `usb` drops the rig's self-test gate.
+  std::function<void(StationBackends&, const std::shared_ptr<sim::SimBox>&)> boxBackends;
 };
 
 // A scratch folder for the records a rig's station writes, removed with the rig.
@@ -107,6 +110,8 @@ class StationRig {
     backends.clock = CreateScaledClock(o.clockDivisor);
     backends.recordsDirectory = records_.Path().string();
     if (o.backends) o.backends(backends);
+    if (o.boxBackends) o.boxBackends(backends, box);
+    if (backends.usb.get() != selfTest) selfTest = nullptr;
     backends.cycleAnswerWait = o.cycleAnswerWait;
     auto store = std::make_unique<testing::RecordingSettingsStore>(platform::CreateMemorySettingsStore());
     store->SetDword(scanner::kRegKeyConnect, "Type", o.connectType);
