@@ -16,49 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include <boost/archive/xml_iarchive.hpp>
-#include <boost/serialization/collection_size_type.hpp>
-#include <boost/serialization/item_version_type.hpp>
-#include <boost/serialization/level.hpp>
-#include <boost/serialization/library_version_type.hpp>
-#include <boost/serialization/nvp.hpp>
-
-namespace varnex2::config::detail {
-
-// Names of the nested elements, each in a buffer far longer than the name. Boost's end-tag check
-// indexes the expected name by the length of the name found in the file (and compares that many
-// bytes), so with a plain literal a long end tag makes it read past the literal. Names found in
-// the file are limited to kMaxTagName characters before the archive sees them.
-inline constexpr std::size_t kNameBuffer = 256;
-inline constexpr std::size_t kMaxTagName = 200;
-alignas(16) inline const char kCountName[kNameBuffer] = "count";
-alignas(16) inline const char kItemVersionName[kNameBuffer] = "item_version";
-alignas(16) inline const char kItemName[kNameBuffer] = "item";
-
-// One top-level element: read exactly as Boost reads a std::vector<int32_t> (count, item_version
-// from library version 4 on, then the items), except that a count above kMaxElementValues is
-// refused before anything is allocated.
-struct BoundedIntVector {
-  std::vector<int32_t> values;
-
-  template <class Archive>
-  void serialize(Archive& ar, const unsigned int /*version*/) {
-    boost::serialization::collection_size_type count;
-    ar >> boost::serialization::make_nvp(kCountName, count);
-    if (boost::serialization::library_version_type(3) < ar.get_library_version()) {
-      boost::serialization::item_version_type itemVersion(0);
-      ar >> boost::serialization::make_nvp(kItemVersionName, itemVersion);
-    }
-    if (static_cast<std::size_t>(count) > kMaxElementValues) throw std::length_error("element count");
-    values.resize(count);
-    for (int32_t& v : values) ar >> boost::serialization::make_nvp(kItemName, v);
-  }
-};
-
-}  // namespace varnex2::config::detail
-
-// No class information of its own, like a vector of a primitive type.
-BOOST_CLASS_IMPLEMENTATION(varnex2::config::detail::BoundedIntVector, boost::serialization::object_serializable)
+#include "config/xml_archive_in.h"
 
 namespace varnex2::config {
 
@@ -202,49 +160,9 @@ std::string FormatErrorText(const Lang& tr, const std::string& strDetail) {
   return std::string(kMsgFormatError) + (strDetail.empty() ? "" : "\n" + strDetail);
 }
 
-// The archive as Boost reads it, except that its end is not parsed on destruction: Boost parses
-// the root's end tag in the destructor and an exception there (a stream cut inside that tag)
-// would end the process. All data has been read by then; a missing end tag is accepted, as
-// Boost accepts it.
-class StationXmlArchive : public boost::archive::xml_iarchive {
- public:
-  explicit StationXmlArchive(std::istream& is) : xml_iarchive(is, boost::archive::no_header) { init(); }
-};
-
-// Offset of the first tag whose name is longer than any name of this layout could be, or npos.
-// Such names are refused before the archive compares them.
-std::size_t FindOverlongTagName(std::string_view text) {
-  for (std::size_t p = text.find('<'); p != std::string_view::npos; p = text.find('<', p + 1)) {
-    std::size_t q = p + 1;
-    if (q < text.size() && text[q] == '/') ++q;
-    const std::size_t nameEnd = text.find_first_of(" \t\r\n<>", q);
-    const std::size_t nLength = (nameEnd == std::string_view::npos ? text.size() : nameEnd) - q;
-    if (nLength > detail::kMaxTagName) return p;
-  }
-  return std::string_view::npos;
-}
-
-// Boost compares the signature only up to the length found in the file and does not refuse
-// archive versions newer than its own; both are checked here.
-std::optional<std::string> CheckArchiveHeader(std::string_view text, unsigned nLibraryVersion) {
-  constexpr std::string_view kRoot = "<boost_serialization";
-  const std::size_t nStart = text.find(kRoot);
-  if (nStart == std::string_view::npos) return std::string("no archive root");
-  const std::size_t nEnd = text.find('>', nStart);
-  const std::string_view tag = text.substr(nStart, nEnd == std::string_view::npos ? text.npos : nEnd - nStart);
-  if (tag.find("signature=\"serialization::archive\"") == std::string_view::npos) {
-    return std::string("invalid signature");
-  }
-  constexpr std::string_view kVersionAttr = "version=\"";
-  const std::size_t nVersion = tag.find(kVersionAttr);
-  if (nVersion != std::string_view::npos) {
-    unsigned nFileVersion = 0;
-    const char* first = tag.data() + nVersion + kVersionAttr.size();
-    const auto res = std::from_chars(first, tag.data() + tag.size(), nFileVersion);
-    if (res.ec == std::errc{} && nFileVersion > nLibraryVersion) return std::string("unsupported version");
-  }
-  return std::nullopt;
-}
+using detail::CheckArchiveHeader;
+using detail::FindOverlongTagName;
+using detail::StationXmlArchive;
 
 // Thrown inside this file only; LoadParameterText turns it into a message.
 struct FormatError {
@@ -261,7 +179,7 @@ class ElementReader {
   std::vector<int32_t> Read(const std::string& label) {
     ++nIndex_;
     const std::size_t nStart = Position();
-    detail::BoundedIntVector values;
+    detail::BoundedVector<int32_t> values{kMaxElementValues, {}};
     try {
       ar_ >> boost::serialization::make_nvp(label.c_str(), values);
     } catch (const std::length_error&) {

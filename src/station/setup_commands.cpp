@@ -22,6 +22,7 @@ namespace varnex2::station {
 namespace {
 
 constexpr std::chrono::milliseconds kCommandPause{100};
+constexpr std::chrono::milliseconds kImportSettle{200};
 const config::ProgramVersion kProgramVersion{VARNEX2_VERSION_MAJOR, VARNEX2_VERSION_MINOR, VARNEX2_VERSION_PATCH,
                                              VARNEX2_VERSION_TWEAK};
 
@@ -243,20 +244,23 @@ void SetupCommands::SaveParameterFile(const std::filesystem::path& file) {
   cycle_.ResumeTest();
 }
 
+config::ControllerFacts SetupCommands::CurrentControllerFacts() {
+  config::ControllerFacts facts;
+  auto turn = link_.Lock();
+  device::ControllerLink* link = link_.Controller();
+  if (link && link->Record()) {
+    const device::ControllerRecord& record = *link->Record();
+    facts.nMatrixXSize = record.MatrixX();
+    facts.nMatrixYSize = record.MatrixY();
+    facts.nFirmwareVersion = record.Version();
+  }
+  return facts;
+}
+
 void SetupCommands::LoadParameterFile(const std::filesystem::path& file) {
   cycle_.StopTestThread();
   const config::PanelConfig current = panel_.Config();
-  config::ControllerFacts facts;
-  {
-    auto turn = link_.Lock();
-    device::ControllerLink* link = link_.Controller();
-    if (link && link->Record()) {
-      const device::ControllerRecord& record = *link->Record();
-      facts.nMatrixXSize = record.MatrixX();
-      facts.nMatrixYSize = record.MatrixY();
-      facts.nFirmwareVersion = record.Version();
-    }
-  }
+  const config::ControllerFacts facts = CurrentControllerFacts();
   config::PanelConfig loaded;
   std::string message;
   if (config::LoadParameterFile(file, current, facts, kProgramVersion, loaded, message) !=
@@ -297,6 +301,35 @@ void SetupCommands::LoadParameterFile(const std::filesystem::path& file) {
 
   view_.ShowMessage(config::kMsgLoadSucceeded, MessageIcon::Information);
   cycle_.ResumeTest();
+}
+
+// ---- legacy import ----------------------------------------------------------------------------
+
+config::LegacyIniPart SetupCommands::ImportLegacyIni(const config::LegacyIniFile& ini) {
+  cycle_.StopTestThread();
+  const config::LegacyIniPart part = config::ReadLegacyIniPart(ini, panel_.Config(), CurrentControllerFacts());
+  if (!part.Valid()) {
+    view_.ShowMessage(part.validation.strMessage, MessageIcon::Warning);
+    return part;
+  }
+  // Areas: node map, controller writes, node map at the new extents, user-data record read back.
+  config::PanelConfig candidate = panel_.Config();
+  candidate.touchArea = part.touch;
+  candidate.keyArea = part.key;
+  ApplyPanelConfig(candidate);
+  panel_.UpdateConfig([&](config::PanelConfig& p) {
+    p.touchArea = part.touch;
+    p.keyArea = part.key;
+  });
+  // Display style, legacy test mode and marks, written back to the controller's record.
+  panel_.UpdateConfig([&](config::PanelConfig& p) { config::TakeLegacyIniPart(part, p); });
+  grid_.SetDisplayStyle(part.nUiColorMode);
+  WriteUserDataRecord();
+  clock_.Wait(kImportSettle);
+  std::string readBackMessage;
+  ReadBackPanel(readBackMessage);
+  clock_.Wait(kCommandPause);
+  return part;
 }
 
 // ---- frame capture ----------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "config/legacy_import.h"
 #include "config/panel_config.h"
 #include "judging/node_map.h"
 #include "platform/settings_store.h"
@@ -44,6 +45,11 @@ class SetupCommands {
   void LoadParameterFile(const std::filesystem::path& file);
   void SaveParameterFile(const std::filesystem::path& file);
   void CaptureFrame(const std::filesystem::path& file);
+  // The INI part of a legacy import (the sample-limit editor's command; the test thread stays
+  // stopped): threshold adjustment, validation (its message shown on failure, nothing taken),
+  // then the areas to the node map and the controller, the display style, the marks and the
+  // user-data record, and the read-back. Returns what was decided.
+  config::LegacyIniPart ImportLegacyIni(const config::LegacyIniFile& ini);
 
   // Writes marks, display style and legacy test mode to the controller's user-data record,
   // then backs the controller's settings up.
@@ -52,6 +58,7 @@ class SetupCommands {
   void ReadUserDataRecord();
 
  private:
+  config::ControllerFacts CurrentControllerFacts();
 
   LinkSession& link_;
   judging::NodeMap& grid_;

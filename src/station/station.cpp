@@ -70,6 +70,9 @@ config::ScreenLevelSettings Station::LoadScreenLevel() { return impl_->core->edi
 void Station::ApplyScreenLevel(const config::ScreenLevelSettings& group, bool confirmed) {
   impl_->core->editing.ApplyScreenLevel(group, confirmed);
 }
+config::LegacyIniPart Station::ImportLegacyIni(const config::LegacyIniFile& ini) {
+  return impl_->core->commands.ImportLegacyIni(ini);
+}
 void Station::FinishSampleLimits(const config::SampleLimitSet* confirmed) {
   StationCore& core = *impl_->core;
   if (confirmed != nullptr) core.panel.UpdateConfig([&](config::PanelConfig& p) { p.sampleLimits = *confirmed; });

@@ -20,6 +20,7 @@
 #include "platform/hid_port.h"
 #include "platform/key_source.h"
 #include "platform/settings_store.h"
+#include "config/legacy_import.h"
 #include "config/panel_config.h"
 #include "platform/usb_port.h"
 #include "scanner/scanner_setting.h"
@@ -138,6 +139,12 @@ class Station {
   // out. Returns the validation text when the controller holds invalid areas,
   // "" otherwise (also when no controller answers).
   std::string ReadBackPanel();
+
+  // The INI part of the sample-limit editor's legacy import (32800), with the test thread
+  // stopped (the editor's closing resumes it): validation (the message shown on failure),
+  // the areas to the node map and the controller, display style, marks, user-data record,
+  // read-back. Returns what was decided (the editor's controls come from it when valid).
+  config::LegacyIniPart ImportLegacyIni(const config::LegacyIniFile& ini);
 
   // ---- Set-up on the node map (window thread; see AreaEditing) -------------------
   // Area drag finished: 1 touch area, 2 key area.
