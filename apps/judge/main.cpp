@@ -19,9 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include "config/legacy_import.h"
 #include "config/parameter_file.h"
 #include "judging/widget/color_grid.h"
 #include "judging/frame_capture.h"
+#include "judging/legacy_limits.h"
 #include "judging/node_map.h"
 #include "judging/panel_layout.h"
 #include "judging/offline_judge.h"
@@ -45,6 +47,7 @@ struct Options {
   std::string png;
   std::string saveParams;
   std::string learn;
+  std::string importLegacy;
   // Overrides of the file's sample-limit parameters for --learn.
   std::optional<std::int32_t> limitMode;
   std::optional<std::int32_t> percentX100;
@@ -63,7 +66,12 @@ void Usage(std::FILE* out) {
       "       varnex2-judge --params FILE.xml --learn SAMPLES.csv [--limit-mode percent|offset]\n"
       "                     [--percent P] [--offset-lower N] [--offset-upper N] --save-params OUT.xml\n"
       "  --learn takes every frame of SAMPLES.csv as a sample of a good panel, computes the\n"
-      "  per-node sample limits from all of them and saves the configuration with them.\n",
+      "  per-node sample limits from all of them and saves the configuration with them.\n"
+      "       varnex2-judge --params BASE.xml --import-legacy OLD.ini --save-params NEW.xml\n"
+      "  --import-legacy converts an old parameter set (OLD.ini and its folder OLD_ExternPara)\n"
+      "  on top of BASE.xml as the station's import does, confirms the sample-limit editor and\n"
+      "  saves the result. Exit 3 when the INI's areas are invalid (the companion data is still\n"
+      "  taken and NEW.xml written), 2 when OLD.ini cannot be read.\n",
       out);
 }
 
@@ -84,7 +92,8 @@ std::optional<long long> ParseInteger(std::string_view text) {
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
   static constexpr std::string_view kOptions[] = {
       "--params",       "--frames", "--png",        "--save-params",  "--trigger",      "--stable", "--buzzer",
-      "--connect-type", "--learn",  "--limit-mode", "--offset-lower", "--offset-upper", "--percent"};
+      "--connect-type", "--learn",  "--limit-mode", "--offset-lower", "--offset-upper", "--percent",
+      "--import-legacy"};
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -136,6 +145,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       ok = integer(0, 255, o.connectType);
     else if (arg == "--learn")
       o.learn = value;
+    else if (arg == "--import-legacy")
+      o.importLegacy = value;
     else if (arg == "--limit-mode") {
       if (value == "percent")
         o.limitMode = 0;
@@ -168,6 +179,10 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
   }
   if (!o.learn.empty() && o.saveParams.empty()) {
     error = "--learn needs --save-params FILE (where the learnt limits go)";
+    return false;
+  }
+  if (!o.importLegacy.empty() && (o.saveParams.empty() || !o.learn.empty() || !o.frames.empty())) {
+    error = "--import-legacy needs --save-params FILE and cannot be combined with --learn or --frames";
     return false;
   }
   if (!o.learn.empty() && !o.frames.empty()) {
@@ -252,6 +267,29 @@ bool Learn(judging::NodeMap& map, const config::PanelConfig& panel, const judgin
   return true;
 }
 
+// The station's legacy import without the box: the INI part into the record (when its areas are
+// valid), the node map laid out for it, the companion data into the sample-limit editor, which
+// is then confirmed as OK. Returns the validation message of refused areas ("" when taken).
+std::string ImportLegacy(judging::NodeMap& map, const config::LegacyIniFile& ini, const std::string& iniPath,
+                         const config::ControllerFacts& controller, config::PanelConfig& panel) {
+  const config::LegacyIniPart part =
+      config::ReadLegacyIniPart(ini, panel, controller, config::TextLanguage::kEnglish);
+  config::TakeLegacyIniPart(part, panel);
+  judging::ApplyConfigToNodeMap(map, panel);
+
+  const std::filesystem::path folder = config::LegacyCompanionFolder(iniPath);
+  config::LegacyCompanion companion = config::ReadLegacyCompanion(folder, config::TextLanguage::kEnglish);
+  judging::SampleLimitEditor editor(map, panel.sampleLimits);
+  const config::LegacyLimitControls controls = part.Valid() ? part.controls : judging::LimitControlsOf(editor.Data());
+  judging::ImportLegacyCompanion(map, editor, companion, controls, config::TextLanguage::kEnglish);
+  const std::string problems = config::LegacyProblemsText(folder, companion.problems, config::TextLanguage::kEnglish);
+  if (!problems.empty()) std::fprintf(stderr, "varnex2-judge: %s\n", problems.c_str());
+
+  panel.sampleLimits = editor.Data();
+  panel.nTestModeFlags = judging::TestModeAfterConfirm(panel.nTestModeFlags);
+  return part.Valid() ? std::string() : part.validation.strMessage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -301,6 +339,13 @@ int main(int argc, char** argv) {
     grid = std::make_unique<judging::CColorGrid>(map);
   }
   judging::ApplyConfigToNodeMap(map, panel);
+  std::string legacyRefusal;
+  if (!options.importLegacy.empty()) {
+    std::string iniError;
+    const auto ini = config::LegacyIniFile::Load(options.importLegacy, iniError);
+    if (!ini) return Fail(kExitBadInput, options.importLegacy + ": " + iniError);
+    legacyRefusal = ImportLegacy(map, *ini, options.importLegacy, controller, panel);
+  }
   const judging::OfflineJudgeSettings settings{options.trigger, options.stable, options.buzzer, options.connectType};
 
   // The configuration to save: the file's, or with the limits learnt from the samples.
@@ -334,5 +379,6 @@ int main(int argc, char** argv) {
     if (!image.save(QString::fromStdString(options.png), "PNG"))
       return Fail(kExitBadInput, options.png + ": cannot write the PNG file");
   }
+  if (!legacyRefusal.empty()) return Fail(kExitInvalidConfig, options.importLegacy + ": " + legacyRefusal);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "app/window_texts.h"
 #include "dialogs/advanced_dlg.h"
 #include "dialogs/dialog_prompts.h"
+#include "dialogs/legacy_import_dlg.h"
 #include "dialogs/max_min_dlg.h"
 #include "dialogs/place_trigger_dlg.h"
 #include "dialogs/scanner_setting_dlg.h"
@@ -161,6 +162,9 @@ void CVarnex2Dlg::OpenSampleLimitEditor() {
   };
   dialogs::CAdvancedDlg dialog(grid_->Model(), station_->PanelConfigCopy().sampleLimits, freshFrame, this);
   dialog.SetRepaint([this] { grid_->repaint(); });
+  dialog.SetLegacyImport([this](dialogs::CAdvancedDlg& editor) {
+    dialogs::ImportLegacyParameters(editor, [this](const config::LegacyIniFile& ini) { return station_->ImportLegacyIni(ini); });
+  });
   if (dialog.exec() == QDialog::Accepted) {
     const config::SampleLimitSet result = dialog.Result();
     station_->FinishSampleLimits(&result);

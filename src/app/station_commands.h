@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "config/legacy_import.h"
 #include "config/panel_config.h"
 #include "platform/settings_store.h"
 #include "scanner/scanner_setting.h"
@@ -57,6 +58,7 @@ class StationCommands {
   virtual void ApplyScreenLevel(const config::ScreenLevelSettings& group, bool confirmed) = 0;
   virtual config::PanelConfig PanelConfigCopy() const = 0;
   virtual void FinishSampleLimits(const config::SampleLimitSet* confirmed) = 0;
+  virtual config::LegacyIniPart ImportLegacyIni(const config::LegacyIniFile& ini) = 0;  // 32800
   virtual void SetTriggerLevel(std::int32_t level) = 0;
   virtual void SetStableFrameCount(std::int32_t count) = 0;
   virtual platform::SettingsStore& Settings() = 0;
@@ -117,6 +119,7 @@ class StationCommandsFor final : public StationCommands {
   }
   config::PanelConfig PanelConfigCopy() const override { return core_.PanelConfigCopy(); }
   void FinishSampleLimits(const config::SampleLimitSet* confirmed) override { core_.FinishSampleLimits(confirmed); }
+  config::LegacyIniPart ImportLegacyIni(const config::LegacyIniFile& ini) override { return core_.ImportLegacyIni(ini); }
   void SetTriggerLevel(std::int32_t level) override { core_.SetTriggerLevel(level); }
   void SetStableFrameCount(std::int32_t count) override { core_.SetStableFrameCount(count); }
   platform::SettingsStore& Settings() override { return core_.Settings(); }

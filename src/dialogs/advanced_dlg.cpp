@@ -78,7 +78,7 @@ QTableWidgetItem* ValueItem(const QString& text) {
 
 CAdvancedDlg::CAdvancedDlg(judging::NodeMap& map, const config::SampleLimitSet& data, std::function<void()> freshFrame,
                            QWidget* parent)
-    : QDialog(parent), editor_(map, data), freshFrame_(std::move(freshFrame)) {
+    : QDialog(parent), map_(map), editor_(map, data), freshFrame_(std::move(freshFrame)) {
   setWindowTitle(QString::fromUtf8(t::kTitle));
 
   auto* menuBar = new QMenuBar(this);
@@ -112,7 +112,7 @@ CAdvancedDlg::CAdvancedDlg(judging::NodeMap& map, const config::SampleLimitSet& 
   upperEdit_ = new QLineEdit(this);
   upperEdit_->setObjectName(QStringLiteral("upperEdit"));
   for (QLineEdit* edit : {percentEdit_, lowerEdit_, upperEdit_}) edit->setFixedWidth(70);
-  auto* compute = new QPushButton(QString::fromUtf8(t::kCompute), this);
+  auto* compute = compute_ = new QPushButton(QString::fromUtf8(t::kCompute), this);
   compute->setObjectName(QStringLiteral("computeButton"));
   auto* clear = new QPushButton(QString::fromUtf8(t::kClear), this);
   clear->setObjectName(QStringLiteral("clearButton"));
@@ -194,6 +194,31 @@ void CAdvancedDlg::SetControlsFromData() {
   percentEdit_->setText(QString::asprintf("%g", d.nPercentX100 / 100.0));
   lowerEdit_->setText(QString::asprintf("%d", d.nOffsetLower));
   upperEdit_->setText(QString::asprintf("%d", d.nOffsetUpper));
+}
+
+config::LegacyLimitControls CAdvancedDlg::LimitControls() const {
+  config::LegacyLimitControls c;
+  c.bPercentChecked = percentMode_->isChecked();
+  c.bOffsetChecked = offsetMode_->isChecked();
+  c.strPercent = percentEdit_->text().toStdString();
+  c.strOffsetLower = lowerEdit_->text().toStdString();
+  c.strOffsetUpper = upperEdit_->text().toStdString();
+  return c;
+}
+
+void CAdvancedDlg::SetLimitControls(const config::LegacyLimitControls& c) {
+  if (c.bPercentChecked)
+    percentMode_->setChecked(true);
+  else
+    offsetMode_->setChecked(true);
+  percentEdit_->setText(QString::fromStdString(c.strPercent));
+  lowerEdit_->setText(QString::fromStdString(c.strOffsetLower));
+  upperEdit_->setText(QString::fromStdString(c.strOffsetUpper));
+}
+
+void CAdvancedDlg::EnableLimitEditing() {
+  sampleTable_->setEnabled(true);
+  compute_->setEnabled(true);
 }
 
 // Table row i is the editor's row i + 1 (the header row is the table's header).

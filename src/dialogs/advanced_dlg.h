@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "config/legacy_import.h"
 #include "config/panel_config.h"
 #include "judging/node_map.h"
 #include "judging/sample_limits.h"
@@ -65,7 +66,17 @@ class CAdvancedDlg : public QDialog {
   // The logic behind the window, e.g. for an import to replace the data; Reload()
   // refills the tables and the controls from it afterwards.
   judging::SampleLimitEditor& Editor() { return editor_; }
+  judging::NodeMap& Map() { return map_; }
   void Reload();
+  // The percent/offset controls as they stand (radio buttons and the three edits' texts), and
+  // set from an imported parameter set; neither button ticked shows the offset mode, which is
+  // what reading the controls gives then.
+  config::LegacyLimitControls LimitControls() const;
+  void SetLimitControls(const config::LegacyLimitControls& controls);
+  // The sample table and "设置上下限" usable (after an import).
+  void EnableLimitEditing();
+  // Repaints the node map through the repaint call.
+  void RepaintMap() { Repaint(); }
 
   // Text of a table value: spread columns (4 and 8) divided by 1000, three decimals;
   // negative values empty, and zero too when `zeroEmpty`.
@@ -87,6 +98,7 @@ class CAdvancedDlg : public QDialog {
   void OnLimitCellClicked(int tableRow, int column);
   void OnLegacyImport();
 
+  judging::NodeMap& map_;
   judging::SampleLimitEditor editor_;
   std::function<void()> freshFrame_;
   std::function<void()> repaint_;
@@ -99,6 +111,7 @@ class CAdvancedDlg : public QDialog {
   QLineEdit* percentEdit_ = nullptr;
   QLineEdit* lowerEdit_ = nullptr;
   QLineEdit* upperEdit_ = nullptr;
+  QPushButton* compute_ = nullptr;
 };
 
 }  // namespace varnex2::dialogs

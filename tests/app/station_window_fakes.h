@@ -94,6 +94,10 @@ class FakeStation final : public StationCommands {
   void FinishSampleLimits(const config::SampleLimitSet* confirmed) override {
     calls.push_back(confirmed ? "samples ok" : "samples cancel");
   }
+  config::LegacyIniPart ImportLegacyIni(const config::LegacyIniFile& ini) override {
+    calls.push_back("legacy ini");
+    return config::ReadLegacyIniPart(ini, config::PanelConfig{}, config::ControllerFacts{});
+  }
   void SetTriggerLevel(std::int32_t level) override { calls.push_back("trigger " + std::to_string(level)); }
   void SetStableFrameCount(std::int32_t count) override { calls.push_back("stable " + std::to_string(count)); }
   platform::SettingsStore& Settings() override { return *store; }
