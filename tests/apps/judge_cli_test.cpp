@@ -11,6 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include <boost/archive/xml_iarchive.hpp>
+
+#include "config/legacy_samples.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -352,6 +356,127 @@ TEST_F(JudgeCli, LearnRefusesBadInputWithStatus2AndWritesNothing) {
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(fs::exists(out)) << c.args;
   }
+}
+
+// ---- --import-legacy ------------------------------------------------------------------------
+
+namespace ls = varnex2::legacy_samples;
+using Elements = std::vector<std::vector<int32_t>>;
+
+// A parameter file's elements in file order, read with Boost's own XML archive: the seven fixed
+// groups, then each array's shape followed by its rows, then the four parameters.
+Elements ReadParameterElements(const fs::path& path) {
+  std::ifstream is(path, std::ios::binary);
+  boost::archive::xml_iarchive ar(is);
+  Elements e;
+  const auto next = [&] {
+    std::vector<int32_t> v;
+    ar >> boost::serialization::make_nvp("element", v);
+    e.push_back(v);
+    return v;
+  };
+  for (int i = 0; i < 7; ++i) next();
+  const auto array2 = [&] {
+    const auto d = next();
+    if (d.at(0) > 0 && d.at(1) > 0)
+      for (int r = 0; r < d[0]; ++r) next();
+  };
+  array2();
+  const auto frames = next();
+  if (frames.at(0) > 0 && frames.at(1) > 0 && frames.at(2) > 0)
+    for (int r = 0; r < frames[0] * frames[1]; ++r) next();
+  for (int k = 0; k < 5; ++k) array2();
+  next();
+  return e;
+}
+
+TEST_F(JudgeCli, ImportLegacyConvertsAWholeSetOnTopOfTheBase) {
+  const fs::path ini = ls::WriteFullSet(dir_, "old");
+  const fs::path out = dir_ / "new.xml";
+  const RunResult r =
+      Judge("--params " + Example("panel.xml") + " --import-legacy " + ini.string() + " --save-params " + out.string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+
+  const Elements base = ReadParameterElements(Example("panel.xml"));
+  Elements expected(base.begin(), base.begin() + 7);
+  expected[1] = {0, 0, ls::kX, ls::kY, 80, 32000, 10000};  // thresholds held to 32000/10000
+  expected[2] = {0, 0, 0, 0, 0, 0, 0, 0};                    // no KEY section
+  expected[3] = {1, 2};
+  for (int k = 0; k < 12; ++k) {
+    // The INI has MARK3 only: every other mark reads as zero.
+    const std::vector<int32_t> mark = k == 3 ? std::vector<int32_t>{3, 2, 1, 8, 6} : std::vector<int32_t>{k, 0, 0, 0, 0};
+    std::copy(mark.begin(), mark.end(), expected[4].begin() + 5 * k);
+  }
+  expected[5] = {base[5][0] | 2, 0};  // the editor confirmed: sample-limit mode on
+  // The base's adjacent-point percentages over the new extents.
+  expected.push_back({ls::kY, ls::kX});
+  for (int y = 0; y < ls::kY; ++y) expected.push_back(std::vector<int32_t>(base[8 + y].begin(), base[8 + y].begin() + ls::kX));
+  expected.push_back({ls::kSampled, ls::kY, ls::kX});
+  for (int t = 0; t < ls::kSampled; ++t)
+    for (int y = 0; y < ls::kY; ++y) {
+      std::vector<int32_t> row;
+      for (int x = 0; x < ls::kX; ++x) row.push_back(ls::FrameValue(t, y, x));
+      expected.push_back(row);
+    }
+  for (const int32_t add : {0, ls::kLimitBand, -ls::kLimitBand}) {
+    expected.push_back({ls::kY, ls::kX});
+    for (const auto& row : ls::Rows(ls::AvgValue, add)) expected.push_back(row);
+  }
+  expected.push_back({ls::kTableRows, 9});
+  expected.push_back(std::vector<int32_t>(9, 0));
+  for (int row = 1; row < ls::kTableRows; ++row) {
+    std::vector<int32_t> values{ls::RowFlag(row)};
+    for (int c = 1; c < 9; ++c) values.push_back(ls::SampleListValue(row, c));
+    expected.push_back(values);
+  }
+  expected.push_back({3, 8});
+  for (int i = 0; i < 3; ++i) {
+    std::vector<int32_t> values;
+    for (int j = 0; j < 8; ++j) values.push_back(ls::ParaListValue(i, j));
+    expected.push_back(values);
+  }
+  expected.push_back({1, 1250, 1500, 800});  // offset mode, 12.5 %, upper 1500, lower 800
+
+  const Elements saved = ReadParameterElements(out);
+  ASSERT_EQ(saved.size(), expected.size());
+  for (std::size_t i = 0; i < saved.size(); ++i) {
+    if (i == 0) continue;  // the program's version
+    EXPECT_EQ(saved[i], expected[i]) << "element " << i + 1;
+  }
+}
+
+TEST_F(JudgeCli, ImportLegacyStatusesAndMessages) {
+  const fs::path out = dir_ / "new.xml";
+  const std::string base = " --params " + Example("panel.xml");
+
+  // Unreadable INI: 2, nothing written.
+  RunResult r = Judge(base + " --import-legacy " + (dir_ / "none.ini").string() + " --save-params " + out.string());
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  // Invalid areas: 3 with the message; the companion data is still taken and the file written
+  // with the base's areas.
+  const fs::path ini = ls::WriteFullSet(dir_, "bad");
+  Write("bad.ini", "[PANEL]\nXSIZE=2\nYSIZE=50\n");
+  r = Judge(base + " --import-legacy " + ini.string() + " --save-params " + out.string());
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("bad.ini: touch area: fewer than 3 X lines"), std::string::npos) << r.err;
+  ASSERT_TRUE(fs::exists(out));
+  const Elements saved = ReadParameterElements(out);
+  EXPECT_EQ(saved[1], ReadParameterElements(Example("panel.xml"))[1]);
+  EXPECT_NE(ReadFile(out).find("<item>" + std::to_string(ls::AvgValue(0, 0)) + "</item>"), std::string::npos);
+
+  // No companion folder: converted, the folder named on stderr.
+  fs::remove(out);
+  const fs::path lone = Write("lone.ini", ls::Ini());
+  r = Judge(base + " --import-legacy " + lone.string() + " --save-params " + out.string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("lone_ExternPara"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(out));
+
+  // Needs --save-params.
+  EXPECT_EQ(Judge(base + " --import-legacy " + lone.string()).status, 2);
 }
 
 }  // namespace
