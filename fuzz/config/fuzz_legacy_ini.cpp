@@ -27,9 +27,14 @@ bool IsWholeUtf8(std::string_view s) {
   return units < kLegacyIniValueBuffer;
 }
 
-constexpr const char* kKeys[][2] = {{"PANEL", "XORIGN"},      {"PANEL", "THRESUPPER"},   {"KEY", "ENABLE"},
-                                    {"CONFIG", "UICOLORMODE"}, {"MARK3", "X"},            {"EXTERNPARA", "PERCENTVAL"},
-                                    {"EXTERNPARA", "OFFSETLOWR"}, {"a", "b"}};
+constexpr const char* kKeys[][2] = {{"PANEL", "XORIGN"},
+                                    {"PANEL", "THRESUPPER"},
+                                    {"KEY", "ENABLE"},
+                                    {"CONFIG", "UICOLORMODE"},
+                                    {"MARK3", "X"},
+                                    {"EXTERNPARA", "PERCENTVAL"},
+                                    {"EXTERNPARA", "OFFSETLOWR"},
+                                    {"a", "b"}};
 
 }  // namespace
 

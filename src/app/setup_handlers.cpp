@@ -163,7 +163,8 @@ void CVarnex2Dlg::OpenSampleLimitEditor() {
   dialogs::CAdvancedDlg dialog(grid_->Model(), station_->PanelConfigCopy().sampleLimits, freshFrame, this);
   dialog.SetRepaint([this] { grid_->repaint(); });
   dialog.SetLegacyImport([this](dialogs::CAdvancedDlg& editor) {
-    dialogs::ImportLegacyParameters(editor, [this](const config::LegacyIniFile& ini) { return station_->ImportLegacyIni(ini); });
+    dialogs::ImportLegacyParameters(editor,
+                                    [this](const config::LegacyIniFile& ini) { return station_->ImportLegacyIni(ini); });
   });
   if (dialog.exec() == QDialog::Accepted) {
     const config::SampleLimitSet result = dialog.Result();

@@ -119,7 +119,9 @@ class StationCommandsFor final : public StationCommands {
   }
   config::PanelConfig PanelConfigCopy() const override { return core_.PanelConfigCopy(); }
   void FinishSampleLimits(const config::SampleLimitSet* confirmed) override { core_.FinishSampleLimits(confirmed); }
-  config::LegacyIniPart ImportLegacyIni(const config::LegacyIniFile& ini) override { return core_.ImportLegacyIni(ini); }
+  config::LegacyIniPart ImportLegacyIni(const config::LegacyIniFile& ini) override {
+    return core_.ImportLegacyIni(ini);
+  }
   void SetTriggerLevel(std::int32_t level) override { core_.SetTriggerLevel(level); }
   void SetStableFrameCount(std::int32_t count) override { core_.SetStableFrameCount(count); }
   platform::SettingsStore& Settings() override { return core_.Settings(); }

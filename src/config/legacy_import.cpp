@@ -123,8 +123,7 @@ Int32Array3D ReadFrameStore(CompanionReader& r, const Lang& tr) {
   CheckExtent("Y", nY, kMaxLines, tr);
   CheckExtent("X", nX, kMaxLines, tr);
   CheckExtent("N", nFrames, kMaxLegacyFrames, tr);
-  if (int64_t{nY} * nX * nFrames > kMaxLegacyFrameValues)
-    throw NotTaken{tr("数据量过大", "too many values")};
+  if (int64_t{nY} * nX * nFrames > kMaxLegacyFrameValues) throw NotTaken{tr("数据量过大", "too many values")};
   std::vector<int32_t> values;
   values.reserve(static_cast<std::size_t>(int64_t{nY} * nX * nFrames));
   if (nX > 0) {
@@ -192,8 +191,8 @@ std::array<double, kLegacyDisplayValues> ReadDisplayValues(CompanionReader& r) {
 
 // Reads one file with `read`; on any failure the piece stays empty and a problem is added.
 template <class T, class Read>
-std::optional<T> ReadFile(const std::filesystem::path& folder, const char* name, LegacyCompanion& out,
-                          const Lang& tr, Read read) {
+std::optional<T> ReadFile(const std::filesystem::path& folder, const char* name, LegacyCompanion& out, const Lang& tr,
+                          Read read) {
   const std::filesystem::path path = folder / name;
   const auto problem = [&](std::string reason) {
     out.problems.push_back(LegacyFileProblem{name, std::move(reason)});
@@ -240,7 +239,9 @@ Int32Array2D Reshaped(const Int32Array2D& a, int32_t nRows, int32_t nCols) {
 
 bool IsBlank(std::string_view s) { return s.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
-int32_t CellValue(const std::string& text, bool spread) { return spread ? ScaledDecimal(text, 3) : LenientDecimal(text); }
+int32_t CellValue(const std::string& text, bool spread) {
+  return spread ? ScaledDecimal(text, 3) : LenientDecimal(text);
+}
 
 }  // namespace
 
@@ -334,24 +335,26 @@ LegacyCompanion ReadLegacyCompanion(const std::filesystem::path& folder, TextLan
                                         [&](CompanionReader& r) { return ReadTable(r, 0, nMaxSampleRows, tr); });
   const auto flags = [&](std::size_t nMax) { return [nMax](CompanionReader& r) { return ReadFlags(r, nMax); }; };
   c.sampleColumnFlags = ReadFile<std::vector<int32_t>>(folder, "sample_list_Ctl2.xml", c, tr, flags(kMaxLines));
-  c.sampleRowFlags =
-      ReadFile<std::vector<int32_t>>(folder, "sample_list_Ctl3.xml", c, tr, flags(static_cast<std::size_t>(nMaxSampleRows)));
+  c.sampleRowFlags = ReadFile<std::vector<int32_t>>(folder, "sample_list_Ctl3.xml", c, tr,
+                                                    flags(static_cast<std::size_t>(nMaxSampleRows)));
   c.limitTable = ReadFile<LegacyTable>(folder, "para_list_Ctl1.xml", c, tr, [&](CompanionReader& r) {
     return ReadTable(r, kLegacyLimitTableRows, kLegacyLimitTableRows, tr);
   });
   c.limitColumnFlags = ReadFile<std::vector<int32_t>>(folder, "para_list_Ctl2.xml", c, tr, flags(kMaxLines));
   c.limitRowFlags = ReadFile<std::vector<int32_t>>(folder, "para_list_Ctl3.xml", c, tr, flags(kMaxLines));
   const auto display = [](CompanionReader& r) { return ReadDisplayValues(r); };
-  c.upperDisplay = ReadFile<std::array<double, kLegacyDisplayValues>>(folder, "TestUpperExternPara.xml", c, tr, display);
-  c.lowerDisplay = ReadFile<std::array<double, kLegacyDisplayValues>>(folder, "TestLowerExternPara.xml", c, tr, display);
+  c.upperDisplay =
+      ReadFile<std::array<double, kLegacyDisplayValues>>(folder, "TestUpperExternPara.xml", c, tr, display);
+  c.lowerDisplay =
+      ReadFile<std::array<double, kLegacyDisplayValues>>(folder, "TestLowerExternPara.xml", c, tr, display);
 
   // The column check boxes belong to the sample table's header: one flag per column.
   if (c.sampleColumnFlags && c.sampleColumnFlags->size() != static_cast<std::size_t>(kLegacyTableColumns)) {
     c.problems.push_back(LegacyFileProblem{
-        "sample_list_Ctl2.xml", tr("数值个数为 " + Num(static_cast<int64_t>(c.sampleColumnFlags->size())) + "，应为 " +
-                                       Num(kLegacyTableColumns),
-                                   Num(static_cast<int64_t>(c.sampleColumnFlags->size())) + " values, expected " +
-                                       Num(kLegacyTableColumns))});
+        "sample_list_Ctl2.xml",
+        tr("数值个数为 " + Num(static_cast<int64_t>(c.sampleColumnFlags->size())) + "，应为 " +
+               Num(kLegacyTableColumns),
+           Num(static_cast<int64_t>(c.sampleColumnFlags->size())) + " values, expected " + Num(kLegacyTableColumns))});
     c.sampleColumnFlags.reset();
   }
   return c;
@@ -362,9 +365,9 @@ void ConvertLegacyCompanion(LegacyCompanion& c, SampleLimitSet& set, TextLanguag
   if (c.frameStore) {
     const Int32Array3D& store = *c.frameStore;
     const int32_t nSamples = std::min(c.nCountedFrames, store.Pages());
-    std::vector<int32_t> values(store.Values().begin(),
-                                store.Values().begin() + static_cast<std::ptrdiff_t>(int64_t{nSamples} * store.Rows() *
-                                                                                     store.Cols()));
+    std::vector<int32_t> values(
+        store.Values().begin(),
+        store.Values().begin() + static_cast<std::ptrdiff_t>(int64_t{nSamples} * store.Rows() * store.Cols()));
     set.sampleFrames.Assign(nSamples, store.Rows(), store.Cols(), std::move(values));
   }
   if (c.rawAvg) set.rawAvg = *c.rawAvg;
@@ -374,11 +377,11 @@ void ConvertLegacyCompanion(LegacyCompanion& c, SampleLimitSet& set, TextLanguag
   // Row check states: one flag per row of the table they belong to.
   const int32_t nTableRows = c.sampleTable ? c.sampleTable->nRows : std::max<int32_t>(set.sampleList.Rows(), 1);
   if (c.sampleRowFlags && c.sampleRowFlags->size() != static_cast<std::size_t>(nTableRows)) {
-    c.problems.push_back(LegacyFileProblem{
-        "sample_list_Ctl3.xml", tr("数值个数为 " + Num(static_cast<int64_t>(c.sampleRowFlags->size())) +
-                                       "，与样本表的行数 " + Num(nTableRows) + " 不符",
-                                   Num(static_cast<int64_t>(c.sampleRowFlags->size())) +
-                                       " values, the sample table has " + Num(nTableRows) + " rows")});
+    c.problems.push_back(LegacyFileProblem{"sample_list_Ctl3.xml",
+                                           tr("数值个数为 " + Num(static_cast<int64_t>(c.sampleRowFlags->size())) +
+                                                  "，与样本表的行数 " + Num(nTableRows) + " 不符",
+                                              Num(static_cast<int64_t>(c.sampleRowFlags->size())) +
+                                                  " values, the sample table has " + Num(nTableRows) + " rows")});
     c.sampleRowFlags.reset();
   }
   const auto checked = [&](int32_t row) {

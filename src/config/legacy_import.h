@@ -62,8 +62,8 @@ struct LegacyIniPart {
 // controller, and when valid "CONFIG", the twelve "MARK%d" sections (on top of `current`'s marks,
 // whose two preserved bits stay) and "EXTERNPARA". Areas whose origins or sizes lie outside
 // 0..255 cannot be stored in the controller and are refused like an invalid area.
-LegacyIniPart ReadLegacyIniPart(const LegacyIniFile& ini, const PanelConfig& current,
-                                const ControllerFacts& controller, TextLanguage language = TextLanguage::kChinese);
+LegacyIniPart ReadLegacyIniPart(const LegacyIniFile& ini, const PanelConfig& current, const ControllerFacts& controller,
+                                TextLanguage language = TextLanguage::kChinese);
 
 // The record part of a valid INI part: areas, display style, legacy test mode and marks.
 void TakeLegacyIniPart(const LegacyIniPart& part, PanelConfig& config);
@@ -88,8 +88,8 @@ struct LegacyFileProblem {
 };
 
 // Bounds of what the companion files may declare.
-inline constexpr int32_t kMaxLegacyFrames = 4096;              // frames of the legacy store
-inline constexpr int64_t kMaxLegacyFrameValues = 16'000'000;   // values of the whole store
+inline constexpr int32_t kMaxLegacyFrames = 4096;             // frames of the legacy store
+inline constexpr int64_t kMaxLegacyFrameValues = 16'000'000;  // values of the whole store
 inline constexpr std::uintmax_t kMaxLegacyFileBytes = 256u * 1024u * 1024u;
 inline constexpr int32_t kLegacyTableColumns = 9;
 inline constexpr int32_t kLegacyLimitTableRows = 4;

@@ -405,13 +405,15 @@ TEST_F(JudgeCli, ImportLegacyConvertsAWholeSetOnTopOfTheBase) {
   expected[3] = {1, 2};
   for (int k = 0; k < 12; ++k) {
     // The INI has MARK3 only: every other mark reads as zero.
-    const std::vector<int32_t> mark = k == 3 ? std::vector<int32_t>{3, 2, 1, 8, 6} : std::vector<int32_t>{k, 0, 0, 0, 0};
+    const std::vector<int32_t> mark =
+        k == 3 ? std::vector<int32_t>{3, 2, 1, 8, 6} : std::vector<int32_t>{k, 0, 0, 0, 0};
     std::copy(mark.begin(), mark.end(), expected[4].begin() + 5 * k);
   }
   expected[5] = {base[5][0] | 2, 0};  // the editor confirmed: sample-limit mode on
   // The base's adjacent-point percentages over the new extents.
   expected.push_back({ls::kY, ls::kX});
-  for (int y = 0; y < ls::kY; ++y) expected.push_back(std::vector<int32_t>(base[8 + y].begin(), base[8 + y].begin() + ls::kX));
+  for (int y = 0; y < ls::kY; ++y)
+    expected.push_back(std::vector<int32_t>(base[8 + y].begin(), base[8 + y].begin() + ls::kX));
   expected.push_back({ls::kSampled, ls::kY, ls::kX});
   for (int t = 0; t < ls::kSampled; ++t)
     for (int y = 0; y < ls::kY; ++y) {

@@ -15,7 +15,7 @@ TEST(LegacyIni, ReadsByPrivateProfileRules) {
       "[KEY]\nENABLE=-12x\n[panel]\nYORIGN=7\n");
   EXPECT_EQ(ini.GetInt("PANEL", "XORIGN"), 3);  // case-insensitive, blanks trimmed, first one wins
   EXPECT_EQ(ini.GetString("panel", "gain"), "96abc");
-  EXPECT_EQ(ini.GetInt("PANEL", "GAIN"), 96);    // digits up to the first other character
+  EXPECT_EQ(ini.GetInt("PANEL", "GAIN"), 96);  // digits up to the first other character
   EXPECT_EQ(ini.GetInt("KEY", "ENABLE"), -12);
   EXPECT_EQ(ini.GetInt("PANEL", "EMPTY"), 0);
   EXPECT_EQ(ini.GetString("PANEL", "QUOTED"), "a b");
@@ -52,7 +52,10 @@ TEST(LegacyIni, DecodesGb18030Utf8AndUtf16) {
   EXPECT_EQ(fromUtf8.GetInt("PANEL", "XSIZE"), 31);  // the mark does not hide the first section
   EXPECT_EQ(fromUtf8.GetString("PANEL", "NAME"), "测试");
 
-  const std::string utf16("\xFF\xFE[\0A\0]\0\n\0K\0=\0""5\0", 18);
+  const std::string utf16(
+      "\xFF\xFE[\0A\0]\0\n\0K\0=\0"
+      "5\0",
+      18);
   const LegacyIniFile fromUtf16 = LegacyIniFile::Parse(utf16);
   EXPECT_EQ(fromUtf16.Encoding(), LegacyTextEncoding::kUtf16Le);
   EXPECT_EQ(fromUtf16.GetInt("A", "K"), 5);
@@ -85,8 +88,8 @@ TEST(LegacyIniPart, AdjustsThresholdsAndMasksFields) {
   const UserMark& m = part.marks[3];
   EXPECT_EQ(m.nType, 2);
   EXPECT_EQ(m.bEnable, 1);
-  EXPECT_EQ(m.nX, 8);   // 40 in 5 bits
-  EXPECT_EQ(m.nY, 6);   // 70 in 6 bits
+  EXPECT_EQ(m.nX, 8);      // 40 in 5 bits
+  EXPECT_EQ(m.nY, 6);      // 70 in 6 bits
   EXPECT_EQ(m.nSpare, 2);  // preserved
   EXPECT_EQ(part.marks[0], UserMark{});
   EXPECT_EQ(part.controls, (LegacyLimitControls{false, true, "12.5", "800", "1500"}));
@@ -111,8 +114,9 @@ TEST(LegacyIniPart, InvalidAreasTakeNothing) {
   EXPECT_EQ(after, current);
 
   // Valid by the validation rule, but an origin the controller cannot hold as a byte.
-  const LegacyIniPart negative =
-      ReadLegacyIniPart(LegacyIniFile::Parse("[PANEL]\nXORIGN=-5\nXSIZE=20\nYSIZE=50\nTHRESUPPER=28000\nTHRESLOWER=19000\n"), current, kBox);
+  const LegacyIniPart negative = ReadLegacyIniPart(
+      LegacyIniFile::Parse("[PANEL]\nXORIGN=-5\nXSIZE=20\nYSIZE=50\nTHRESUPPER=28000\nTHRESLOWER=19000\n"), current,
+      kBox);
   EXPECT_EQ(negative.validation.nCode, kInvalidTouchGeometry);
   EXPECT_NE(negative.validation.strMessage.find("XORIGN = -5"), std::string::npos);
 }

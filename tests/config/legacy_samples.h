@@ -64,7 +64,8 @@ void WriteArchive(const fs::path& path, Write write) {
   write(ar);
 }
 
-inline void WriteInts(const fs::path& path, std::vector<int32_t> v1, const std::vector<std::vector<int32_t>>& plan = {}) {
+inline void WriteInts(const fs::path& path, std::vector<int32_t> v1,
+                      const std::vector<std::vector<int32_t>>& plan = {}) {
   WriteArchive(path, [&](boost::archive::xml_oarchive& ar) {
     ar << boost::serialization::make_nvp("V1", v1);
     for (std::vector<int32_t> row : plan) ar << boost::serialization::make_nvp("PLAN", row);

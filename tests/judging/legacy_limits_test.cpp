@@ -136,7 +136,7 @@ TEST_F(LegacyLimits, DamagedFilesAreNamedAndLeaveTheirPartUnchanged) {
 
   EXPECT_EQ(result_.rawAvg, Int32Array2D(2, 2, 5));
   EXPECT_EQ(result_.rawUpper, Int32Array2D(2, 2, 6));
-  EXPECT_EQ(result_.sampleList, Int32Array2D(2, 9, 7));  // neither the table nor its row flags
+  EXPECT_EQ(result_.sampleList, Int32Array2D(2, 9, 7));               // neither the table nor its row flags
   EXPECT_EQ(result_.rawLower, Array(ls::AvgValue, -ls::kLimitBand));  // whole pieces still taken
   EXPECT_EQ(result_.sampleFrames.Pages(), ls::kSampled);
   EXPECT_EQ(result_.paraList.Rows(), 3);

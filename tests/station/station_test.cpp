@@ -769,6 +769,48 @@ TEST_F(StationFiles, RefusedLoadChangesNothingAndTestingContinues) {
   EXPECT_TRUE(rig.WaitRepaints(2));
 }
 
+TEST_F(StationFiles, LegacyIniPartWritesTheBoxAndReadsItBack) {
+  StationRig rig;
+  rig.Initialise();
+  ASSERT_TRUE(rig.WaitTesting());
+  const auto t9Before = ObjectBytes(*rig.box, device::kT9Touchscreen, 7);
+
+  // Refused areas: the validation text, nothing written.
+  rig.view->Run([&] {
+    rig.station->ImportLegacyIni(config::LegacyIniFile::Parse("[PANEL]\nXSIZE=2\nYSIZE=50\n[MARK0]\nTYPE=1\n"));
+  });
+  EXPECT_EQ(rig.Messages().back(), "屏体行值不能小于3");
+  EXPECT_EQ(ObjectBytes(*rig.box, device::kT9Touchscreen, 7), t9Before);
+
+  config::LegacyIniPart part;
+  rig.view->Run([&] {
+    part = rig.station->ImportLegacyIni(config::LegacyIniFile::Parse(
+        "[PANEL]\nXORIGN=2\nYORIGN=3\nXSIZE=10\nYSIZE=20\nGAIN=90\nTHRESUPPER=35000\nTHRESLOWER=8000\n"
+        "[CONFIG]\nUICOLORMODE=2\nTESTMODE=1\n[MARK3]\nTYPE=2\nENABLE=1\nX=40\nY=70\n"));
+  });
+  ASSERT_TRUE(part.Valid());
+  EXPECT_FALSE(rig.station->TestRunning()) << "the editor's closing resumes the test";
+  const auto t9 = ObjectBytes(*rig.box, device::kT9Touchscreen, 7);
+  EXPECT_EQ(t9[1], 2);
+  EXPECT_EQ(t9[2], 3);
+  EXPECT_EQ(t9[3], 10);
+  EXPECT_EQ(t9[4], 20);
+  EXPECT_EQ(rig.Grid().Columns(), 23);
+  EXPECT_EQ(rig.Grid().Rows(), 12);
+  // Read back from the box: areas, and the style and marks from its user-data record.
+  const config::PanelConfig now = rig.station->PanelConfigCopy();
+  EXPECT_EQ(now.touchArea.nThresUpper, 32000);
+  EXPECT_EQ(now.touchArea.nThresLower, 10000);
+  EXPECT_EQ(now.nUiColorMode, 2);
+  EXPECT_EQ(now.nLegacyTestMode, 1);
+  EXPECT_EQ(now.marks[3].nType, 2);
+  EXPECT_EQ(now.marks[3].nX, 8);
+  EXPECT_EQ(now.marks[3].nY, 6);
+  EXPECT_EQ(rig.station->DisplayStyle(), 2);
+  rig.view->Run([&] { rig.station->ResumeTest(); });
+  EXPECT_TRUE(rig.WaitRepaints(2));
+}
+
 TEST_F(StationFiles, CaptureAppendsTheFrame) {
   StationRig rig;
   rig.Initialise();
