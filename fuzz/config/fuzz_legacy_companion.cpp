@@ -26,8 +26,8 @@ const fs::path& Folder() {
   return folder;
 }
 
-constexpr const char* kFiles[] = {"RawDataArry.xml",      "RawDataAvg.xml",       "RawDataUpper.xml",
-                                  "sample_list_Ctl1.xml", "sample_list_Ctl3.xml", "para_list_Ctl1.xml",
+constexpr const char* kFiles[] = {"RawDataArry.xml",        "RawDataAvg.xml",       "RawDataUpper.xml",
+                                  "sample_list_Ctl1.xml",   "sample_list_Ctl3.xml", "para_list_Ctl1.xml",
                                   "TestUpperExternPara.xml"};
 
 }  // namespace
