@@ -183,12 +183,15 @@ struct HidSpec {
 
 // ---------------------------------------------------------------------------------------------
 // hid device + hidraw node under a USB HID interface, as the kernel's HID driver creates them.
-// With a box it is the bridge's node; without, it accepts every report and never answers.
+// With a box it is the bridge's node; without, it accepts every report and never answers. A
+// streaming node is a pty (real read waits and device numbers); an inert one is a plain file
+// with the same ioctls, which costs no descriptor for the testbed's life.
 
 class HidNode {
  public:
   HidNode(Testbed& testbed, std::shared_ptr<SimBox> box, HidSpec spec, std::string interfacePath, int interfaceNumber,
-          int port, int hidId, int hidrawIndex, std::vector<std::uint8_t> reportDescriptor, std::uint64_t session)
+          int port, int hidId, int hidrawIndex, std::vector<std::uint8_t> reportDescriptor, std::uint64_t session,
+          bool streaming)
       : testbed_(testbed),
         box_(std::move(box)),
         spec_(std::move(spec)),
@@ -196,7 +199,8 @@ class HidNode {
         interfaceNumber_(interfaceNumber),
         port_(port),
         session_(session),
-        reportDescriptor_(std::move(reportDescriptor)) {
+        reportDescriptor_(std::move(reportDescriptor)),
+        streaming_(streaming) {
     char text[64];
     std::snprintf(text, sizeof text, "0003:%04X:%04X.%04X", spec_.vendorId, spec_.productId, hidId & 0xFFFF);
     hidName_ = text;
@@ -246,13 +250,13 @@ class HidNode {
     text += "L: driver=" + UpToSys("/sys" + hidPath_) + "bus/hid/drivers/hid-generic\n\n";
 
     text += "P: " + hidrawPath_ + "\n";
-    text += "N: " + hidrawName_ + "\n";
+    text += "N: " + hidrawName_ + (streaming_ ? "" : "=00") + "\n";
     text += "E: SUBSYSTEM=hidraw\nE: DEVNAME=" + devnode_ + "\n";
     text += "L: device=../../../" + hidName_ + "\n";
     testbed_.MakeDriverDir("hid", "hid-generic");
     if (!testbed_.AddFromString(text, error)) return false;
     added_ = true;
-    if (!SetUpPty(error)) return false;
+    if (streaming_ && !SetUpPty(error)) return false;
     if (box_ != nullptr) pump_ = std::jthread([this](std::stop_token st) { Pump(st); });
     return true;
   }
@@ -265,12 +269,17 @@ class HidNode {
       if (gone_) return;
       gone_ = true;
       reports_.clear();
+      // Opened through the preload, the slave counts against its small table of device files.
+      if (slaveFd_ >= 0) close(slaveFd_);
+      slaveFd_ = -1;
     }
     pump_.request_stop();
     const int master = testbed_.DevFd(devnode_);
-    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (master >= 0 && null >= 0) dup2(null, master);
-    if (null >= 0) close(null);
+    if (master >= 0) {
+      const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+      if (null >= 0) dup2(null, master);
+      if (null >= 0) close(null);
+    }
     if (!added_) return;
     testbed_.UeventAndRemove("/sys" + hidrawPath_);
     testbed_.UeventAndRemove("/sys" + hidPath_);
@@ -477,6 +486,7 @@ class HidNode {
   UMockdevIoctlBase* handler_ = nullptr;
   bool attached_ = false;
   bool added_ = false;
+  bool streaming_;
   int slaveFd_ = -1;
 
   std::mutex mutex_;
@@ -759,7 +769,8 @@ class UsbDevice {
     }
     // Only the bridge's node carries reports; the controller's are there as the kernel makes them.
     auto node = std::make_unique<HidNode>(testbed_, spec_.kind == DeviceKind::Bridge ? box_ : nullptr, spec_.hid, i.path,
-                                          i.number, spec_.port, hidId, hidraw, std::move(report), session_);
+                                          i.number, spec_.port, hidId, hidraw, std::move(report), session_,
+                                          spec_.kind != DeviceKind::Controller);
     const bool ok = node->Add(error);
     if (!ok) {
       node->Remove();
