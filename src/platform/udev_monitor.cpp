@@ -80,6 +80,32 @@ void ReadUsbFacts(udev_device* dev, UdevEventFacts& facts) {
   }
 }
 
+// The USB interface a hidraw node belongs to: the ancestor named "<bus>-<ports>:<config>.<n>".
+std::string InterfaceSyspathOf(const std::string& syspath) {
+  std::size_t end = syspath.size();
+  while (end > 0) {
+    const std::size_t begin = syspath.rfind('/', end - 1);
+    if (begin == std::string::npos) break;
+    const std::string name = syspath.substr(begin + 1, end - begin - 1);
+    const std::size_t colon = name.find(':');
+    if (colon != std::string::npos && name.find('-') < colon && name.find('.', colon) != std::string::npos)
+      return syspath.substr(0, end);
+    end = begin;
+  }
+  return "";
+}
+
+// A hidraw node of a composite device (MI_nn) that leaves while its USB interface stays was
+// removed by a kernel-driver detach (a usbfs claim of the interface), not by an unplug. (In an
+// unplug the interface may still exist when the event is handled early; the USB device's own
+// removal reports the loss. A plain HID device's node stands for the device and always counts.)
+bool IsDriverDetach(const UdevEventFacts& facts, const std::optional<DeviceEvent>& arrival) {
+  if (facts.kind != UdevNodeKind::Hidraw || !arrival || arrival->interfacePath.find("&MI_") == std::string::npos)
+    return false;
+  const std::string iface = InterfaceSyspathOf(facts.syspath);
+  return !iface.empty() && access((iface + "/uevent").c_str(), F_OK) == 0;
+}
+
 class UdevMonitor final : public DeviceMonitor {
  public:
   ~UdevMonitor() override { Stop(); }
@@ -207,6 +233,10 @@ class UdevMonitor final : public DeviceMonitor {
       // with nothing to report (the plain HID bridge's USB device) leaves silently too; read again
       // after its sysfs entries are gone, it would pass for a device of its own.
       auto it = known_.find(facts.syspath);
+      if (it != known_.end() && IsDriverDetach(facts, it->second)) {
+        known_.erase(it);
+        return;
+      }
       if (it != known_.end()) {
         event = it->second;
         known_.erase(it);

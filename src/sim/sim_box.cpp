@@ -1083,10 +1083,10 @@ std::vector<InterfaceLayout> InterfacesOf(BoxFunction function) {
 }
 
 std::vector<std::uint8_t> VendorReportDescriptor(std::uint8_t usage) {
-  return {0x06, 0x00, 0xFF,         // usage page (vendor)
+  return {0x06, 0x00,  0xFF,        // usage page (vendor)
           0x09, usage, 0xA1, 0x01,  // usage, collection (application)
-          0x09, 0x02, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x81, 0x02,  // 64-byte input
-          0x09, 0x03, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x91, 0x02,  // 64-byte output
+          0x09, 0x02,  0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x81, 0x02,  // 64-byte input
+          0x09, 0x03,  0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x91, 0x02,  // 64-byte output
           0xC0};
 }
 
@@ -1112,11 +1112,38 @@ std::vector<std::uint8_t> SimBox::ConfigurationDescriptor(BoxFunction function) 
   for (const InterfaceLayout& i : interfaces) {
     const auto reportLength = static_cast<std::uint16_t>(VendorReportDescriptor(i.usage).size());
     const std::uint8_t block[] = {
-        9, 0x04, i.number, 0, 2, 0x03, 0, 0, i.iInterface,  // interface: HID, 2 endpoints
-        9, 0x21, 0x11, 0x01, 0, 1, 0x22, static_cast<std::uint8_t>(reportLength & 0xFF),
+        9,
+        0x04,
+        i.number,
+        0,
+        2,
+        0x03,
+        0,
+        0,
+        i.iInterface,  // interface: HID, 2 endpoints
+        9,
+        0x21,
+        0x11,
+        0x01,
+        0,
+        1,
+        0x22,
+        static_cast<std::uint8_t>(reportLength & 0xFF),
         static_cast<std::uint8_t>(reportLength >> 8),  // HID 1.11, one report descriptor
-        7, 0x05, i.inEndpoint, 0x03, 64, 0, 1,         // interrupt IN, 64 bytes, 1 ms
-        7, 0x05, i.outEndpoint, 0x03, 64, 0, 1,        // interrupt OUT, 64 bytes, 1 ms
+        7,
+        0x05,
+        i.inEndpoint,
+        0x03,
+        64,
+        0,
+        1,  // interrupt IN, 64 bytes, 1 ms
+        7,
+        0x05,
+        i.outEndpoint,
+        0x03,
+        64,
+        0,
+        1,  // interrupt OUT, 64 bytes, 1 ms
     };
     d.insert(d.end(), std::begin(block), std::end(block));
   }

@@ -153,7 +153,8 @@ struct Testbed {
     unlink(link.c_str());
     if (!driver.empty()) {
       MakeDriverDir(bus, driver);
-      [[maybe_unused]] const int r = symlink((UpToSys(syspath) + "bus/" + bus + "/drivers/" + driver).c_str(), link.c_str());
+      [[maybe_unused]] const int r =
+          symlink((UpToSys(syspath) + "bus/" + bus + "/drivers/" + driver).c_str(), link.c_str());
     }
     std::string kept;
     {
@@ -170,8 +171,8 @@ struct Testbed {
 
 // Numbers shared by all devices of the testbed.
 struct Counters {
-  int nextHidId = 1;     // the kernel numbers hid devices 0003:VVVV:PPPP.NNNN without reuse
-  int nextHidraw = 0;    // hidraw minors; the testbed cannot reuse a pty node name
+  int nextHidId = 1;   // the kernel numbers hid devices 0003:VVVV:PPPP.NNNN without reuse
+  int nextHidraw = 0;  // hidraw minors; the testbed cannot reuse a pty node name
 };
 
 struct HidSpec {
@@ -286,7 +287,9 @@ class HidNode {
   }
 
  private:
-  std::string Phys() const { return "usb-0000:00:14.0-" + std::to_string(port_) + "/input" + std::to_string(interfaceNumber_); }
+  std::string Phys() const {
+    return "usb-0000:00:14.0-" + std::to_string(port_) + "/input" + std::to_string(interfaceNumber_);
+  }
 
   // The node is a pty. Its real device number goes into sysfs, because hidapi looks the open
   // device up by fstat(); one byte per queued report on the master makes the client's poll real.
@@ -519,9 +522,9 @@ std::array<std::uint8_t, 18> RootHubDeviceDescriptor() {
   return {18, 0x01, 0x00, 0x02, 0x09, 0x00, 0x01, 64, 0x6B, 0x1D, 0x02, 0x00, 0x01, 0x06, 3, 2, 1, 1};
 }
 std::vector<std::uint8_t> RootHubConfiguration() {
-  return {9, 0x02, 25, 0, 1, 1, 0, 0xE0, 0,       // self powered
-          9, 0x04, 0, 0, 1, 0x09, 0, 0, 0,        // interface 0: hub class
-          7, 0x05, 0x81, 0x03, 4, 0, 12};         // status change endpoint
+  return {9, 0x02, 25,   0,    1, 1,    0, 0xE0, 0,  // self powered
+          9, 0x04, 0,    0,    1, 0x09, 0, 0,    0,  // interface 0: hub class
+          7, 0x05, 0x81, 0x03, 4, 0,    12};         // status change endpoint
 }
 constexpr const char* kRootHubManufacturer = "Linux 6.1.0 xhci-hcd";
 constexpr const char* kRootHubProduct = "xHCI Host Controller";
@@ -647,9 +650,9 @@ class UsbDevice {
     int endpoints = 0;
     int iInterface = 0;
     std::vector<int> endpointAddresses;
-    std::string path;           // sysfs path without "/sys"
-    std::string defaultDriver;  // what the kernel binds on its own
-    std::string driver;         // bound now: a kernel driver, usbfs (claimed) or none
+    std::string path;                         // sysfs path without "/sys"
+    std::string defaultDriver;                // what the kernel binds on its own
+    std::string driver;                       // bound now: a kernel driver, usbfs (claimed) or none
     UMockdevIoctlClient* claimant = nullptr;  // the usbfs client holding it (not referenced)
     std::unique_ptr<HidNode> hid;
   };
@@ -717,7 +720,8 @@ class UsbDevice {
     text += Attr("maxchild", std::to_string(hub ? kRootHubPorts : 0));
     text += Attr("idVendor", Hex4(spec_.hid.vendorId)) + Attr("idProduct", Hex4(spec_.hid.productId));
     text += Attr("bcdDevice", Hex4(BcdDevice()));
-    text += Attr("bDeviceClass", Hex2(d[4])) + Attr("bDeviceSubClass", Hex2(d[5])) + Attr("bDeviceProtocol", Hex2(d[6]));
+    text +=
+        Attr("bDeviceClass", Hex2(d[4])) + Attr("bDeviceSubClass", Hex2(d[5])) + Attr("bDeviceProtocol", Hex2(d[6]));
     text += Attr("bMaxPacketSize0", std::to_string(d[7])) + Attr("bNumConfigurations", std::to_string(d[17]));
     text += Attr("bConfigurationValue", "1") + Attr("bNumInterfaces", numIf);
     text += Attr("bmAttributes", Hex2(spec_.config.size() > 7 ? spec_.config[7] : 0x80)) + Attr("bMaxPower", maxPower);
@@ -768,8 +772,8 @@ class UsbDevice {
       hidraw = counters_.nextHidraw++;
     }
     // Only the bridge's node carries reports; the controller's are there as the kernel makes them.
-    auto node = std::make_unique<HidNode>(testbed_, spec_.kind == DeviceKind::Bridge ? box_ : nullptr, spec_.hid, i.path,
-                                          i.number, spec_.port, hidId, hidraw, std::move(report), session_,
+    auto node = std::make_unique<HidNode>(testbed_, spec_.kind == DeviceKind::Bridge ? box_ : nullptr, spec_.hid,
+                                          i.path, i.number, spec_.port, hidId, hidraw, std::move(report), session_,
                                           spec_.kind != DeviceKind::Controller);
     const bool ok = node->Add(error);
     if (!ok) {
@@ -1265,7 +1269,8 @@ class UsbDevice {
       answer = {11, 0x29, kRootHubPorts, 0x0A, 0x00, 10, 0, 0x00, 0x00, 0xFF, 0xFF};
     } else if (hub && requestType == 0xA0 && request == 0) {  // hub status
       answer = {0, 0, 0, 0};
-    } else if (hub && requestType == 0xA3 && request == 0) {  // port status: powered, and connected and enabled when in use
+    } else if (hub && requestType == 0xA3 &&
+               request == 0) {  // port status: powered, and connected and enabled when in use
       if (index < 1 || index > kRootHubPorts) return -1;
       const bool connected = portConnected_ && portConnected_(index);
       answer = {static_cast<std::uint8_t>(connected ? 0x03 : 0x00), 0x01, 0, 0};
@@ -1417,8 +1422,8 @@ struct UmockdevBox::Impl {
     spec.device[11] = static_cast<std::uint8_t>(hid.productId >> 8);
     spec.config = SimBox::ConfigurationDescriptor(function);
     spec.hid = std::move(hid);
-    auto dev = std::make_unique<UsbDevice>(testbed, counters, kind == DeviceKind::Silent ? nullptr : box, std::move(spec),
-                                           session);
+    auto dev = std::make_unique<UsbDevice>(testbed, counters, kind == DeviceKind::Silent ? nullptr : box,
+                                           std::move(spec), session);
     SetPort(port, true);
     if (!dev->Add(error)) {
       dev->Unplug();

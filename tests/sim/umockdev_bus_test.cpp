@@ -132,8 +132,8 @@ TEST_F(UmockdevBusReset, DeviceListDuringAResetHoldsTheRootHub) {
   ASSERT_TRUE(Holds(ids, kRootHub) && Holds(ids, kController) && Holds(ids, kBridge));
   box_->Unplug(BoxFunction::Bridge);  // the controller alone with the hub: the hardest case
   const std::uint16_t t6 = box_->ObjectAddress(6);
-  const std::uint8_t reset[] = {0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(t6 & 0xFF),
-                                static_cast<std::uint8_t>(t6 >> 8), 0x01};
+  const std::uint8_t reset[] = {
+      0x01, 0x51, 0x03, 0x00, static_cast<std::uint8_t>(t6 & 0xFF), static_cast<std::uint8_t>(t6 >> 8), 0x01};
   ASSERT_EQ(box_->ControllerOut(box_->Session(BoxFunction::Controller), reset), OutResult::Ok);
   bool sawAbsence = false;
   bool back = false;
@@ -186,6 +186,19 @@ TEST_F(UmockdevBus, BridgeEnumeratesThroughLibusbAndHidapi) {
   // They are inert but open like any hidraw node.
   ASSERT_EQ(hid->Open(controller[0].path), 0);
   hid->Close();
+
+  // Detached from its driver, the bridge answers over its interrupt endpoints.
+  ASSERT_EQ(libusb_set_auto_detach_kernel_driver(handle_, 1), 0);
+  ASSERT_EQ(libusb_claim_interface(handle_, 0), 0);
+  EXPECT_TRUE(hid->Enumerate(kBridgeVendorId, kBridgeProductId).empty());
+  unsigned char frame[64] = {0xAA, 0x55, 0x24};  // read the output block
+  int transferred = 0;
+  ASSERT_EQ(libusb_interrupt_transfer(handle_, kBridgeOutEndpoint, frame, sizeof frame, &transferred, 1000), 0);
+  unsigned char answer[64] = {};
+  ASSERT_EQ(libusb_interrupt_transfer(handle_, kBridgeInEndpoint, answer, sizeof answer, &transferred, 2000), 0);
+  EXPECT_EQ(transferred, 64);
+  ASSERT_EQ(libusb_release_interface(handle_, 0), 0);
+  EXPECT_EQ(hid->Enumerate(kBridgeVendorId, kBridgeProductId).size(), 1u);
 }
 
 TEST_F(UmockdevBus, ControllerDeclaresTwoHidInterfacesBoundToTheHidDriver) {

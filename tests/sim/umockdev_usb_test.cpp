@@ -297,13 +297,15 @@ TEST(UmockdevHotplug, MonitorReportsControllerAndBridgeArrivalAndRemoval) {
     EXPECT_FALSE(c.controllerMain || c.IsControllerOther()) << e.interfacePath;
   };
   // The controller as a real host shows it: the USB device (the main function) and the hidraw
-  // nodes of its two HID interfaces (MI_00, MI_01); nodes leave children first and arrive
-  // parent first.
+  // nodes of its two HID interfaces (MI_00, MI_01), which arrive after the device. At an unplug
+  // they leave first; the monitor may take such a removal handled while the interface is still
+  // in sysfs for a driver detach and leave it out, so only the device's removal is certain.
   auto expectController = [&](platform::DeviceEventKind kind) {
     std::vector<std::string> order;
-    for (int n = 0; n < 3; ++n) {
+    while (order.empty() || order.back() != "main" ||
+           (kind == platform::DeviceEventKind::Arrival && order.size() < 3)) {
       platform::DeviceEvent e;
-      ASSERT_TRUE(events.Pop(e)) << "controller event " << n;
+      ASSERT_TRUE(events.Pop(e)) << "controller event " << order.size();
       EXPECT_EQ(e.kind, kind);
       const auto c = platform::ClassifyInterfacePath(e.interfacePath);
       EXPECT_FALSE(c.bridge) << e.interfacePath;
@@ -316,9 +318,14 @@ TEST(UmockdevHotplug, MonitorReportsControllerAndBridgeArrivalAndRemoval) {
       } else {
         order.push_back(e.interfacePath);
       }
+      if (order.size() > 3) break;
+      if (kind == platform::DeviceEventKind::Arrival && order.size() == 3) break;
     }
     if (kind == platform::DeviceEventKind::Removal) {
-      EXPECT_EQ(order, (std::vector<std::string>{"MI_00", "MI_01", "main"}));
+      ASSERT_FALSE(order.empty());
+      EXPECT_EQ(order.back(), "main");
+      for (std::size_t n = 0; n + 1 < order.size(); ++n)
+        EXPECT_TRUE(order[n] == "MI_00" || order[n] == "MI_01") << order[n];
     } else {
       EXPECT_EQ(order, (std::vector<std::string>{"main", "MI_00", "MI_01"}));
     }
