@@ -324,7 +324,7 @@ class HidNode {
     const std::string sys = "/sys" + hidrawPath_;
     testbed_.SetProperty(sys, "MAJOR", major);
     testbed_.SetProperty(sys, "MINOR", minor);
-    testbed_.SetAttribute(sys, "dev", major + ":" + minor);
+    testbed_.SetAttribute(sys, "dev", major + ":" + minor + "\n");
     const std::string charDir = testbed_.sys + "/dev/char";
     g_mkdir_with_parents(charDir.c_str(), 0755);
     const std::string link = charDir + "/" + major + ":" + minor;
