@@ -16,7 +16,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git python3
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n libqt6svg6
   libboost-serialization-dev libboost-regex-dev qt6-serialport-dev libxkbcommon-dev xkb-data
-  libusb-1.0-0-dev libhidapi-dev libudev-dev umockdev libumockdev-dev
+  libusb-1.0-0-dev libhidapi-dev libudev-dev umockdev libumockdev-dev usbutils
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   fonts-noto-cjk fonts-liberation

@@ -1064,63 +1064,91 @@ std::array<std::uint8_t, 18> SimBox::DeviceDescriptor(BoxFunction function) {
           1};
 }
 
-std::vector<std::uint8_t> SimBox::HidReportDescriptor(BoxFunction) {
-  return {0x06, 0x00, 0xFF,        // usage page (vendor)
-          0x09, 0x01, 0xA1, 0x01,  // usage, collection (application)
-          0x09, 0x02, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x81, 0x02,  // 64-byte input
-          0x09, 0x03, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x91, 0x02,  // 64-byte output
+namespace {
+
+struct InterfaceLayout {
+  std::uint8_t number;
+  std::uint8_t inEndpoint;
+  std::uint8_t outEndpoint;
+  std::uint8_t iInterface;
+  std::uint8_t usage;  // of the vendor report descriptor's application collection
+};
+
+// The one table both the descriptors and every adapter derive from.
+std::vector<InterfaceLayout> InterfacesOf(BoxFunction function) {
+  if (function == BoxFunction::Bridge) return {{kBridgeInterface, kBridgeInEndpoint, kBridgeOutEndpoint, 0, 0x01}};
+  return {{kControllerOtherInterface, kControllerOtherInEndpoint, kControllerOtherOutEndpoint,
+           kControllerInterfaceString, 0x02},
+          {kControllerInterface, kControllerInEndpoint, kControllerOutEndpoint, kControllerInterfaceString, 0x01}};
+}
+
+std::vector<std::uint8_t> VendorReportDescriptor(std::uint8_t usage) {
+  return {0x06, 0x00,  0xFF,        // usage page (vendor)
+          0x09, usage, 0xA1, 0x01,  // usage, collection (application)
+          0x09, 0x02,  0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x81, 0x02,  // 64-byte input
+          0x09, 0x03,  0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40, 0x91, 0x02,  // 64-byte output
           0xC0};
 }
 
+}  // namespace
+
+std::vector<std::uint8_t> SimBox::HidReportDescriptor(BoxFunction function, int interfaceNumber) {
+  for (const InterfaceLayout& i : InterfacesOf(function)) {
+    if (i.number == interfaceNumber) return VendorReportDescriptor(i.usage);
+  }
+  return {};
+}
+
+std::vector<int> SimBox::InterfaceNumbers(BoxFunction function) {
+  std::vector<int> numbers;
+  for (const InterfaceLayout& i : InterfacesOf(function)) numbers.push_back(i.number);
+  return numbers;
+}
+
 std::vector<std::uint8_t> SimBox::ConfigurationDescriptor(BoxFunction function) {
-  const bool c = function == BoxFunction::Controller;
-  const auto reportLength = static_cast<std::uint16_t>(HidReportDescriptor(function).size());
-  const std::uint8_t iface = c ? kControllerInterface : 0;
-  const std::uint8_t outEp = c ? kControllerOutEndpoint : 0x01;
-  const std::uint8_t iInterface = c ? 3 : 0;
-  std::vector<std::uint8_t> d = {
-      9,
-      0x02,
-      41,
-      0,
-      1,
-      1,
-      0,
-      0x80,
-      50,  // configuration: 1 interface, bus powered
-      9,
-      0x04,
-      iface,
-      0,
-      2,
-      0x03,
-      0,
-      0,
-      iInterface,  // interface: HID, 2 endpoints
-      9,
-      0x21,
-      0x11,
-      0x01,
-      0,
-      1,
-      0x22,
-      static_cast<std::uint8_t>(reportLength & 0xFF),
-      static_cast<std::uint8_t>(reportLength >> 8),  // HID descriptor
-      7,
-      0x05,
-      0x81,
-      0x03,
-      64,
-      0,
-      1,  // interrupt IN, 64 bytes, 1 ms
-      7,
-      0x05,
-      outEp,
-      0x03,
-      64,
-      0,
-      1,  // interrupt OUT, 64 bytes, 1 ms
-  };
+  const auto interfaces = InterfacesOf(function);
+  // configuration: bus powered, 100 mA; total length and interface count filled in below
+  std::vector<std::uint8_t> d = {9, 0x02, 0, 0, static_cast<std::uint8_t>(interfaces.size()), 1, 0, 0x80, 50};
+  for (const InterfaceLayout& i : interfaces) {
+    const auto reportLength = static_cast<std::uint16_t>(VendorReportDescriptor(i.usage).size());
+    const std::uint8_t block[] = {
+        9,
+        0x04,
+        i.number,
+        0,
+        2,
+        0x03,
+        0,
+        0,
+        i.iInterface,  // interface: HID, 2 endpoints
+        9,
+        0x21,
+        0x11,
+        0x01,
+        0,
+        1,
+        0x22,
+        static_cast<std::uint8_t>(reportLength & 0xFF),
+        static_cast<std::uint8_t>(reportLength >> 8),  // HID 1.11, one report descriptor
+        7,
+        0x05,
+        i.inEndpoint,
+        0x03,
+        64,
+        0,
+        1,  // interrupt IN, 64 bytes, 1 ms
+        7,
+        0x05,
+        i.outEndpoint,
+        0x03,
+        64,
+        0,
+        1,  // interrupt OUT, 64 bytes, 1 ms
+    };
+    d.insert(d.end(), std::begin(block), std::end(block));
+  }
+  d[2] = static_cast<std::uint8_t>(d.size() & 0xFF);
+  d[3] = static_cast<std::uint8_t>(d.size() >> 8);
   return d;
 }
 

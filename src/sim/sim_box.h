@@ -134,12 +134,16 @@ class SimBox {
 
   // ---- identity and descriptors ----
   // Standard 18-byte device descriptors; configuration descriptors with their interfaces
-  // (controller: interface 1, HID class, interrupt endpoints 0x81 and 0x02, 64-byte packets;
-  // bridge: interface 0, HID class, interrupt endpoints 0x81 and 0x01).
+  // (controller: interfaces 0 and 1, both HID class, interrupt endpoints 0x83/0x04 and
+  // 0x81/0x02, 64-byte packets; bridge: interface 0, HID class, interrupt endpoints 0x81 and
+  // 0x01).
   static std::array<std::uint8_t, 18> DeviceDescriptor(BoxFunction function);
   static std::vector<std::uint8_t> ConfigurationDescriptor(BoxFunction function);
-  // HID report descriptors (64-byte vendor input and output reports, no report ids).
-  static std::vector<std::uint8_t> HidReportDescriptor(BoxFunction function);
+  // The interface numbers the configuration descriptor declares, in its order.
+  static std::vector<int> InterfaceNumbers(BoxFunction function);
+  // HID report descriptor of one interface (64-byte vendor input and output reports, no report
+  // ids; the controller's two interfaces differ in their usage). Empty for an unknown interface.
+  static std::vector<std::uint8_t> HidReportDescriptor(BoxFunction function, int interfaceNumber);
   // String descriptor text by index (1 manufacturer, 2 product, 3 interface string);
   // false for an index the function does not have. Index 0 (languages) is 0x0409 only.
   static bool StringDescriptor(BoxFunction function, std::uint8_t index, std::string& out);

@@ -2,6 +2,7 @@
 // transfer completes on the thread that runs HandleEvents; a cancelled transfer completes with
 // Cancelled there; a transfer pending when the device leaves the bus completes with NoDevice.
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -39,7 +40,7 @@ class SimUsbPort final : public platform::UsbPort {
     const std::uint64_t session = box_->Session(BoxFunction::Controller);
     if (session == 0) return platform::kUsbErrorNotFound;
     session_ = session;
-    claimed_ = false;
+    claimed_ = 0;
     ++wake_;
     return platform::kUsbSuccess;
   }
@@ -59,16 +60,16 @@ class SimUsbPort final : public platform::UsbPort {
   int ClaimInterface(int interfaceNumber) override {
     std::lock_guard lk(mutex_);
     if (int r = CheckDevice(); r != 0) return r;
-    if (interfaceNumber != kControllerInterface) return platform::kUsbErrorNotFound;
-    claimed_ = true;
+    if (!Declared(interfaceNumber)) return platform::kUsbErrorNotFound;
+    claimed_ |= 1u << interfaceNumber;
     return platform::kUsbSuccess;
   }
 
   int ReleaseInterface(int interfaceNumber) override {
     std::lock_guard lk(mutex_);
     if (session_ == 0) return platform::kUsbErrorInvalidParam;
-    if (interfaceNumber != kControllerInterface || !claimed_) return platform::kUsbErrorNotFound;
-    claimed_ = false;
+    if (!Declared(interfaceNumber) || (claimed_ & (1u << interfaceNumber)) == 0) return platform::kUsbErrorNotFound;
+    claimed_ &= ~(1u << interfaceNumber);
     return StaleLocked() ? platform::kUsbErrorNoDevice : platform::kUsbSuccess;
   }
 
@@ -231,7 +232,7 @@ class SimUsbPort final : public platform::UsbPort {
     {
       std::lock_guard lk(mutex_);
       session_ = 0;
-      claimed_ = false;
+      claimed_ = 0;
       submitted_ = false;
       cancelPending_ = false;
       stop_.request_stop();
@@ -265,7 +266,13 @@ class SimUsbPort final : public platform::UsbPort {
   std::uint64_t wake_ = 0;
   bool initialised_ = false;
   std::uint64_t session_ = 0;
-  bool claimed_ = false;
+  static bool Declared(int interfaceNumber) {
+    const auto numbers = SimBox::InterfaceNumbers(BoxFunction::Controller);
+    return interfaceNumber >= 0 && interfaceNumber < 32 &&
+           std::find(numbers.begin(), numbers.end(), interfaceNumber) != numbers.end();
+  }
+
+  unsigned claimed_ = 0;  // bit n: interface n claimed
   bool allocated_ = false;
   bool submitted_ = false;
   bool cancelPending_ = false;

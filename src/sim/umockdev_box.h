@@ -1,7 +1,8 @@
 #pragma once
 // The simulated box as umockdev devices: unmodified libusb, hidapi and libudev code in this
-// process (with the umockdev preload active) or in a child started with the preload sees the
-// box's controller as a usbfs device and its bridge as a hidraw device.
+// process (with the umockdev preload active) or in a child started with the preload sees bus 1
+// with its root hub and the box's controller and bridge as usbfs devices, their HID interfaces
+// bound to the kernel's HID driver with hidraw nodes (the bridge's carries its reports).
 //
 // The testbed is created in this process (it sets UMOCKDEV_DIR). Presence follows the SimBox:
 // SimBox::Unplug / Plug (directly, by a scenario or by a controller reset) remove and re-add

@@ -73,14 +73,52 @@ TEST_F(SimUsbPort, IdentityMatchesTheBox) {
   EXPECT_GT(usb->GetStringDescriptorAscii(d[15], s), 0);
   EXPECT_EQ(s, "Atmel maXTouch Control");
   EXPECT_LT(usb->GetStringDescriptorAscii(9, s), 0);
-  EXPECT_EQ(usb->ClaimInterface(0), platform::kUsbErrorNotFound);
+  EXPECT_EQ(usb->ClaimInterface(0), 0);  // both declared interfaces can be claimed
+  EXPECT_EQ(usb->ReleaseInterface(0), 0);
+  EXPECT_EQ(usb->ClaimInterface(2), platform::kUsbErrorNotFound);
+}
 
-  const auto config = SimBox::ConfigurationDescriptor(BoxFunction::Controller);
-  ASSERT_EQ(config.size(), static_cast<std::size_t>(config[2] | (config[3] << 8)));
-  EXPECT_EQ(config[9 + 2], 1);  // interface number
-  std::string iface;
-  ASSERT_TRUE(SimBox::StringDescriptor(BoxFunction::Controller, config[9 + 8], iface));
-  EXPECT_EQ(iface, "Atmel maXTouch Control");
+// The configuration descriptor declares what it holds: bNumInterfaces interfaces numbered
+// 0 and 1, each HID class with a HID descriptor whose report length is that interface's report
+// descriptor, two interrupt endpoints, and the control interface's string.
+TEST(SimBoxDescriptors, ConfigurationsDeclareTheirInterfacesConsistently) {
+  for (const BoxFunction f : {BoxFunction::Controller, BoxFunction::Bridge}) {
+    const auto config = SimBox::ConfigurationDescriptor(f);
+    ASSERT_GE(config.size(), 9u);
+    ASSERT_EQ(config.size(), static_cast<std::size_t>(config[2] | (config[3] << 8)));
+    std::vector<int> numbers;
+    std::vector<int> endpoints;
+    int current = -1;
+    for (std::size_t pos = 9; pos < config.size(); pos += config[pos]) {
+      ASSERT_GE(config[pos], 2);
+      ASSERT_LE(pos + config[pos], config.size());
+      if (config[pos + 1] == 0x04) {
+        current = config[pos + 2];
+        numbers.push_back(current);
+        EXPECT_EQ(config[pos + 5], 3) << "interface " << current << " is HID class";
+        EXPECT_EQ(config[pos + 4], 2);
+        if (f == BoxFunction::Controller) {
+          std::string text;
+          ASSERT_TRUE(SimBox::StringDescriptor(f, config[pos + 8], text));
+          EXPECT_EQ(text, "Atmel maXTouch Control");
+        }
+      } else if (config[pos + 1] == 0x21) {
+        EXPECT_EQ(static_cast<std::size_t>(config[pos + 7] | (config[pos + 8] << 8)),
+                  SimBox::HidReportDescriptor(f, current).size());
+      } else if (config[pos + 1] == 0x05) {
+        endpoints.push_back(config[pos + 2]);
+      }
+    }
+    EXPECT_EQ(static_cast<std::size_t>(config[4]), numbers.size());
+    EXPECT_EQ(numbers, SimBox::InterfaceNumbers(f));
+    if (f == BoxFunction::Controller) {
+      EXPECT_EQ(numbers, (std::vector<int>{0, 1}));
+      EXPECT_EQ(endpoints, (std::vector<int>{0x83, 0x04, 0x81, 0x02}));
+      EXPECT_NE(SimBox::HidReportDescriptor(f, 0), SimBox::HidReportDescriptor(f, 1));
+    } else {
+      EXPECT_EQ(numbers, (std::vector<int>{0}));
+    }
+  }
 }
 
 TEST_F(SimUsbPort, OpenFailsForOtherIdsAndAnAbsentDevice) {

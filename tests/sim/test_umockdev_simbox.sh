@@ -24,6 +24,19 @@ printf 'name t\nbogus line\n' > "$dir/bad.txt"
 "$simbox" --scenario idle -- sh -c \
   'test -n "$UMOCKDEV_DIR" && test -e /sys/bus/usb/devices/1-1 && test -e /dev/hidraw0' ||
   fail "the emulated tree is not visible to the child"
+# An ordinary USB tool sees the bus as on a real host: the root hub, the bridge, and the
+# controller with its two HID interfaces.
+if command -v lsusb >/dev/null 2>&1; then
+  "$simbox" --scenario idle -- lsusb -v > "$dir/lsusb.txt" 2>&1 || fail "lsusb -v failed: $(cat "$dir/lsusb.txt")"
+  for ids in 1d6b:0002 04b4:e006 03eb:212c; do
+    grep -q "^Bus 001 Device [0-9]*: ID $ids" "$dir/lsusb.txt" || fail "lsusb does not list $ids"
+  done
+  hid=$(awk '/^Bus /{dev=$6} dev=="03eb:212c" && /bInterfaceClass/ && $2==3' "$dir/lsusb.txt" | wc -l)
+  [ "$hid" -eq 2 ] || fail "the controller shows $hid HID interfaces in lsusb, not 2"
+  grep -q "iInterface *3 Atmel maXTouch Control" "$dir/lsusb.txt" || fail "no controller interface string"
+else
+  echo "lsusb not installed: bus listing not checked"
+fi
 printf 'name s\n0s scan ABC123\n' > "$dir/scan.txt"
 code=$("$simbox" --scenario "$dir/scan.txt" -- sh -c 'timeout 5 head -c 6 "$VARNEX2_SIM_SCANNER_PORT"')
 [ "$code" = "ABC123" ] || fail "scanned code not delivered on the scanner port (got '$code')"

@@ -19,6 +19,8 @@ if(TARGET varnex2_sim_umockdev)
   endfunction()
   varnex2_umockdev_test(test_umockdev_usb ${CMAKE_CURRENT_LIST_DIR}/umockdev_usb_test.cpp)
   varnex2_umockdev_test(test_umockdev_hid ${CMAKE_CURRENT_LIST_DIR}/umockdev_hid_test.cpp)
+  varnex2_umockdev_test(test_umockdev_bus ${CMAKE_CURRENT_LIST_DIR}/umockdev_bus_test.cpp)
+  target_link_libraries(test_umockdev_bus PRIVATE PkgConfig::LIBUSB PkgConfig::UDEV)
 
   # varnex2-simbox: its command line, and an ordinary program run against the box through it.
   varnex2_test(test_umockdev_simbox_options
