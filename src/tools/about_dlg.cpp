@@ -151,7 +151,7 @@ CAboutDlg::CAboutDlg(const AboutInfo& info, const QIcon& icon, QWidget* parent) 
   layout->addLayout(top);
   layout->addWidget(history, 1);
   layout->addLayout(buttons);
-  resize(560, 520);
+  resize(640, 540);  // the longest note shows whole
 }
 
 }  // namespace varnex2::tools
