@@ -96,9 +96,10 @@ CAboutDlg::CAboutDlg(const AboutInfo& info, const QIcon& icon, QWidget* parent) 
   caption->setFont(captionFont);
 
   auto* versions = new QFormLayout;
-  versions->addRow(Text(texts::kFirmwareVersion),
-                   ReadOnlyField(info.firmwareVersion ? FirmwareText(*info.firmwareVersion, info.firmwareBuild) : QString(),
-                                 "1018", this));
+  versions->addRow(
+      Text(texts::kFirmwareVersion),
+      ReadOnlyField(info.firmwareVersion ? FirmwareText(*info.firmwareVersion, info.firmwareBuild) : QString(), "1018",
+                    this));
   versions->addRow(Text(texts::kSoftwareVersion), ReadOnlyField(info.softwareText.value_or(QString()), "1021", this));
 
   auto* head = new QVBoxLayout;
@@ -117,8 +118,8 @@ CAboutDlg::CAboutDlg(const AboutInfo& info, const QIcon& icon, QWidget* parent) 
 
   auto* history = new QTableWidget(static_cast<int>(kHistory.size()), 4, this);
   history->setObjectName(QStringLiteral("1022"));
-  history->setHorizontalHeaderLabels(
-      {Text(texts::kHistoryNumber), Text(texts::kHistoryDate), Text(texts::kHistoryVersion), Text(texts::kHistoryNote)});
+  history->setHorizontalHeaderLabels({Text(texts::kHistoryNumber), Text(texts::kHistoryDate),
+                                      Text(texts::kHistoryVersion), Text(texts::kHistoryNote)});
   const std::array<int, 4> widths = {60, 100, 100, 200};
   for (int column = 0; column < 4; ++column) history->setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
   history->horizontalHeader()->setStretchLastSection(true);
@@ -126,7 +127,7 @@ CAboutDlg::CAboutDlg(const AboutInfo& info, const QIcon& icon, QWidget* parent) 
   history->setSelectionBehavior(QAbstractItemView::SelectRows);  // full-row selection
   history->setSelectionMode(QAbstractItemView::SingleSelection);
   history->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  history->setShowGrid(true);  // grid lines
+  history->setShowGrid(true);         // grid lines
   history->setSortingEnabled(false);  // the rows stay in their fixed order
   history->setWordWrap(false);
   history->verticalHeader()->setDefaultSectionSize(history->fontMetrics().height() + 6);

@@ -75,8 +75,8 @@ class Transfer {
 
  private:
   std::chrono::milliseconds ConnectTimeLeft() const {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(connectDeadline_ -
-                                                                            std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(connectDeadline_ - std::chrono::steady_clock::now());
     return left.count() > 0 ? left : std::chrono::milliseconds(0);
   }
 
@@ -192,8 +192,7 @@ class Transfer {
 
 bool IsSafeDownloadName(const QString& fileName, const QString& directory, const QString& programFile) {
   if (fileName.isEmpty() || fileName == QLatin1String(".") || fileName == QLatin1String("..")) return false;
-  if (fileName.contains(QLatin1Char('/')) || fileName.contains(QLatin1Char('\\')) ||
-      fileName.contains(QChar(0))) {
+  if (fileName.contains(QLatin1Char('/')) || fileName.contains(QLatin1Char('\\')) || fileName.contains(QChar(0))) {
     return false;
   }
   const QString dir = directory.isEmpty() ? QDir::currentPath() : directory;

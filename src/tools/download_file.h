@@ -10,13 +10,13 @@
 namespace varnex2::tools {
 
 inline constexpr int kDownloadOk = 0;
-inline constexpr int kDownloadBadAddress = -1;      // the address cannot be parsed
-inline constexpr int kDownloadConnectFailed = -2;   // no connection, or a network error or time-out on the way
-inline constexpr int kDownloadRequestFailed = -3;   // the request cannot be made (HTTPS without TLS support)
-inline constexpr int kDownloadRefused = -4;         // the server's status is not 200
-inline constexpr int kDownloadNoAddress = -5;       // empty address
-inline constexpr int kDownloadNoFileName = -6;      // empty file name
-inline constexpr int kDownloadFileFailed = -7;      // the file cannot be created or written (or may not be)
+inline constexpr int kDownloadBadAddress = -1;     // the address cannot be parsed
+inline constexpr int kDownloadConnectFailed = -2;  // no connection, or a network error or time-out on the way
+inline constexpr int kDownloadRequestFailed = -3;  // the request cannot be made (HTTPS without TLS support)
+inline constexpr int kDownloadRefused = -4;        // the server's status is not 200
+inline constexpr int kDownloadNoAddress = -5;      // empty address
+inline constexpr int kDownloadNoFileName = -6;     // empty file name
+inline constexpr int kDownloadFileFailed = -7;     // the file cannot be created or written (or may not be)
 
 struct DownloadOptions {
   // Until the request has been sent: connecting (with TLS) and sending the request, retries

@@ -80,7 +80,8 @@ QString VendorCode(platform::SettingsStore& settings) {
 std::optional<QUrl> VendorSite(const QString& code, platform::SettingsStore& settings) {
   if (code.isEmpty()) return std::nullopt;
   std::string site;
-  if (settings.GetString(kVendorSitesKey, code.toStdString(), site, kSettingTextBytes) == platform::SettingsStatus::Ok) {
+  if (settings.GetString(kVendorSitesKey, code.toStdString(), site, kSettingTextBytes) ==
+      platform::SettingsStatus::Ok) {
     if (auto url = WebAddress(QString::fromStdString(site))) return url;
   }
   if (const Vendor* vendor = FindVendor(code)) return WebAddress(QLatin1String(vendor->site));
@@ -128,8 +129,9 @@ bool OpenHelpEntry(int command, QWidget* parent) {
   const QString file = QString::fromLatin1(entry->file);
   const QString path = FindHelpDocument(file);
   if (path.isEmpty()) {
-    dialogs::ShowStationMessage(parent, QString::fromUtf8(texts::kGuideMissing).arg(file, HelpFolders().join(QLatin1String("; "))),
-                                station::MessageIcon::Warning);
+    dialogs::ShowStationMessage(
+        parent, QString::fromUtf8(texts::kGuideMissing).arg(file, HelpFolders().join(QLatin1String("; "))),
+        station::MessageIcon::Warning);
     return false;
   }
   QUrl url = QUrl::fromLocalFile(path);

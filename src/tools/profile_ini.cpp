@@ -34,8 +34,8 @@ QString Unquoted(QString value) {
 
 }  // namespace
 
-QString ReadProfileString(const QString& file, const QString& section, const QString& key,
-                          const QString& defaultValue, int bufferChars) {
+QString ReadProfileString(const QString& file, const QString& section, const QString& key, const QString& defaultValue,
+                          int bufferChars) {
   const auto fit = [bufferChars](QString value) {
     const int room = bufferChars > 0 ? bufferChars - 1 : 0;
     if (value.size() > room) value.truncate(room);

@@ -11,7 +11,7 @@ namespace varnex2::tools {
 
 // Files up to 1 MiB are read; the text is UTF-8 (a BOM is skipped), or GB18030 when it is
 // not valid UTF-8.
-QString ReadProfileString(const QString& file, const QString& section, const QString& key,
-                          const QString& defaultValue, int bufferChars);
+QString ReadProfileString(const QString& file, const QString& section, const QString& key, const QString& defaultValue,
+                          int bufferChars);
 
 }  // namespace varnex2::tools

@@ -19,7 +19,8 @@ inline constexpr const char* kBadVersion = "错误的版本号!";
 inline constexpr const char* kNewVersionFound = "发现新版本，将会自动下载到本程序同路径！\r\n";
 inline constexpr const char* kUpToDate = "当前为最新版本，无需升级！";
 // No update server address in the settings (this station's own text).
-inline constexpr const char* kNoUpdateServer = "未设置升级服务器地址，无法检查新版本。\r\n请在设置文件中设置 [Software\\Varnx2\\Update] \"BaseUrl\"。";
+inline constexpr const char* kNoUpdateServer =
+    "未设置升级服务器地址，无法检查新版本。\r\n请在设置文件中设置 [Software\\Varnx2\\Update] \"BaseUrl\"。";
 // The new program's name from the server would leave the working directory or replace the
 // running program (this station's own text, after the code's text).
 inline constexpr const char* kUnsafeFileName = "服务器给出的文件名“%1”无效，未下载。";

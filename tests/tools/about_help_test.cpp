@@ -51,7 +51,8 @@ TEST(AboutWindow, FieldsHistoryAndLogo) {
   ASSERT_NE(table, nullptr);
   ASSERT_EQ(table->rowCount(), 38);
   ASSERT_EQ(table->columnCount(), 4);
-  const std::vector<std::pair<QString, int>> columns = {{"版次", 60}, {"发布时间", 100}, {"版本号", 100}, {"说明", 200}};
+  const std::vector<std::pair<QString, int>> columns = {
+      {"版次", 60}, {"发布时间", 100}, {"版本号", 100}, {"说明", 200}};
   for (int c = 0; c < 3; ++c) {
     EXPECT_EQ(table->horizontalHeaderItem(c)->text(), columns[c].first);
     EXPECT_EQ(table->columnWidth(c), columns[c].second);
@@ -104,8 +105,8 @@ TEST(AboutWindow, TheLogoFollowsTheVendorCode) {
   EXPECT_EQ(VendorLogo("QQQQ"), ":/varnex2/logos/logo_default.svg");
   EXPECT_EQ(VendorLogo("VNX2"), ":/varnex2/logos/logo_vnx2.svg");
   EXPECT_EQ(VendorLogo("zrvt"), ":/varnex2/logos/logo_zrvt.svg");
-  for (const char* logo : {":/varnex2/logos/logo_default.svg", ":/varnex2/logos/logo_vnx2.svg",
-                           ":/varnex2/logos/logo_zrvt.svg"}) {
+  for (const char* logo :
+       {":/varnex2/logos/logo_default.svg", ":/varnex2/logos/logo_vnx2.svg", ":/varnex2/logos/logo_zrvt.svg"}) {
     EXPECT_TRUE(QFileInfo::exists(logo)) << logo;
   }
 }

@@ -67,9 +67,9 @@ TEST_F(DownloadTest, ArgumentCodesAndTheirTexts) {
   EXPECT_EQ(DownloadFile("no address at all", "x", options), kDownloadBadAddress);
   EXPECT_EQ(DownloadFile("ftp://127.0.0.1/x", "x", options), kDownloadBadAddress);
   EXPECT_TRUE(server.Requests().isEmpty());
-  const QStringList texts = {"下载成功！", "不正确！", "建立网络连接失败！", "向服务器发起GET请求失败！",
-                             "服务器不接受请求！", "参数一不能为空！", "参数二不能为空！",
-                             "保存文件时创建或写入文件失败！"};
+  const QStringList texts = {
+      "下载成功！",         "不正确！",         "建立网络连接失败！", "向服务器发起GET请求失败！",
+      "服务器不接受请求！", "参数一不能为空！", "参数二不能为空！",   "保存文件时创建或写入文件失败！"};
   for (int code = 0; code >= -7; --code) EXPECT_EQ(DownloadText(code), texts[-code]) << code;
   EXPECT_EQ(DownloadText(-8), "未知错误！");
   EXPECT_EQ(DownloadText(1), "未知错误！");

@@ -29,8 +29,8 @@ const QString kUpToDate = QString::fromUtf8("当前为最新版本，无需升�
 const QString kBadVersion = QString::fromUtf8("错误的版本号!");
 
 QByteArray Info(const char* ver, const QString& programUrl) {
-  return QByteArray("[VERSION]\r\nver=") + ver + "\r\n[INFO]\r\ninfo=修正了扫描枪记录\r\n[URL]\r\nurl=" +
-         programUrl.toUtf8() + "\r\n";
+  return QByteArray("[VERSION]\r\nver=") + ver +
+         "\r\n[INFO]\r\ninfo=修正了扫描枪记录\r\n[URL]\r\nurl=" + programUrl.toUtf8() + "\r\n";
 }
 
 class UpdateCheckTest : public ::testing::Test {
@@ -65,9 +65,9 @@ class UpdateCheckTest : public ::testing::Test {
 
 TEST(UpdateVersion, FourPartsOfEightBitsPackedFirstPartOnTop) {
   EXPECT_EQ(ParseVersion("1.3.0.26"), 0x0103001Au);
-  EXPECT_EQ(ParseVersion("1.3.1"), 0x01030100u);             // a missing part counts as 0
-  EXPECT_EQ(ParseVersion("1.300.0.0"), 0x012C0000u);         // 300 keeps its low 8 bits: 44
-  EXPECT_EQ(ParseVersion("1.2.3.4.99"), 0x01020304u);        // parts beyond four are ignored
+  EXPECT_EQ(ParseVersion("1.3.1"), 0x01030100u);       // a missing part counts as 0
+  EXPECT_EQ(ParseVersion("1.300.0.0"), 0x012C0000u);   // 300 keeps its low 8 bits: 44
+  EXPECT_EQ(ParseVersion("1.2.3.4.99"), 0x01020304u);  // parts beyond four are ignored
   EXPECT_EQ(ParseVersion(" 2 . 0 "), 0x02000000u);
   for (const char* bad : {"", "1.x.0", "v1.3", "1..3", "1.3.", "-1.0", "1,3"}) {
     EXPECT_EQ(ParseVersion(QString::fromUtf8(bad)), std::nullopt) << bad;
