@@ -6,6 +6,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
 #include <QSslSocket>
 #include <QTemporaryDir>
 
@@ -144,9 +147,34 @@ TEST_F(DownloadTest, HostileFileNamesAreRefusedBeforeAnythingIsFetched) {
   EXPECT_EQ(DownloadFile(server.Base() + "/x", "x", options), kDownloadOk);
 }
 
-TEST_F(DownloadTest, HttpsIsAvailable) {
-  // Without a TLS back-end every https address would give -3.
-  EXPECT_TRUE(QSslSocket::supportsSsl()) << QSslSocket::activeBackend().toStdString();
+TEST_F(DownloadTest, HttpsWithATrustedCertificateAndNotWithAnUntrustedOne) {
+  ASSERT_TRUE(QSslSocket::supportsSsl()) << "no TLS back-end: every https address would give -3";
+  const auto pem = [](const char* name) {
+    QFile file(QStringLiteral(VARNEX2_SOURCE_DIR "/tests/tools/tls/") + QLatin1String(name));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    return file.readAll();
+  };
+  const QList<QSslCertificate> certificate = QSslCertificate::fromData(pem("localhost_cert.pem"));
+  ASSERT_EQ(certificate.size(), 1);
+  testing::LocalHttpsServer tls;
+  QSslConfiguration serverSide = QSslConfiguration::defaultConfiguration();
+  serverSide.setLocalCertificate(certificate.front());
+  serverSide.setPrivateKey(QSslKey(pem("localhost_key.pem"), QSsl::Rsa));
+  tls.setSslConfiguration(serverSide);
+  tls.Set("/secure.bin", {200, Pattern(5000)});
+
+  // Not trusted by the system: refused like a failed connection, nothing written.
+  EXPECT_EQ(DownloadFile(tls.Base() + "/secure.bin", "secure.bin", options), kDownloadConnectFailed);
+  EXPECT_TRUE(Files().isEmpty());
+
+  const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+  QSslConfiguration trusting = saved;
+  trusting.addCaCertificates(certificate);
+  QSslConfiguration::setDefaultConfiguration(trusting);
+  EXPECT_EQ(DownloadFile(tls.Base() + "/secure.bin", "secure.bin", options), kDownloadOk);
+  QSslConfiguration::setDefaultConfiguration(saved);
+  EXPECT_EQ(Contents(InDir("secure.bin")), Pattern(5000));
+  EXPECT_EQ(tls.Requests(), QStringList{"/secure.bin"});
 }
 
 }  // namespace

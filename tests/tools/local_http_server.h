@@ -1,15 +1,20 @@
 #pragma once
-// A small HTTP/1.1 server on 127.0.0.1 for the download tests. It runs on the test's thread:
-// the download waits in a local event loop, which serves it. Each path answers as scripted;
-// other paths get 404. Every request's path is recorded.
+// A small HTTP/1.1 server on 127.0.0.1 for the download tests (LocalHttpServer), and the same
+// over TLS (LocalHttpsServer, Qt's QSslServer). It runs on the test's thread: the download waits
+// in a local event loop, which serves it. Each path answers as scripted; other paths get 404.
+// Every request's path is recorded.
 
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
+#include <QSslConfiguration>
+#include <QSslServer>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#include <type_traits>
 
 namespace varnex2::tools::testing {
 
@@ -20,19 +25,27 @@ struct Answer {
   qsizetype cutAfter = -1;
 };
 
-class LocalHttpServer : public QTcpServer {
+template <class Server>
+class BasicHttpServer : public Server {
  public:
-  LocalHttpServer() {
-    listen(QHostAddress::LocalHost, 0);
-    connect(this, &QTcpServer::newConnection, this, [this] {
-      while (QTcpSocket* socket = nextPendingConnection()) {
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Serve(socket); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+  BasicHttpServer() {
+    const auto take = [this] {
+      while (QTcpSocket* socket = this->nextPendingConnection()) {
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Serve(socket); });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        if (socket->bytesAvailable() > 0) Serve(socket);
       }
-    });
+    };
+    QObject::connect(this, &QTcpServer::newConnection, this, take);
+    QObject::connect(this, &QTcpServer::pendingConnectionAvailable, this, take);
+    this->listen(QHostAddress::LocalHost, 0);
   }
 
-  QString Base() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
+  QString Base() const {
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(std::is_same_v<Server, QSslServer> ? "https" : "http")
+        .arg(this->serverPort());
+  }
   void Set(const QString& path, Answer answer) { answers_[path] = std::move(answer); }
   const QStringList& Requests() const { return requests_; }
 
@@ -60,5 +73,8 @@ class LocalHttpServer : public QTcpServer {
   QHash<QTcpSocket*, QByteArray> buffers_;
   QStringList requests_;
 };
+
+using LocalHttpServer = BasicHttpServer<QTcpServer>;
+using LocalHttpsServer = BasicHttpServer<QSslServer>;  // give it its certificate and key first
 
 }  // namespace varnex2::tools::testing
