@@ -62,6 +62,8 @@ class StationCommands {
   virtual void SetTriggerLevel(std::int32_t level) = 0;
   virtual void SetStableFrameCount(std::int32_t count) = 0;
   virtual platform::SettingsStore& Settings() = 0;
+  // The About window: the information block's version and build bytes (false: none read).
+  virtual bool FirmwareVersion(std::uint8_t& version, std::uint8_t& build) = 0;
   // The scanner: its live settings, its serial ports, the foreground key path.
   virtual scanner::SharedScannerSetting& ScannerSettings() = 0;
   virtual std::vector<std::string> ScannerPorts() = 0;
@@ -125,6 +127,9 @@ class StationCommandsFor final : public StationCommands {
   void SetTriggerLevel(std::int32_t level) override { core_.SetTriggerLevel(level); }
   void SetStableFrameCount(std::int32_t count) override { core_.SetStableFrameCount(count); }
   platform::SettingsStore& Settings() override { return core_.Settings(); }
+  bool FirmwareVersion(std::uint8_t& version, std::uint8_t& build) override {
+    return core_.FirmwareVersion(version, build);
+  }
   scanner::SharedScannerSetting& ScannerSettings() override { return core_.ScannerSettings(); }
   std::vector<std::string> ScannerPorts() override { return core_.ScannerPorts(); }
   bool ForegroundKeyDown(int vk) override { return core_.ForegroundKeyDown(vk); }

@@ -8,6 +8,7 @@
 // on the window thread only.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -31,6 +32,10 @@ class QIcon;
 class QKeyEvent;
 class QMenu;
 class QMenuBar;
+
+namespace varnex2::tools {
+class CAboutDlg;
+}
 
 namespace varnex2::app {
 
@@ -140,6 +145,8 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   bool CommandBuilt(int id) const;
   // The simulated box's buzzer output, shown beside the status panes.
   void ShowBuzzerOutput(bool sounding);
+  // The modeless About window while it is open (null otherwise).
+  tools::CAboutDlg* AboutWindow() const;
 
  signals:
   // After a command ran (tests and tracing).
@@ -194,6 +201,11 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   void OpenPlacementTriggerDialog();  // 32906
   void OpenSampleLimitEditor();       // 32797
   void OpenScannerSettingDialog();    // 32815
+  // The Help menu (help_handlers.cpp).
+  void OpenAbout(bool systemMenu);  // 32794 (modeless, connected only); 16 (modal, fields empty)
+  void CheckForUpdate();            // 32808
+  void OpenHelpEntry(int id);       // 32845..32848, 32858
+  void OpenVendorSite();            // 32804
   void LayoutChildren();
   void ApplyTitle(const QString& title);
   void ScheduleStatsNotice();
@@ -212,6 +224,7 @@ class CVarnex2Dlg : public QWidget, public StationView, public judging::NodeMapL
   KeyHook keyHook_;
   station::SetupPrompts* prompts_ = nullptr;
   std::unique_ptr<station::SetupPrompts> ownPrompts_;
+  QPointer<tools::CAboutDlg> about_;
   bool areaDragStopped_ = false;  // 32780/32781 stopped the cycle for a drag not yet ended
   std::vector<MenuCommand> commands_;
   QString baseTitle_;

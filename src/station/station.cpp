@@ -1,6 +1,8 @@
 #include "station/station.h"
 
 #include "station/station_core.h"
+#include "device/controller_link.h"
+#include "device/controller_record.h"
 #include "judging/frame_capture.h"
 #include "judging/node_map.h"
 #include "station/station_texts.h"
@@ -100,6 +102,16 @@ void Station::WriteFrameCapture(const std::filesystem::path& file, const std::st
 device::ControllerLink* Station::Controller() { return impl_->core->link.Controller(); }
 std::unique_lock<std::recursive_mutex> Station::LockController() { return impl_->core->link.Lock(); }
 device::CUSBChannel* Station::Bridge() { return impl_->core->link.Bridge(); }
+bool Station::FirmwareVersion(std::uint8_t& version, std::uint8_t& build) {
+  device::ControllerLink* link = Controller();
+  if (link == nullptr) return false;
+  auto turn = LockController();
+  const device::ControllerRecord* record = link->Record();
+  if (record == nullptr) return false;
+  version = record->Version();
+  build = record->Build();
+  return true;
+}
 void Station::ApplyPanelConfig(const config::PanelConfig& panel) { impl_->core->commands.ApplyPanelConfig(panel); }
 std::string Station::ReadBackPanel() {
   std::string message;

@@ -131,6 +131,10 @@ class Station {
   // outlived StopTestThread's bound finishes its exchange first.
   [[nodiscard]] std::unique_lock<std::recursive_mutex> LockController();
   device::CUSBChannel* Bridge();
+  // The information block's version and build bytes as last read from the controller (the
+  // About window's firmware version); false while no controller record exists. Takes the
+  // controller lock.
+  bool FirmwareVersion(std::uint8_t& version, std::uint8_t& build);
   // Writes a validated configuration's areas to the controller and lays the
   // node map out for it (the caller brackets it and reads back afterwards).
   void ApplyPanelConfig(const config::PanelConfig& panel);

@@ -4,7 +4,9 @@
 
 #include <QApplication>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -101,6 +103,13 @@ class FakeStation final : public StationCommands {
   void SetTriggerLevel(std::int32_t level) override { calls.push_back("trigger " + std::to_string(level)); }
   void SetStableFrameCount(std::int32_t count) override { calls.push_back("stable " + std::to_string(count)); }
   platform::SettingsStore& Settings() override { return *store; }
+  bool FirmwareVersion(std::uint8_t& version, std::uint8_t& build) override {
+    if (!firmware) return false;
+    version = firmware->first;
+    build = firmware->second;
+    return true;
+  }
+  std::optional<std::pair<std::uint8_t, std::uint8_t>> firmware;  // version and build bytes
   scanner::SharedScannerSetting& ScannerSettings() override { return scannerSetting; }
   std::vector<std::string> ScannerPorts() override { return ports; }
   bool ForegroundKeyDown(int vk) override {

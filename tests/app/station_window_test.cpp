@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <atomic>
 #include <chrono>
@@ -35,6 +36,9 @@
 #include "dialogs/message_box.h"
 #include "station/station.h"
 #include "station_window_fakes.h"
+#include "tools/about_dlg.h"
+#include "tools/help_links.h"
+#include "tools/own_version.h"
 
 namespace varnex2::app {
 namespace {
@@ -160,8 +164,7 @@ TEST_F(StationWindowTest, CommandsNotBuiltYetAreShownDisabledAndDoNothing) {
     ++asked;
     return QString();
   });
-  const std::vector<int> notBuilt = {32806, 32837, 32794, 32804, 32808,
-                                     32845, 32846, 32847, 32848, 32858, 16};
+  const std::vector<int> notBuilt = {32806, 32837};
   for (int pass = 0; pass < 2; ++pass) {  // as built, and after the menus were opened
     for (int id : notBuilt) {
       QAction* a = Action(id);
@@ -185,8 +188,84 @@ TEST_F(StationWindowTest, CommandsNotBuiltYetAreShownDisabledAndDoNothing) {
   for (QAction* a : window->findChildren<QAction*>()) {
     const int id = a->data().toInt();
     if (a->menu() || a->isSeparator() || id == 0) continue;
-    EXPECT_EQ(a->isEnabled() || id == 32782, window->CommandBuilt(id)) << id;
+    // 32782 waits for the adjacent mode, About (32794) for the box.
+    EXPECT_EQ(a->isEnabled() || id == 32782 || id == 32794, window->CommandBuilt(id)) << id;
   }
+}
+
+TEST_F(StationWindowTest, AboutOpensOnlyWhileTheBoxIsConnected) {
+  window->AttachStation(&station);
+  station.firmware = std::make_pair(std::uint8_t{0x20}, std::uint8_t{0xAA});
+  station.Settings().SetString(tools::kVendorKey, tools::kVendorCodeName, "ZRVT");
+  EXPECT_FALSE(window->RunCommand(menu::kAbout));  // disconnected: nothing opens
+  EXPECT_EQ(window->AboutWindow(), nullptr);
+
+  station.connected = true;
+  ShowMenus();
+  EXPECT_TRUE(Action(menu::kAbout)->isEnabled());
+  EXPECT_TRUE(window->RunCommand(menu::kAbout));
+  tools::CAboutDlg* about = window->AboutWindow();
+  ASSERT_NE(about, nullptr);
+  EXPECT_TRUE(about->isVisible());
+  EXPECT_FALSE(about->isModal());
+  EXPECT_EQ(about->windowTitle(), "关于");
+  EXPECT_EQ(about->findChild<QLineEdit*>("1018")->text(), "2.0.AA");
+  EXPECT_EQ(about->findChild<QLineEdit*>("1021")->text(), tools::VersionText(tools::OwnVersion()));
+  EXPECT_EQ(about->LogoPath(), ":/varnex2/logos/logo_zrvt.svg");
+  QApplication::processEvents();
+  EXPECT_TRUE(about->grab().save(QStringLiteral(VARNEX2_OUTPUT_DIR "/about_window.png")));
+  about->findChild<QPushButton*>("1")->click();  // "已阅"
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(window->AboutWindow(), nullptr);
+
+  // The window's system menu shows the same window modally, its fields left empty.
+  QStringList fields;
+  QTimer::singleShot(0, [&] {
+    if (auto* dialog = qobject_cast<tools::CAboutDlg*>(QApplication::activeModalWidget())) {
+      fields << dialog->findChild<QLineEdit*>("1018")->text() << dialog->findChild<QLineEdit*>("1021")->text();
+      dialog->accept();
+    }
+  });
+  EXPECT_TRUE(window->RunCommand(menu::kAboutBox));
+  EXPECT_EQ(fields, (QStringList{"", ""}));
+}
+
+TEST_F(StationWindowTest, HelpEntriesVendorSiteAndUpdateCheck) {
+  window->AttachStation(&station);
+  std::vector<QUrl> opened;
+  tools::SetUrlOpener([&](const QUrl& url) {
+    opened.push_back(url);
+    return true;
+  });
+  QStringList messages;
+  dialogs::SetMessageHook([&](const QString& text, MessageIcon) { messages << text; });
+
+  for (int id : {menu::kVideoBasics, menu::kVideoConnect, menu::kVideoSample, menu::kVideoAdjacent,
+                 menu::kFirmwareTutorial}) {
+    EXPECT_TRUE(window->RunCommand(id)) << id;
+  }
+  ASSERT_EQ(opened.size(), 5u);
+  for (const QUrl& url : opened) EXPECT_TRUE(QFile::exists(url.toLocalFile())) << url.toString().toStdString();
+  EXPECT_EQ(opened[0].fragment(), "basics");
+  EXPECT_EQ(opened[4].fragment(), "firmware");
+
+  EXPECT_TRUE(window->RunCommand(menu::kWebSite));  // no vendor code
+  EXPECT_EQ(messages, QStringList{"未设置有效的供应商或者该供应商没有有效的网站链接！"});
+  station.Settings().SetString(tools::kVendorKey, tools::kVendorCodeName, "VNX2");
+  EXPECT_TRUE(window->RunCommand(menu::kWebSite));
+  ASSERT_EQ(opened.size(), 6u);
+  EXPECT_EQ(opened[5].scheme(), "https");
+
+  // No update server configured: said at once, the test cycle left alone.
+  station.connected = true;
+  messages.clear();
+  EXPECT_TRUE(window->RunCommand(menu::kUpdate));
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].contains("BaseUrl"));
+  EXPECT_TRUE(station.calls.empty());
+
+  tools::SetUrlOpener({});
+  dialogs::SetMessageHook({});
 }
 
 TEST_F(StationWindowTest, LampItemsDoNothingAndShowNoCheckMark) {

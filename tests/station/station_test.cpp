@@ -56,6 +56,12 @@ TEST(StationCycle, FramesFlowAndAreJudged) {
   ASSERT_NE(connected, panes.end());
   EXPECT_EQ(connected->back_colour, kColourGreen);
   EXPECT_EQ(rig.view->Get(rig.view->menus).back(), true);
+  // The About window's firmware bytes, read while the cycle runs (the simulated box: 0x20, 0xAB).
+  std::uint8_t version = 0;
+  std::uint8_t build = 0;
+  EXPECT_TRUE(rig.station->FirmwareVersion(version, build));
+  EXPECT_EQ(version, 0x20);
+  EXPECT_EQ(build, 0xAB);
 }
 
 TEST(StationCycle, FailDrivesTheOutputAfterTheStableCountAndPassEndsIt) {

@@ -1,0 +1,44 @@
+#pragma once
+// The operator-facing texts of the Help menu's tools, each defined once.
+
+namespace varnex2::tools::texts {
+
+// DownloadFile's result codes.
+inline constexpr const char* kDownloadOk = "下载成功！";
+inline constexpr const char* kDownloadBadAddress = "不正确！";
+inline constexpr const char* kDownloadConnectFailed = "建立网络连接失败！";
+inline constexpr const char* kDownloadRequestFailed = "向服务器发起GET请求失败！";
+inline constexpr const char* kDownloadRefused = "服务器不接受请求！";
+inline constexpr const char* kDownloadNoAddress = "参数一不能为空！";
+inline constexpr const char* kDownloadNoFileName = "参数二不能为空！";
+inline constexpr const char* kDownloadFileFailed = "保存文件时创建或写入文件失败！";
+inline constexpr const char* kDownloadUnknown = "未知错误！";
+
+// The update check.
+inline constexpr const char* kBadVersion = "错误的版本号!";
+inline constexpr const char* kNewVersionFound = "发现新版本，将会自动下载到本程序同路径！\r\n";
+inline constexpr const char* kUpToDate = "当前为最新版本，无需升级！";
+// No update server address in the settings (this station's own text).
+inline constexpr const char* kNoUpdateServer =
+    "未设置升级服务器地址，无法检查新版本。\r\n请在设置文件中设置 [Software\\Varnx2\\Update] \"BaseUrl\"。";
+// The new program's name from the server would leave the working directory or replace the
+// running program (this station's own text, after the code's text).
+inline constexpr const char* kUnsafeFileName = "服务器给出的文件名“%1”无效，未下载。";
+
+// The About window.
+inline constexpr const char* kAboutTitle = "关于";
+inline constexpr const char* kAboutCaption = "通用触摸屏测试系统";
+inline constexpr const char* kFirmwareVersion = "固件版本";
+inline constexpr const char* kSoftwareVersion = "软件版本";
+inline constexpr const char* kHistoryNumber = "版次";
+inline constexpr const char* kHistoryDate = "发布时间";
+inline constexpr const char* kHistoryVersion = "版本号";
+inline constexpr const char* kHistoryNote = "说明";
+inline constexpr const char* kAboutClose = "已阅";
+
+// The help entries and the vendor site.
+inline constexpr const char* kNoVendorSite = "未设置有效的供应商或者该供应商没有有效的网站链接！";
+// A guide that is not installed (this station's own text).
+inline constexpr const char* kGuideMissing = "找不到帮助文档“%1”。\r\n请检查程序的安装（帮助文档位于 %2）。";
+
+}  // namespace varnex2::tools::texts
