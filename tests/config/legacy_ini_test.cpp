@@ -55,7 +55,7 @@ TEST(LegacyIni, DecodesGb18030Utf8AndUtf16) {
   const std::string utf16(
       "\xFF\xFE[\0A\0]\0\n\0K\0=\0"
       "5\0",
-      18);
+      16);
   const LegacyIniFile fromUtf16 = LegacyIniFile::Parse(utf16);
   EXPECT_EQ(fromUtf16.Encoding(), LegacyTextEncoding::kUtf16Le);
   EXPECT_EQ(fromUtf16.GetInt("A", "K"), 5);
