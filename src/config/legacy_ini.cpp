@@ -1,13 +1,13 @@
 #include "config/legacy_ini.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <fstream>
 #include <limits>
 #include <sstream>
+
+#include "platform/text_encoding.h"
 
 namespace varnex2::config {
 
@@ -17,38 +17,9 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// Length of the well-formed UTF-8 sequence at the start of `s` (no overlongs, surrogates or
-// values above U+10FFFF), or 0.
-std::size_t Utf8SequenceLength(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char c = b(0);
-  if (c < 0x80) return 1;
-  std::size_t n = 0;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (s.size() < n) return 0;
-  if (b(1) < lo || b(1) > hi) return 0;
-  for (std::size_t i = 2; i < n; ++i) {
-    if (b(i) < 0x80 || b(i) > 0xBF) return 0;
-  }
-  return n;
-}
-
 bool IsUtf8(std::string_view s) {
   while (!s.empty()) {
-    const std::size_t n = Utf8SequenceLength(s);
+    const std::size_t n = platform::Utf8SequenceLength(s);
     if (n == 0) return false;
     s.remove_prefix(n);
   }
@@ -57,10 +28,10 @@ bool IsUtf8(std::string_view s) {
 
 // glibc's converter to UTF-8; a byte it cannot take becomes U+FFFD.
 std::string ConvertToUtf8(std::string_view in, const char* from) {
-  const iconv_t cd = ::iconv_open("UTF-8", from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
+  platform::TextConverter converter("UTF-8", from);
+  std::string out;
+  if (!converter.Ok()) {
     // No converter: keep the ASCII bytes, replace the others.
-    std::string out;
     for (char c : in) {
       if (static_cast<unsigned char>(c) < 0x80)
         out += c;
@@ -69,25 +40,7 @@ std::string ConvertToUtf8(std::string_view in, const char* from) {
     }
     return out;
   }
-  std::string out;
-  std::array<char, 4096> buffer{};
-  char* src = const_cast<char*>(in.data());  // iconv does not write its input
-  std::size_t srcLeft = in.size();
-  while (srcLeft > 0) {
-    char* dst = buffer.data();
-    std::size_t dstLeft = buffer.size();
-    const std::size_t r = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    const int error = errno;
-    out.append(buffer.data(), buffer.size() - dstLeft);
-    if (r == static_cast<std::size_t>(-1) && error != E2BIG) {
-      // EILSEQ, or EINVAL for a sequence cut at the end: replace one byte and go on.
-      out += kReplacement;
-      ++src;
-      --srcLeft;
-      ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  ::iconv_close(cd);
+  converter.Append(in, kReplacement, out);
   return out;
 }
 
@@ -113,7 +66,7 @@ std::string CutToBuffer(std::string_view value) {
   std::size_t nUnits = 0;
   std::size_t pos = 0;
   while (pos < value.size()) {
-    std::size_t n = Utf8SequenceLength(value.substr(pos));
+    std::size_t n = platform::Utf8SequenceLength(value.substr(pos));
     if (n == 0) n = 1;  // not reached: values are decoded UTF-8
     const std::size_t nCharUnits = n == 4 ? 2 : 1;
     if (nUnits + nCharUnits > kLegacyIniValueBuffer - 1) break;

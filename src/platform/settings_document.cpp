@@ -1,5 +1,7 @@
 #include "platform/settings_document.h"
 
+#include "platform/text_encoding.h"
+
 #include <optional>
 #include <unordered_map>
 
@@ -24,39 +26,9 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Length of the valid UTF-8 sequence starting at s[i] (1..4), or 0 when it is not one
-// (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, truncated).
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) return 1;
-  std::size_t len = 0;
-  unsigned lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  const auto b1 = static_cast<unsigned char>(s[i + 1]);
-  if (b1 < lo || b1 > hi) return 0;
-  for (std::size_t k = 2; k < len; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if (b < 0x80 || b > 0xBF) return 0;
-  }
-  return len;
-}
-
 bool IsValidUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
-    const std::size_t len = Utf8SequenceLength(s, i);
+    const std::size_t len = Utf8SequenceLength(s.substr(i));
     if (len == 0) return false;
     i += len;
   }
@@ -83,7 +55,7 @@ void AppendQuoted(std::string& out, std::string_view s) {
       out += kHex[u >> 4];
       out += kHex[u & 0xF];
     } else if (u >= 0x80) {
-      const std::size_t len = Utf8SequenceLength(s, i);
+      const std::size_t len = Utf8SequenceLength(s.substr(i));
       if (len == 0) {
         out += "\\x";
         out += kHex[u >> 4];

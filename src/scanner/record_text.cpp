@@ -1,86 +1,20 @@
 #include "scanner/record_text.h"
 
-#include <errno.h>
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
 
+#include "platform/text_encoding.h"
 #include "scanner/record_texts.h"
 
 namespace varnex2::scanner {
 namespace {
 
-// The length of the valid UTF-8 character at the start of `s`, 0 when it is not one.
-std::size_t Utf8CharLength(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char c = b(0);
-  if (c < 0x80) return 1;
-  std::size_t n = 0;
-  unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;  // no overlong forms
-    if (c == 0xED) hi = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (s.size() < n || b(1) < lo || b(1) > hi) return 0;
-  for (std::size_t i = 2; i < n; ++i) {
-    if (b(i) < 0x80 || b(i) > 0xBF) return 0;
-  }
-  return n;
-}
-
 bool IsForbiddenInName(unsigned char c) {
   static constexpr std::string_view kRefused = "/\\:*?\"<>|";
   return c < 0x20 || c == 0x7F || kRefused.find(static_cast<char>(c)) != std::string_view::npos;
 }
-
-// glibc's converter from UTF-8 to GB18030, closed with the object.
-class Gb18030Converter {
- public:
-  Gb18030Converter() : cd_(::iconv_open("GB18030", "UTF-8")) {}
-  ~Gb18030Converter() {
-    if (Ok()) ::iconv_close(cd_);
-  }
-  Gb18030Converter(const Gb18030Converter&) = delete;
-  Gb18030Converter& operator=(const Gb18030Converter&) = delete;
-
-  bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-  // Appends the converted text to `out`; a sequence that is not UTF-8 becomes `replacement`.
-  void Append(std::string_view in, char replacement, std::string& out) {
-    std::array<char, 4096> buffer{};
-    char* src = const_cast<char*>(in.data());  // iconv does not write its input
-    std::size_t srcLeft = in.size();
-    while (srcLeft > 0) {
-      char* dst = buffer.data();
-      std::size_t dstLeft = buffer.size();
-      const std::size_t r = ::iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
-      const int error = errno;
-      out.append(buffer.data(), buffer.size() - dstLeft);
-      if (r == static_cast<std::size_t>(-1) && error != E2BIG) {
-        // EILSEQ or EINVAL (a sequence cut at the end): replace one byte and go on.
-        out += replacement;
-        ++src;
-        --srcLeft;
-      }
-    }
-    ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-  }
-
- private:
-  iconv_t cd_;
-};
 
 }  // namespace
 
@@ -128,7 +62,7 @@ std::string SafeFileName(std::string_view name) {
   std::string out;
   out.reserve(name.size());
   while (!name.empty()) {
-    const std::size_t n = Utf8CharLength(name);
+    const std::size_t n = platform::Utf8SequenceLength(name);
     const auto c = static_cast<unsigned char>(name[0]);
     // C1 control characters (U+0080..U+009F) are control characters too.
     const bool c1 = n == 2 && c == 0xC2 && static_cast<unsigned char>(name[1]) < 0xA0;
@@ -206,9 +140,9 @@ std::string ToFileLineEnds(std::string_view text) {
 
 bool ConvertToGb18030(std::string_view utf8, char replacement, std::string& out) {
   out.clear();
-  Gb18030Converter converter;
+  platform::TextConverter converter("GB18030", "UTF-8");
   if (!converter.Ok()) return false;
-  converter.Append(utf8, replacement, out);
+  converter.Append(utf8, std::string_view(&replacement, 1), out);
   return true;
 }
 
@@ -217,16 +151,16 @@ bool FitFileName(std::string_view safeName, RecordEncoding encoding, std::string
   fitted = TruncateUtf8(safeName, limit);
   encoded = fitted;
   if (encoding == RecordEncoding::Utf8) return true;
-  Gb18030Converter converter;
+  platform::TextConverter converter("GB18030", "UTF-8");
   if (!converter.Ok()) return false;
   // Character by character, so that the name stops at the last whole character that fits.
   fitted.clear();
   encoded.clear();
   std::string one;
   while (!safeName.empty()) {
-    const std::size_t n = std::max<std::size_t>(1, Utf8CharLength(safeName));
+    const std::size_t n = std::max<std::size_t>(1, platform::Utf8SequenceLength(safeName));
     one.clear();
-    converter.Append(safeName.substr(0, n), '_', one);
+    converter.Append(safeName.substr(0, n), "_", one);
     if (encoded.size() + one.size() > limit) break;
     encoded += one;
     fitted.append(safeName.substr(0, n));
