@@ -3,6 +3,7 @@
 // the in-process simulated box instead of the USB devices.
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLockFile>
 #include <QStandardPaths>
@@ -35,6 +36,9 @@
 #include "sim/scenario.h"
 #include "sim/sim_box.h"
 #include "sim/sim_ports.h"
+#include "service/self_test.h"
+#include "service/tool_connection.h"
+#include "tools/test_tools.h"
 #include "station_options.h"
 
 namespace {
@@ -43,7 +47,8 @@ using namespace varnex2;
 
 constexpr int kExitUnknownArgument = 2;
 constexpr int kExitAlreadyRunning = 3;
-constexpr int kExitNotAvailable = 4;  // "test" and "recover" until their tools are built
+// The unattended tools give 0..3 themselves; another instance running is 4 for them.
+constexpr int kExitToolAlreadyRunning = 4;
 
 // $VARNEX2_LOCK_FILE, else "varnex2.lock" in the user's runtime directory.
 QString LockFilePath() {
@@ -188,6 +193,86 @@ int RunStation(QApplication& app, const station::StationOptions& options,
   return status;
 }
 
+// The box a service tool works on: the USB devices, or the in-process simulated box running
+// a scenario (the tool's default scenario unless one is named).
+struct ToolBox {
+  std::shared_ptr<sim::SimBox> box;
+  std::unique_ptr<platform::UsbPort> usb;
+  std::unique_ptr<platform::DeviceMonitor> monitor;
+
+  ~ToolBox() {
+    if (box) box->StopScenario();
+  }
+};
+
+bool MakeToolBox(const station::StationOptions& options, const char* defaultScenario, ToolBox& out) {
+  if (!options.simulate) {
+    out.usb = platform::CreateLibusbPort();
+    out.monitor = platform::CreateUdevMonitor();
+    return true;
+  }
+  const std::string name = options.scenario.empty() ? std::string(defaultScenario) : options.scenario;
+  sim::Scenario scenario;
+  sim::ScenarioError error;
+  if (!sim::LoadScenario(name, scenario, error)) {
+    std::string text = "scenario " + name + ": ";
+    if (error.line > 0) text += "line " + std::to_string(error.line) + ": ";
+    std::fprintf(stderr, "%s%s\n", text.c_str(), error.message.c_str());
+    return false;
+  }
+  sim::SimBoxOptions boxOptions;
+  boxOptions.paced = true;
+  out.box = std::make_shared<sim::SimBox>(boxOptions);
+  out.usb = sim::CreateSimUsbPort(out.box);
+  out.monitor = sim::CreateSimDeviceMonitor(out.box);
+  out.box->RunScenario(scenario);
+  return true;
+}
+
+// `varnex2 test --run`: the report on stdout, no window.
+int RunSelfTestUnattended(const station::StationOptions& options) {
+  ToolBox tool;
+  if (!MakeToolBox(options, "selftest", tool)) return kExitUnknownArgument;
+  service::ToolConnection connection(*tool.usb);
+  service::SelfTestOptions run;
+  run.fixture = options.fixture;
+  const auto limit = std::chrono::milliseconds(static_cast<long long>(options.quitAfterSeconds * 1000));
+  return service::RunSelfTestUnattended(connection, run, limit, stdout);
+}
+
+// Closes `window` after --quit-after seconds (saving --screenshot first) and prints its title.
+void QuitAfter(QWidget& window, const station::StationOptions& options) {
+  if (options.quitAfterSeconds <= 0) return;
+  QTimer::singleShot(static_cast<int>(options.quitAfterSeconds * 1000), &window, [&window, &options] {
+    if (!options.screenshot.empty()) window.grab().save(QString::fromStdString(options.screenshot));
+    std::printf("title=%s\n", window.windowTitle().toUtf8().constData());
+    std::fflush(stdout);
+    window.close();
+  });
+}
+
+// `varnex2 test`: the self-test window.
+int RunSelfTestWindow(QApplication& app, const station::StationOptions& options) {
+  ToolBox tool;
+  if (!MakeToolBox(options, "selftest", tool)) return kExitUnknownArgument;
+  service::ToolConnection connection(*tool.usb);
+  tools::CTestTools window(connection, tool.monitor.get());
+  window.FixtureBox()->setChecked(options.fixture);
+  window.show();
+  QuitAfter(window, options);
+  return app.exec();
+}
+
+// `varnex2 recover --switch=old|new` and `varnex2 recover`.
+int RunRecoverUnattended(const station::StationOptions&) {
+  std::fprintf(stderr, "%s\n", app::texts::kRecoverNotAvailable);
+  return kExitUnknownArgument;
+}
+int RunRecoverWindow(QApplication&, const station::StationOptions&) {
+  std::fprintf(stderr, "%s\n", app::texts::kRecoverNotAvailable);
+  return kExitUnknownArgument;
+}
+
 // A display to show a message box on: an X or Wayland server, or a platform
 // chosen explicitly other than the invisible ones (a box there would wait unseen).
 bool DisplayAvailable() {
@@ -197,16 +282,11 @@ bool DisplayAvailable() {
          !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-// What a mode other than the station window says, and its exit status.
-int RefuseMode(station::RunMode mode, bool box) {
+// An unknown argument: said in a box (and on stderr), or on stderr alone without a display.
+int RefuseMode(station::RunMode, bool box) {
   const char* text = app::texts::kUnknownArgument;
-  int status = kExitUnknownArgument;
-  station::MessageIcon icon = station::MessageIcon::Error;
-  if (mode == station::RunMode::SelfTest || mode == station::RunMode::Recover) {
-    text = mode == station::RunMode::SelfTest ? app::texts::kSelfTestNotAvailable : app::texts::kRecoverNotAvailable;
-    status = kExitNotAvailable;
-    icon = station::MessageIcon::Warning;
-  }
+  const int status = kExitUnknownArgument;
+  const station::MessageIcon icon = station::MessageIcon::Error;
   if (box) {
     app::ShowStationMessage(nullptr, QString::fromUtf8(text), icon);  // also on stderr
   } else {
@@ -231,8 +311,26 @@ int main(int argc, char** argv) {
     const bool qtOptions = std::any_of(raw.begin(), raw.end(), [](const std::string& arg) {
       return arg.size() > 1 && arg[0] == '-' && arg[1] != '-';
     });
-    if (early.mode != station::RunMode::Station && !qtOptions && !DisplayAvailable()) {
+    if (early.mode == station::RunMode::Unknown && !qtOptions && !DisplayAvailable()) {
       return RefuseMode(early.mode, false);
+    }
+    const bool toolWindow = (early.mode == station::RunMode::SelfTest || early.mode == station::RunMode::Recover) &&
+                            !early.Unattended();
+    // A tool's window with --quit-after is an automated run; the offscreen platform serves it.
+    if (toolWindow && !qtOptions && !DisplayAvailable() && early.quitAfterSeconds <= 0) {
+      std::fprintf(stderr, "%s\n", app::texts::kToolNeedsDisplay);
+      return kExitUnknownArgument;
+    }
+    // The unattended tools print their results and need no display.
+    if (early.Unattended()) {
+      QLockFile lock(LockFilePath());
+      lock.setStaleLockTime(0);
+      if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
+        std::fprintf(stderr, "%s\n", app::texts::kAlreadyRunning);
+        return kExitToolAlreadyRunning;
+      }
+      if (early.mode == station::RunMode::SelfTest) return RunSelfTestUnattended(early);
+      return RunRecoverUnattended(early);
     }
   }
 
@@ -265,8 +363,9 @@ int main(int argc, char** argv) {
   const QStringList arguments = QApplication::arguments();
   for (qsizetype i = 1; i < arguments.size(); ++i) args.push_back(arguments[i].toStdString());
   const station::StationOptions options = station::ParseStationOptions(args);
+  // The tools never create the station window nor start its device threads.
   if (options.mode == station::RunMode::Station) return RunStation(app, options, started);
-  // The self-test and firmware-switch tools come with a later release; the station
-  // window and its device threads never start in these modes.
+  if (options.mode == station::RunMode::SelfTest) return RunSelfTestWindow(app, options);
+  if (options.mode == station::RunMode::Recover) return RunRecoverWindow(app, options);
   return RefuseMode(options.mode, true);
 }

@@ -17,12 +17,25 @@ struct StationOptions {
   double quitAfterSeconds = 0;
   // Automated runs: the window is saved as a PNG here just before it closes.
   std::string screenshot;
+
+  // `test`: --run starts the sequence at once without a window (report on stdout);
+  // --fixture checks "使用测试治具进行测试".
+  bool run = false;
+  bool fixture = false;
+  // `recover`: --switch=old|new performs that switch without a window.
+  enum class Switch { None, Old, New } switchTo = Switch::None;
+
+  // The tool modes that open no window.
+  bool Unattended() const {
+    return (mode == RunMode::SelfTest && run) || (mode == RunMode::Recover && switchTo != Switch::None);
+  }
 };
 
 // Arguments without the program name. No argument: the station window; "test"
-// or "recover": that tool; --simulate[=SCENARIO] and the hidden --quit-after=SECONDS
-// (with the hidden --screenshot=FILE) go with the station window; --help or -h
-// anywhere: the usage text. Anything else gives mode Unknown.
+// or "recover": that tool. --simulate[=SCENARIO], --quit-after=SECONDS and the hidden
+// --screenshot=FILE go with every mode; --run and --fixture only with "test",
+// --switch=old|new only with "recover"; --help or -h anywhere: the usage text.
+// Anything else gives mode Unknown.
 StationOptions ParseStationOptions(const std::vector<std::string>& args);
 
 // What `varnex2 --help` prints.

@@ -32,15 +32,25 @@ ToolConnection::ToolConnection(platform::UsbPort& port) : link_(port) {}
 ToolConnection::~ToolConnection() { Close(); }
 
 int ToolConnection::Open() {
+  int r = OpenLink();
+  if (r == 0) r = ReadInfo();
+  if (r != 0) link_.CloseController();
+  return r;
+}
+
+int ToolConnection::OpenLink() {
+  std::lock_guard lock(mutex_);
   open_ = false;
-  int r = link_.OpenController();
-  if (r == 0) r = link_.Record() ? device::ReadInfoBlock(link_, *link_.Record()) : device::kErrNoHandle;
-  if (r != 0) {
-    link_.CloseController();
-    return r;
-  }
-  open_ = true;
-  return 0;
+  return link_.OpenController();
+}
+
+int ToolConnection::ReadInfo() {
+  std::lock_guard lock(mutex_);
+  open_ = false;
+  if (!link_.HasHandle() || !link_.Record()) return device::kErrNoHandle;
+  const int r = device::ReadInfoBlock(link_, *link_.Record());
+  open_ = r == 0;
+  return r;
 }
 
 void ToolConnection::Close() {

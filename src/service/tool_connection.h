@@ -3,6 +3,7 @@
 // (the station's core never runs beside a tool), the titles and version text of the connected
 // controller, and which device changes concern it.
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -35,8 +36,12 @@ class ToolConnection {
   ToolConnection& operator=(const ToolConnection&) = delete;
 
   // OpenController (the box's ids and strings), then ReadInfoBlock. 0, or the first failing
-  // code; the connection is closed again on failure. Call with Lock() held.
+  // code; the connection is closed again on failure. Each call takes Lock() itself.
   int Open();
+  // The two halves of Open, for the self-test's first two steps: the USB link alone, then the
+  // information block (the connection counts as open once it has been read).
+  int OpenLink();
+  int ReadInfo();
   void Close();
   bool IsOpen() const { return open_; }
 
@@ -53,7 +58,7 @@ class ToolConnection {
  private:
   std::recursive_mutex mutex_;
   device::ControllerLink link_;
-  bool open_ = false;
+  std::atomic<bool> open_{false};
 };
 
 }  // namespace varnex2::service

@@ -62,6 +62,13 @@ constexpr Builtin kBuiltins[] = {
      "name finger\n"
      "0s place\n"
      "0s sweep 300ms\n"},
+    {"selftest",
+     "# The box on its test fixture, for the box's self-test: reference values at the fixture's\n"
+     "# levels (16500 rising to about 17100) and a finger that touches every X line along its\n"
+     "# whole length in turn, each for 400 ms.\n"
+     "name selftest\n"
+     "0s place level=16500 gradx=10 grady=6 noise=40\n"
+     "0s sweep 400ms\n"},
 };
 
 struct LineParser {

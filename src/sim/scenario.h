@@ -68,7 +68,7 @@ inline constexpr std::int64_t kMaxScenarioTimeMs = 7LL * 24 * 3600 * 1000;
 // Parses scenario text. Never throws; on failure returns false and fills `error`.
 bool ParseScenario(std::string_view text, Scenario& out, ScenarioError& error);
 
-// Built-in scenarios: "production", "idle", "faulty", "unplug", "finger".
+// Built-in scenarios: "production", "idle", "faulty", "unplug", "finger", "selftest".
 bool BuiltinScenario(std::string_view name, Scenario& out);
 std::vector<std::string> BuiltinScenarioNames();
 // The text of a built-in scenario (empty when unknown).

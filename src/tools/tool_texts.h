@@ -41,4 +41,13 @@ inline constexpr const char* kNoVendorSite = "未设置有效的供应商或者�
 // A guide that is not installed (this station's own text).
 inline constexpr const char* kGuideMissing = "找不到帮助文档“%1”。\r\n请检查程序的安装（帮助文档位于 %2）。";
 
+// The self-test window.
+inline constexpr const char* kSelfTestStart = "测试";
+inline constexpr const char* kSelfTestAbort = "强制终止测试";
+inline constexpr const char* kSelfTestFixture = "使用测试治具进行测试";
+// The device notifications could not be set up (three spaces, as the tools have always said).
+inline constexpr const char* kNotificationFailed = "RegisterDeviceNotification   failed";
+// "测试" pressed while an aborted run is still ending its step (this station's own text).
+inline constexpr const char* kSelfTestStillEnding = "上一次测试仍在结束当前步骤，请稍候再按“测试”。";
+
 }  // namespace varnex2::tools::texts

@@ -35,8 +35,12 @@ TEST(StationOptions, ModesAndHiddenOptions) {
                                               {"--quit-after=-3"},
                                               {"--quit-after=5s"},
                                               {"--quit-after=nan"},
-                                              {"test", "--simulate"},
-                                              {"recover", "--quit-after=3"},
+                                              {"--run"},
+                                              {"recover", "--run"},
+                                              {"test", "--switch=old"},
+                                              {"recover", "--switch=both"},
+                                              {"recover", "--switch=old", "--switch=new"},
+                                              {"--fixture", "--simulate"},
                                               {"--screenshot="},
                                               {""}}) {
     EXPECT_EQ(ParseStationOptions(bad).mode, RunMode::Unknown) << bad.front();
@@ -51,6 +55,15 @@ TEST(StationOptions, ModesAndHiddenOptions) {
   EXPECT_EQ(sim.scenario, "faulty");
   EXPECT_DOUBLE_EQ(sim.quitAfterSeconds, 2.5);
   EXPECT_EQ(sim.screenshot, "/tmp/w.png");
+
+  StationOptions tool = ParseStationOptions({"--run", "test", "--fixture", "--quit-after=30", "--simulate=faulty"});
+  EXPECT_EQ(tool.mode, RunMode::SelfTest);
+  EXPECT_TRUE(tool.run && tool.fixture && tool.simulate && tool.Unattended());
+  EXPECT_FALSE(ParseStationOptions({"test", "--fixture"}).Unattended());
+  tool = ParseStationOptions({"recover", "--switch=new"});
+  EXPECT_EQ(tool.switchTo, StationOptions::Switch::New);
+  EXPECT_TRUE(tool.Unattended());
+  EXPECT_FALSE(ParseStationOptions({"recover"}).Unattended());
 }
 
 QCoreApplication& App() {
@@ -125,16 +138,25 @@ TEST_F(StationProcessTest, UnknownArgumentIsRefused) {
   }
 }
 
-TEST_F(StationProcessTest, ToolModesSayTheyAreNotAvailableYet) {
-  for (const auto& [arg, text] :
-       {std::pair{QStringLiteral("test"), QStringLiteral("测试盒自检工具 (varnex2 test) 在本版本中尚未提供。")},
-        std::pair{QStringLiteral("recover"), QStringLiteral("固件切换工具 (varnex2 recover) 在本版本中尚未提供。")}}) {
-    const Outcome o = Run({arg}, 20000);
-    EXPECT_EQ(o.exitCode, 4) << arg.toStdString();
-    EXPECT_TRUE(o.err.contains(text)) << o.err.toStdString();
-    EXPECT_FALSE(o.err.contains("varnex2.cycle")) << o.err.toStdString();  // no test cycle ran
-    EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
-  }
+// The self-test without a window on the simulated box: the report on stdout, the exit status
+// telling the outcome, and the station's window and cycle never started.
+TEST_F(StationProcessTest, UnattendedSelfTestReportsOnStdoutAndExitsWithItsOutcome) {
+  Outcome o = Run({"test", "--run", "--simulate", "--quit-after=60"}, 90000);
+  EXPECT_EQ(o.exitCode, 0) << o.out.toStdString() << o.err.toStdString();
+  EXPECT_TRUE(o.out.startsWith("[此次样品测试时间是: ")) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("7.信号变化读取:通过\n\n\n\n此块板子是好的，可以出货！\n\n")) << o.out.toStdString();
+  EXPECT_FALSE(o.out.contains('\r'));
+  EXPECT_FALSE(o.err.contains("varnex2.cycle")) << o.err.toStdString();
+
+  // No finger on the idle box: step 7 waits until --quit-after ends the run.
+  o = Run({"test", "--run", "--simulate=idle", "--quit-after=4"}, 60000);
+  EXPECT_EQ(o.exitCode, 3) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("6.rawdata读取测试:通过\n\n7.信号变化读取")) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("强制取消测试！")) << o.out.toStdString();
+
+  o = Run({"test", "--run", "--simulate=faulty", "--quit-after=60"}, 90000);
+  EXPECT_EQ(o.exitCode, 1) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("5.短路测试:失败\n\n维修建议按检查优先顺序排列如下：\n->1：请检查 Y=12 提示的短路点")) << o.out.toStdString();
 }
 
 TEST_F(StationProcessTest, HelpPrintsTheUsage) {
@@ -168,8 +190,8 @@ TEST_F(StationProcessTest, WithoutADisplayTheAnswersComeOnTheTerminal) {
   EXPECT_EQ(o.exitCode, 0);
   EXPECT_TRUE(o.out.startsWith("用法: varnex2")) << o.out.toStdString();
   o = bare({"test"});
-  EXPECT_EQ(o.exitCode, 4);
-  EXPECT_TRUE(o.err.contains("尚未提供")) << o.err.toStdString();
+  EXPECT_EQ(o.exitCode, 2);
+  EXPECT_TRUE(o.err.contains("varnex2 test --run")) << o.err.toStdString();
   o = bare({"bogus"});
   EXPECT_EQ(o.exitCode, 2);
   EXPECT_TRUE(o.err.contains("错误：未知参数命令！")) << o.err.toStdString();

@@ -83,7 +83,7 @@ TEST(SimScenario, ScanSuffixIsTheLastWordOnly) {
 
 TEST(SimScenario, BuiltinsAllParse) {
   const auto names = BuiltinScenarioNames();
-  for (const char* expected : {"production", "idle", "faulty", "unplug", "finger"}) {
+  for (const char* expected : {"production", "idle", "faulty", "unplug", "finger", "selftest"}) {
     EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
   }
   for (const auto& n : names) {
