@@ -272,6 +272,40 @@ TEST_F(StationProcessTest, RealBackEndsSurviveAnUnplugAndReplug) {
   EXPECT_GT(last.captured(1).toInt(), 9000) << o.out.toStdString();
   EXPECT_TRUE(o.out.contains("title=Varnex2 - 设备已连接")) << o.out.toStdString();
 }
+
+// The self-test through libusb and libudev against the emulated box: a good box on its fixture
+// passes all seven steps, a power fault fails step 4 and a shorted line step 5 with its hint.
+TEST_F(StationProcessTest, RealBackEndsRunTheSelfTestOfTheEmulatedBox) {
+  const auto selfTest = [this](const QString& scenario) {
+    return Run({"--scenario", scenario, "--paced", "--", QStringLiteral(VARNEX2_STATION_BINARY), "test", "--run",
+                "--quit-after=90"},
+               150000, QStringLiteral(VARNEX2_SIMBOX_BINARY));
+  };
+  Outcome o = selfTest(QStringLiteral("selftest"));
+  if (o.exitCode == 1 && o.err.contains("cannot build the umockdev testbed")) {
+    GTEST_SKIP() << "umockdev cannot run here: " << o.err.toStdString();
+  }
+  EXPECT_EQ(o.exitCode, 0) << o.out.toStdString() << o.err.toStdString();
+  EXPECT_TRUE(o.out.contains("7.信号变化读取:通过")) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("此块板子是好的，可以出货！")) << o.out.toStdString();
+
+  const auto scenarioFile = [this](const char* name, const char* text) {
+    QFile f(dir.filePath(QString::fromLatin1(name)));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    return f.fileName();
+  };
+  o = selfTest(scenarioFile("power.txt", "0s place level=16500\n0s power-fault on\n"));
+  EXPECT_EQ(o.exitCode, 1) << o.out.toStdString() << o.err.toStdString();
+  EXPECT_TRUE(o.out.contains("4.电源测试:失败\n\n维修建议按检查优先顺序排列如下：\n->1：请检查底板的三路电源供电"))
+      << o.out.toStdString();
+
+  o = selfTest(scenarioFile("short.txt", "0s place level=16500\n0s short x 4 2\n"));
+  EXPECT_EQ(o.exitCode, 1) << o.out.toStdString() << o.err.toStdString();
+  EXPECT_TRUE(o.out.contains("5.短路测试:失败\n\n维修建议按检查优先顺序排列如下：\n"
+                             "->1：请检查 X=4 提示的短路点，请顺着H1或者H2查找【对地短路】\n"))
+      << o.out.toStdString();
+}
 #endif
 
 }  // namespace
