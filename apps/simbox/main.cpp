@@ -173,6 +173,9 @@ int main(int argc, char** argv) {
 
   sim::SimBoxOptions boxOptions;
   boxOptions.paced = options.paced;
+  if (options.firmware == "1.0") boxOptions.variant = sim::ControllerVariant::Version10();
+  if (options.firmware == "1.1") boxOptions.variant = sim::ControllerVariant::Version11();
+  if (options.firmware == "1.2") boxOptions.variant = sim::ControllerVariant::Version12();
   auto box = std::make_shared<sim::SimBox>(boxOptions);
   auto testbed = sim::UmockdevBox::Create(box, &error);
   if (testbed == nullptr) {
@@ -193,6 +196,17 @@ int main(int argc, char** argv) {
   for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 
   const int status = RunChild(options.command, scanner.SlavePath());
+  for (const int type : options.reportObjects) {
+    const auto t = static_cast<std::uint8_t>(type);
+    const std::vector<std::uint8_t> bytes = box->ObjectAddress(t) != 0
+                                                ? box->ReadMemory(box->ObjectAddress(t), box->ObjectSize(t))
+                                                : std::vector<std::uint8_t>{};
+    std::printf("T%d=", type);
+    for (std::size_t i = 0; i < bytes.size(); ++i) std::printf(i ? " %02X" : "%02X", bytes[i]);
+    std::printf("\n");
+  }
+  if (!options.reportObjects.empty()) std::printf("backups=%llu\n", static_cast<unsigned long long>(box->BackupCount()));
+  std::fflush(stdout);
 
   box->StopScenario();
   box->SetScanObserver(nullptr);
