@@ -29,6 +29,13 @@ TEST(SimboxOptions, MalformedLinesAreRefused) {
   EXPECT_NE(error.find("--"), std::string::npos);
   ASSERT_TRUE(ParseSimboxOptions({"--help"}, o, error));
   EXPECT_TRUE(o.help);
+  for (const char* bad : {"--firmware=3.0", "--firmware=", "--report-objects=", "--report-objects=9,,46",
+                          "--report-objects=256", "--report-objects=9x"}) {
+    EXPECT_FALSE(ParseSimboxOptions({bad, "--", "x"}, o, error)) << bad;
+  }
+  ASSERT_TRUE(ParseSimboxOptions({"--firmware=1.1", "--report-objects=7,9,46", "--", "x"}, o, error)) << error;
+  EXPECT_EQ(o.firmware, "1.1");
+  EXPECT_EQ(o.reportObjects, (std::vector<int>{7, 9, 46}));
 }
 
 }  // namespace
