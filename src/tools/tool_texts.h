@@ -41,4 +41,10 @@ inline constexpr const char* kNoVendorSite = "未设置有效的供应商或者�
 // A guide that is not installed (this station's own text).
 inline constexpr const char* kGuideMissing = "找不到帮助文档“%1”。\r\n请检查程序的安装（帮助文档位于 %2）。";
 
+// The firmware-generation switch window (its results are the service library's texts).
+inline constexpr const char* kSwitchToOld = "切换为老版本";
+inline constexpr const char* kSwitchToNew = "切换为新版本";
+// Device changes cannot be followed (three spaces, as the self-test window says it).
+inline constexpr const char* kDeviceNotificationFailed = "RegisterDeviceNotification   failed";
+
 }  // namespace varnex2::tools::texts
