@@ -39,7 +39,9 @@ CRecoverTools::CRecoverTools(service::ToolConnection& connection, platform::Devi
   version_ = new QLineEdit(this);
   version_->setObjectName(QStringLiteral("1054"));
   version_->setReadOnly(true);
-  version_->setMinimumWidth(320);
+  // Wide enough for the longest version text.
+  version_->setMinimumWidth(
+      version_->fontMetrics().horizontalAdvance(QStringLiteral("固件版本F.F,Family=0xFF Variant=0xFF Build=0xFF")) + 24);
   label->setBuddy(version_);
 
   oldButton_ = PictureButton(texts::kSwitchToOld, QStringLiteral(":/varnex2/icons/switch_old.svg"), "1055", this);
