@@ -18,9 +18,9 @@ constexpr auto kSettleWait = 500ms;
 
 // The older generation's touch object: a 32 x 52 window, gain 96, and its tuning (bytes 18-19
 // and 20-21 are 4095, little-endian).
-constexpr std::array<std::uint8_t, 36> kOldT9 = {0x81, 0,  0,  32, 52, 0,    96, 255,  1,    0,    10,  15,
-                                                 1,    0x41, 10, 20, 30, 20,   0xFF, 0x0F, 0xFF, 0x0F, 5,   246,
-                                                 5,    5,  0,  0,  0,  0,    32, 20,   51,   53,   0,   1};
+constexpr std::array<std::uint8_t, 36> kOldT9 = {0x81, 0,    0,  32, 52, 0,  96,   255,  1,    0,    10, 15,
+                                                 1,    0x41, 10, 20, 30, 20, 0xFF, 0x0F, 0xFF, 0x0F, 5,  246,
+                                                 5,    5,    0,  0,  0,  0,  32,   20,   51,   53,   0,  1};
 // Power object: free-run idle and active acquisition, bits 0 and 1 of byte 3.
 constexpr std::array<std::uint8_t, 4> kOldT7 = {255, 255, 255, 3};
 // The newer generation's T46: gain setting enabled, X drive voltage 0, ADC gain 15.

@@ -41,7 +41,8 @@ CRecoverTools::CRecoverTools(service::ToolConnection& connection, platform::Devi
   version_->setReadOnly(true);
   // Wide enough for the longest version text.
   version_->setMinimumWidth(
-      version_->fontMetrics().horizontalAdvance(QStringLiteral("固件版本F.F,Family=0xFF Variant=0xFF Build=0xFF")) + 24);
+      version_->fontMetrics().horizontalAdvance(QStringLiteral("固件版本F.F,Family=0xFF Variant=0xFF Build=0xFF")) +
+      24);
   label->setBuddy(version_);
 
   oldButton_ = PictureButton(texts::kSwitchToOld, QStringLiteral(":/varnex2/icons/switch_old.svg"), "1055", this);
@@ -65,7 +66,8 @@ CRecoverTools::CRecoverTools(service::ToolConnection& connection, platform::Devi
   if (monitor_) {
     const int started = monitor_->Start([this](const platform::DeviceEvent& event) {
       if (!service::ConcernsController(event)) return;
-      QMetaObject::invokeMethod(this, [this, kind = event.kind] { OnControllerChange(kind); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, kind = event.kind] { OnControllerChange(kind); }, Qt::QueuedConnection);
     });
     if (started != 0) {
       monitor_ = nullptr;  // nothing to stop

@@ -43,7 +43,8 @@ TEST(FirmwareSwitch, OldGenerationWritesBacksUpAndWaits) {
   ASSERT_EQ(sim.opened, 0);
   sim.Scramble();
   std::vector<std::chrono::milliseconds> waits;
-  const service::SwitchResult result = service::RunFirmwareSwitch(sim.connection, Generation::Old, LogWaits(sim, waits));
+  const service::SwitchResult result =
+      service::RunFirmwareSwitch(sim.connection, Generation::Old, LogWaits(sim, waits));
   EXPECT_TRUE(result.Ok());
   EXPECT_EQ(result.message, "初始化成功！");
   // Wait after reading the information block; T9 image, T7, key window, touch window (T9) and
@@ -62,7 +63,8 @@ TEST(FirmwareSwitch, NewGenerationWritesT46AndBacksUpTwice) {
   ASSERT_EQ(sim.opened, 0);
   sim.Scramble();
   std::vector<std::chrono::milliseconds> waits;
-  const service::SwitchResult result = service::RunFirmwareSwitch(sim.connection, Generation::New, LogWaits(sim, waits));
+  const service::SwitchResult result =
+      service::RunFirmwareSwitch(sim.connection, Generation::New, LogWaits(sim, waits));
   EXPECT_TRUE(result.Ok());
   EXPECT_EQ(result.message, "新版本高速版本初始化成功！");
   EXPECT_EQ(sim.port.log, (std::vector<int>{15, 9, 25, 6, 46, 6}));
@@ -81,7 +83,8 @@ TEST(FirmwareSwitch, FirstRefusedWriteEndsTheSwitchAndIsNamed) {
   const std::uint64_t backups = sim.box->BackupCount();
   sim.port.refusedObject = device::kT15KeyArray;
   std::vector<std::chrono::milliseconds> waits;
-  const service::SwitchResult result = service::RunFirmwareSwitch(sim.connection, Generation::Old, LogWaits(sim, waits));
+  const service::SwitchResult result =
+      service::RunFirmwareSwitch(sim.connection, Generation::Old, LogWaits(sim, waits));
   EXPECT_FALSE(result.Ok());
   EXPECT_EQ(result.failedStep, service::SwitchStep::WriteKeyWindow);
   EXPECT_EQ(result.code, platform::kUsbErrorIo);
@@ -91,8 +94,8 @@ TEST(FirmwareSwitch, FirstRefusedWriteEndsTheSwitchAndIsNamed) {
   EXPECT_EQ(sim.port.log, (std::vector<int>{kWaitMark, 9, 7, 15}));
   EXPECT_EQ(sim.box->BackupCount(), backups);
   EXPECT_EQ(sim.Object(device::kT9Touchscreen, 36),
-            (Bytes{0x81, 0, 0, 32, 52, 0, 96, 255, 1, 0,    10,   15,   1,   0x41, 10, 20, 30, 20,
-                   0xFF, 0x0F, 0xFF, 0x0F, 5, 246, 5, 5, 0, 0, 0, 0, 32, 20, 51, 53, 0, 1}));
+            (Bytes{0x81, 0,    0,    32,   52, 0,   96, 255, 1, 0, 10, 15, 1,  0x41, 10, 20, 30, 20,
+                   0xFF, 0x0F, 0xFF, 0x0F, 5,  246, 5,  5,   0, 0, 0,  0,  32, 20,   51, 53, 0,  1}));
 
   EXPECT_EQ(service::SwitchFailureText(service::SwitchStep::WriteT9, -1), "切换失败：写入 T9 失败（错误码 -1）");
 }

@@ -21,8 +21,7 @@ inline constexpr int kWaitMark = -1;  // a wait in the log
 
 class LoggingPort : public device::testing::ForwardingUsbPort {
  public:
-  LoggingPort(std::shared_ptr<sim::SimBox> box)
-      : ForwardingUsbPort(sim::CreateSimUsbPort(box)), box_(std::move(box)) {}
+  LoggingPort(std::shared_ptr<sim::SimBox> box) : ForwardingUsbPort(sim::CreateSimUsbPort(box)), box_(std::move(box)) {}
 
   int InterruptWrite(std::uint8_t endpoint, std::span<const std::uint8_t> data, int& transferred,
                      std::chrono::milliseconds timeout) override {

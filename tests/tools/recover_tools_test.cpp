@@ -28,7 +28,9 @@ class RecoverWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     testing::App();
-    dialogs::SetMessageHook([this](const QString& text, station::MessageIcon icon) { messages.push_back({text, icon}); });
+    dialogs::SetMessageHook([this](const QString& text, station::MessageIcon icon) {
+      messages.push_back({text, icon});
+    });
   }
   void TearDown() override { dialogs::SetMessageHook({}); }
 
