@@ -38,6 +38,8 @@
 #include "sim/sim_ports.h"
 #include "service/self_test.h"
 #include "service/tool_connection.h"
+#include "service/firmware_switch.h"
+#include "tools/recover_tools.h"
 #include "tools/test_tools.h"
 #include "station_options.h"
 
@@ -263,14 +265,24 @@ int RunSelfTestWindow(QApplication& app, const station::StationOptions& options)
   return app.exec();
 }
 
-// `varnex2 recover --switch=old|new` and `varnex2 recover`.
-int RunRecoverUnattended(const station::StationOptions&) {
-  std::fprintf(stderr, "%s\n", app::texts::kRecoverNotAvailable);
-  return kExitUnknownArgument;
+// `varnex2 recover --switch=old|new`: one switch, its message on stdout.
+int RunRecoverUnattended(const station::StationOptions& options) {
+  ToolBox tool;
+  if (!MakeToolBox(options, "idle", tool)) return kExitUnknownArgument;
+  const service::Generation generation =
+      options.switchTo == station::StationOptions::Switch::Old ? service::Generation::Old : service::Generation::New;
+  return service::RunRecoverUnattended(*tool.usb, generation, stdout, stderr);
 }
-int RunRecoverWindow(QApplication&, const station::StationOptions&) {
-  std::fprintf(stderr, "%s\n", app::texts::kRecoverNotAvailable);
-  return kExitUnknownArgument;
+
+// `varnex2 recover`: the firmware-generation switch window.
+int RunRecoverWindow(QApplication& app, const station::StationOptions& options) {
+  ToolBox tool;
+  if (!MakeToolBox(options, "idle", tool)) return kExitUnknownArgument;
+  service::ToolConnection connection(*tool.usb);
+  tools::CRecoverTools window(connection, tool.monitor.get());
+  window.show();
+  QuitAfter(window, options);
+  return app.exec();
 }
 
 // A display to show a message box on: an X or Wayland server, or a platform

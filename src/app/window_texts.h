@@ -80,6 +80,5 @@ inline constexpr const char* kUnknownArgument = "错误：未知参数命令！"
 // A tool's window asked for where no display is (this station's own text).
 inline constexpr const char* kToolNeedsDisplay =
     "没有可用的图形界面，无法打开窗口。无界面时请用 varnex2 test --run 或 varnex2 recover --switch=old|new。";
-inline constexpr const char* kRecoverNotAvailable = "固件切换工具 (varnex2 recover) 在本版本中尚未提供。";
 
 }  // namespace varnex2::app::texts

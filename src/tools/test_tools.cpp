@@ -109,7 +109,7 @@ CTestTools::CTestTools(service::ToolConnection& connection, platform::DeviceMoni
           Qt::QueuedConnection);
     });
     if (r != 0) {
-      dialogs::ShowStationMessage(this, QString::fromUtf8(texts::kNotificationFailed), dialogs::MessageIcon::Warning);
+      dialogs::ShowStationMessage(this, QString::fromUtf8(texts::kDeviceNotificationFailed), dialogs::MessageIcon::Warning);
     }
   }
   Refresh();

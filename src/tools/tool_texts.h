@@ -45,9 +45,12 @@ inline constexpr const char* kGuideMissing = "找不到帮助文档“%1”。\r
 inline constexpr const char* kSelfTestStart = "测试";
 inline constexpr const char* kSelfTestAbort = "强制终止测试";
 inline constexpr const char* kSelfTestFixture = "使用测试治具进行测试";
-// The device notifications could not be set up (three spaces, as the tools have always said).
-inline constexpr const char* kNotificationFailed = "RegisterDeviceNotification   failed";
 // "测试" pressed while an aborted run is still ending its step (this station's own text).
 inline constexpr const char* kSelfTestStillEnding = "上一次测试仍在结束当前步骤，请稍候再按“测试”。";
+// The firmware-generation switch window (its results are the service library's texts).
+inline constexpr const char* kSwitchToOld = "切换为老版本";
+inline constexpr const char* kSwitchToNew = "切换为新版本";
+// Device changes cannot be followed (three spaces, the self-test and switch windows say so).
+inline constexpr const char* kDeviceNotificationFailed = "RegisterDeviceNotification   failed";
 
 }  // namespace varnex2::tools::texts

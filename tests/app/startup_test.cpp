@@ -138,6 +138,18 @@ TEST_F(StationProcessTest, UnknownArgumentIsRefused) {
   }
 }
 
+// The two tools' windows on the simulated box, closed by --quit-after.
+TEST_F(StationProcessTest, ToolWindowsOpenOnTheSimulatedBox) {
+  for (const char* mode : {"test", "recover"}) {
+    const QString picture = dir.filePath(QString::fromLatin1(mode) + ".png");
+    const Outcome o = Run({mode, "--simulate", "--quit-after=2", "--screenshot=" + picture}, 60000);
+    EXPECT_EQ(o.exitCode, 0) << mode << o.err.toStdString();
+    EXPECT_TRUE(o.out.contains("title=Varnex2 Tester(FW=2.0[F=0xA2 V=0x00 B=0xAB]) - 设备已经连接\n")) << o.out.toStdString();
+    EXPECT_FALSE(QImage(picture).isNull()) << mode;
+    EXPECT_FALSE(o.err.contains("varnex2.cycle")) << o.err.toStdString();
+  }
+}
+
 // The self-test without a window on the simulated box: the report on stdout, the exit status
 // telling the outcome, and the station's window and cycle never started.
 TEST_F(StationProcessTest, UnattendedSelfTestReportsOnStdoutAndExitsWithItsOutcome) {
@@ -305,6 +317,32 @@ TEST_F(StationProcessTest, RealBackEndsRunTheSelfTestOfTheEmulatedBox) {
   EXPECT_TRUE(o.out.contains("5.短路测试:失败\n\n维修建议按检查优先顺序排列如下：\n"
                              "->1：请检查 X=4 提示的短路点，请顺着H1或者H2查找【对地短路】\n"))
       << o.out.toStdString();
+}
+
+// The firmware-generation switch through the real back-ends: the bytes it leaves in the emulated
+// controller (after the self-test's standard configuration had changed T9), its backups, and the
+// old switch refused for firmware 2.0.
+TEST_F(StationProcessTest, RealBackEndsSwitchTheEmulatedBoxsFirmwareGeneration) {
+  const QString station = QStringLiteral(VARNEX2_STATION_BINARY);
+  Outcome o = Run({"--firmware=1.1", "--report-objects=7,9", "--", "sh", "-c",
+                   "\"$0\" test --run --quit-after=3 >/dev/null; \"$0\" recover --switch=old", station},
+                  120000, QStringLiteral(VARNEX2_SIMBOX_BINARY));
+  if (o.exitCode == 1 && o.err.contains("cannot build the umockdev testbed")) {
+    GTEST_SKIP() << "umockdev cannot run here: " << o.err.toStdString();
+  }
+  EXPECT_EQ(o.exitCode, 0) << o.out.toStdString() << o.err.toStdString();
+  EXPECT_TRUE(o.out.startsWith("初始化成功！\n")) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("\nT7=FF FF FF 03\n")) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("\nT9=81 00 00 20 34 00 60 FF 00 00 00 00 00 00 00 00 00 00")) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("\nbackups=1\n")) << o.out.toStdString();
+
+  o = Run({"--report-objects=46", "--", "sh", "-c", "\"$0\" recover --switch=old; echo old=$?; \"$0\" recover --switch=new",
+           station},
+          120000, QStringLiteral(VARNEX2_SIMBOX_BINARY));
+  EXPECT_EQ(o.exitCode, 0) << o.out.toStdString() << o.err.toStdString();
+  EXPECT_TRUE(o.out.startsWith("old=2\n新版本高速版本初始化成功！\nT46=04 00 0A 10 00 00 01 00 00 00 0F\nbackups=2\n"))
+      << o.out.toStdString();
+  EXPECT_TRUE(o.err.contains("固件版本2.0不能切换为老版本")) << o.err.toStdString();
 }
 #endif
 
