@@ -78,45 +78,49 @@ CSptCTEConfigT56::CSptCTEConfigT56(service::GainAccess& station, QWidget* parent
   modeLayout->addWidget(modeAnd_);
   modeLayout->addStretch(1);
 
+  // Left: the switches, the calculation mode and the noise filter; right: the single-byte
+  // numbers above the four 16-bit rows (caption, high byte, "*", low byte, "/256").
   auto* left = new QGridLayout;
   int row = 0;
+  const auto numberRow = [&](QGridLayout* grid, NumberField& field, const char* id, const char* caption) {
+    grid->addWidget(new QLabel(Text(caption), this), row, 0);
+    grid->addWidget(number(field, id, caption), row++, 1, Qt::AlignLeft);
+  };
   left->addWidget(enable_, row++, 0, 1, 2);
   left->addWidget(calibration_, row++, 0, 1, 2);
   left->addWidget(integration_, row++, 0, 1, 2);
-  const auto numberRow = [&](NumberField& field, const char* id, const char* caption) {
-    left->addWidget(new QLabel(Text(caption), this), row, 0);
-    left->addWidget(number(field, id, caption), row++, 1, Qt::AlignLeft);
-  };
-  numberRow(integrationTime_, "1065", texts::kIntegrationTime);
+  numberRow(left, integrationTime_, "1065", texts::kIntegrationTime);
   left->addWidget(multiYFilter_, row++, 0, 1, 2);
   left->addWidget(mode, row++, 0, 1, 2);
-  numberRow(noiseThreshold_, "1070", texts::kNoiseThreshold);
+  numberRow(left, noiseThreshold_, "1070", texts::kNoiseThreshold);
   left->addWidget(noiseControl_, row++, 0, 1, 2);
-  numberRow(touchBias_, "1072", texts::kTouchBias);
-  numberRow(referenceScale_, "1073", texts::kReferenceScale);
-  numberRow(offsetLimit_, "1074", texts::kOffsetLimit);
-  left->setColumnStretch(2, 1);
+  left->setRowStretch(row, 1);
 
-  // Right: the four 16-bit rows: caption, high byte, "*", low byte, "/256".
   auto* right = new QGridLayout;
+  right->setHorizontalSpacing(6);
+  row = 0;
+  numberRow(right, touchBias_, "1072", texts::kTouchBias);
+  numberRow(right, referenceScale_, "1073", texts::kReferenceScale);
+  numberRow(right, offsetLimit_, "1074", texts::kOffsetLimit);
+  right->setRowMinimumHeight(row++, 12);
   const char* rowCaptions[4] = {texts::kLowYMultiplier, texts::kLowYDivisor, texts::kHighYMultiplier,
                                 texts::kHighYDivisor};
   const char* highIds[4] = {"1076", "1078", "1080", "1084"};
   const char* lowIds[4] = {"1075", "1077", "1079", "1083"};
-  for (int r = 0; r < 4; ++r) {
-    right->addWidget(new QLabel(Text(rowCaptions[r]), this), r, 0);
-    right->addWidget(number(rowHigh_[r], highIds[r], rowCaptions[r]), r, 1);
-    right->addWidget(new QLabel(Text(texts::kRowTimes), this), r, 2, Qt::AlignCenter);
-    right->addWidget(number(rowLow_[r], lowIds[r], rowCaptions[r]), r, 3);
-    right->addWidget(new QLabel(Text(texts::kRowPer256), this), r, 4);
+  for (int r = 0; r < 4; ++r, ++row) {
+    right->addWidget(new QLabel(Text(rowCaptions[r]), this), row, 0);
+    right->addWidget(number(rowHigh_[r], highIds[r], rowCaptions[r]), row, 1);
+    right->addWidget(new QLabel(Text(texts::kRowTimes), this), row, 2, Qt::AlignCenter);
+    right->addWidget(number(rowLow_[r], lowIds[r], rowCaptions[r]), row, 3);
+    right->addWidget(new QLabel(Text(texts::kRowPer256), this), row, 4);
   }
-  right->setHorizontalSpacing(6);
-  right->setRowStretch(4, 1);
+  right->setRowStretch(row, 1);
 
   auto* columns = new QHBoxLayout;
   columns->addLayout(left);
-  columns->addSpacing(24);
+  columns->addSpacing(32);
   columns->addLayout(right);
+  columns->addStretch(1);
 
   // Below: the 32 X delays, two lines of 16.
   xDelays_ = new QPlainTextEdit(this);
