@@ -11,6 +11,8 @@
 #include "app/menu_ids.h"
 #include "app/station_window.h"
 #include "app/window_texts.h"
+#include "tools/gain_t46_dlg.h"
+#include "tools/gain_t56_dlg.h"
 
 namespace varnex2::app {
 
@@ -18,6 +20,10 @@ namespace {
 
 using judging::TestMode::ADJACENT;
 using judging::TestMode::LIMITS;
+using judging::TestMode::THRESHOLD;
+
+// The gain commands give the controller this long after the test has stopped.
+constexpr int kGainSettleMs = 500;
 
 // Bits of the bridge's configuration byte.
 constexpr std::uint8_t kBuzzerEnableBit = 0x1;
@@ -39,6 +45,30 @@ QString WithDefaultSuffix(const QString& file, const CVarnex2Dlg::FileRequest& r
   if (!info.suffix().isEmpty() || info.fileName().isEmpty()) return file;
   if (!request.save && info.exists()) return file;
   return file + (file.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral(".")) + request.defaultSuffix;
+}
+
+// 32806: the test stopped, the T46 dialog. After OK the controller has been reset and its
+// return is handled as a replug; otherwise threshold mode goes on and the test resumes.
+void RunGlobalGain(StationCommands& station, QWidget* parent) {
+  service::GainAccess* gain = station.Gain();
+  if (gain == nullptr) return;
+  station.StopTestThread();
+  tools::WaitWithoutInput(kGainSettleMs);
+  tools::CSptCTEConfigT46 dialog(*gain, StationIcon(), parent);
+  if (dialog.exec() == QDialog::Accepted) return;
+  if ((station.TestModeFlags() & static_cast<std::uint32_t>(THRESHOLD)) == 0) {
+    station.ToggleTestModeBit(static_cast<std::uint32_t>(THRESHOLD));
+  }
+  station.ResumeTest();
+}
+
+// 32837: the T56 dialog, which stops and resumes the test around each of its accesses.
+void RunShieldlessGain(StationCommands& station, QWidget* parent) {
+  service::GainAccess* gain = station.Gain();
+  if (gain == nullptr) return;
+  tools::WaitWithoutInput(kGainSettleMs);
+  tools::CSptCTEConfigT56 dialog(*gain, parent);
+  dialog.exec();
 }
 
 }  // namespace
@@ -74,7 +104,12 @@ void CVarnex2Dlg::BuildCommandTable() {
   };
   // The lamp items have no function at the station: they stay usable and do nothing.
   const auto nothing = [] {};
-  const std::function<void()> notBuilt;  // the dialog or tool comes with a later release
+  const auto gain = [this](void (*run)(StationCommands&, QWidget*)) {
+    return [this, run] {
+      if (station_ != nullptr) run(*station_, this);
+    };
+  };
+  const auto gainReady = [this] { return station_ != nullptr && station_->Gain() != nullptr; };
 
   commands_ = {
       // id, text, run, checked, enabled
@@ -102,8 +137,8 @@ void CVarnex2Dlg::BuildCommandTable() {
        [this] { return grid_->Model().LineNumberBase() == 1; },
        {}},
       {menu::kPlacementThreshold, t::kPlacementThreshold, [this] { OpenPlacementTriggerDialog(); }, {}, {}},
-      {menu::kGlobalGain, t::kGlobalGain, notBuilt, {}, {}},
-      {menu::kShieldlessGain, t::kShieldlessGain, notBuilt, {}, {}},
+      {menu::kGlobalGain, t::kGlobalGain, gain(RunGlobalGain), {}, gainReady},
+      {menu::kShieldlessGain, t::kShieldlessGain, gain(RunShieldlessGain), {}, gainReady},
       {menu::kBuzzerEnable, t::kEnable, core(&StationCommands::ToggleBuzzerEnable), buzzerBit(kBuzzerEnableBit), {}},
       {menu::kBuzzerInvert, t::kInvert, core(&StationCommands::ToggleBuzzerInvert), buzzerBit(kBuzzerInvertBit), {}},
       {menu::kLampEnable, t::kEnable, nothing, {}, {}},
@@ -199,13 +234,13 @@ void CVarnex2Dlg::BuildMainMenu() {
   AddCommand(edit, menu::kAdjacent);
   AddCommand(edit, menu::kEnableAdjacent);
   edit->addSeparator();
+  AddCommand(edit, menu::kGlobalGain);
+  AddCommand(edit, menu::kShieldlessGain);
+  edit->addSeparator();
   AddCommand(edit, menu::kLineNumberBase);
   AddCommand(edit, menu::kPlacementThreshold);
 
   QMenu* tools = menuBar_->addMenu(title(texts::kMenuTools));
-  AddCommand(tools, menu::kGlobalGain);
-  AddCommand(tools, menu::kShieldlessGain);
-  tools->addSeparator();
   QMenu* buzzer = tools->addMenu(title(texts::kMenuBuzzer));
   AddCommand(buzzer, menu::kBuzzerEnable);
   AddCommand(buzzer, menu::kBuzzerInvert);

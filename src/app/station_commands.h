@@ -12,6 +12,7 @@
 #include "config/panel_config.h"
 #include "platform/settings_store.h"
 #include "scanner/scanner_setting.h"
+#include "service/gain_access.h"
 #include "station/setup_prompts.h"
 
 namespace varnex2::app {
@@ -72,6 +73,10 @@ class StationCommands {
 
   // The window is closing: stop every thread and close the links (bounded).
   virtual void Shutdown() = 0;
+
+  // The gain dialogs' access to the test cycle and the controller (32806, 32837); null: the
+  // commands are greyed.
+  virtual service::GainAccess* Gain() { return nullptr; }
 };
 
 // Forwards every command to a core object with the same member names.
@@ -135,9 +140,11 @@ class StationCommandsFor final : public StationCommands {
   bool ForegroundKeyDown(int vk) override { return core_.ForegroundKeyDown(vk); }
   bool ForegroundChar(char32_t character) override { return core_.ForegroundChar(character); }
   void Shutdown() override { core_.Shutdown(); }
+  service::GainAccess* Gain() override { return &gain_; }
 
  private:
   Core& core_;
+  service::GainAccessFor<Core> gain_{core_};
 };
 
 }  // namespace varnex2::app

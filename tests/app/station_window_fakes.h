@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <memory>
@@ -128,6 +129,35 @@ class FakeStation final : public StationCommands {
   config::ScreenLevelSettings screen;
   config::PanelConfig panel;
   std::unique_ptr<platform::SettingsStore> store = platform::CreateMemorySettingsStore();
+
+  // The gain dialogs' access: stop and resume are the station's, object access is recorded.
+  class FakeGain final : public service::GainAccess {
+   public:
+    explicit FakeGain(FakeStation& station) : station_(station) {}
+    int StopTestThread() override { return station_.StopTestThread(); }
+    void ResumeTest() override { station_.ResumeTest(); }
+    int ReadObject(std::uint8_t type, std::span<std::uint8_t>) override {
+      station_.calls.push_back("read T" + std::to_string(type));
+      return 0;
+    }
+    int WriteObject(std::uint8_t type, std::span<const std::uint8_t>) override {
+      station_.calls.push_back("write T" + std::to_string(type));
+      return 0;
+    }
+    bool BackupSettings() override {
+      station_.calls.push_back("backup");
+      return true;
+    }
+    int ResetController() override {
+      station_.calls.push_back("reset");
+      return 0;
+    }
+
+   private:
+    FakeStation& station_;
+  };
+  FakeGain gain{*this};
+  service::GainAccess* Gain() override { return &gain; }
 };
 
 }  // namespace varnex2::app::testing_support

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QFile>
 #include <QFontInfo>
@@ -25,6 +26,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -37,6 +39,8 @@
 #include "station/station.h"
 #include "station_window_fakes.h"
 #include "tools/about_dlg.h"
+#include "tools/gain_t46_dlg.h"
+#include "tools/gain_t56_dlg.h"
 #include "tools/help_links.h"
 #include "tools/own_version.h"
 
@@ -157,27 +161,10 @@ TEST_F(StationWindowTest, CheckMarksAndEnablingFollowTheStationWhenMenusOpen) {
   EXPECT_TRUE(Action(32861)->isChecked());
 }
 
-TEST_F(StationWindowTest, CommandsNotBuiltYetAreShownDisabledAndDoNothing) {
+TEST_F(StationWindowTest, UnknownCommandsDoNothingAndNoItemIsEnabledWithoutAHandler) {
   window->AttachStation(&station);
-  int asked = 0;
-  window->SetFileChooser([&](const CVarnex2Dlg::FileRequest&) {
-    ++asked;
-    return QString();
-  });
-  const std::vector<int> notBuilt = {32806, 32837};
-  for (int pass = 0; pass < 2; ++pass) {  // as built, and after the menus were opened
-    for (int id : notBuilt) {
-      QAction* a = Action(id);
-      EXPECT_FALSE(a->isEnabled()) << id;
-      EXPECT_EQ(a->toolTip(), "此功能尚未提供") << id;
-      EXPECT_FALSE(window->CommandBuilt(id)) << id;
-      EXPECT_FALSE(window->RunCommand(id)) << id;
-    }
-    ShowMenus();
-  }
-  EXPECT_TRUE(station.calls.empty());
-  EXPECT_EQ(asked, 0);
   EXPECT_FALSE(window->RunCommand(12345));  // no such command
+  EXPECT_TRUE(station.calls.empty());
   // The max/min item shows the setting.
   window->Grid()->Model().SetScreenThresholdEnable(true);
   ShowMenus();
@@ -191,6 +178,67 @@ TEST_F(StationWindowTest, CommandsNotBuiltYetAreShownDisabledAndDoNothing) {
     // 32782 waits for the adjacent mode, About (32794) for the box.
     EXPECT_EQ(a->isEnabled() || id == 32782 || id == 32794, window->CommandBuilt(id)) << id;
   }
+}
+
+// Runs `act` on the modal dialog of type D once it is open; bounded, so a failing test cannot hang.
+template <class D>
+void WhenModal(std::function<void(D&)> act) {
+  auto* poll = new QTimer;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  QObject::connect(poll, &QTimer::timeout, [poll, act, deadline] {
+    if (auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget()); dialog != nullptr && dialog->isVisible()) {
+      poll->stop();
+      poll->deleteLater();
+      act(*dialog);
+    } else if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "no modal dialog opened";
+      poll->stop();
+      poll->deleteLater();
+    }
+  });
+  poll->start(10);
+}
+
+TEST_F(StationWindowTest, GainCommandsSitInTheEditMenuAndBracketTheirDialogs) {
+  EXPECT_EQ(qobject_cast<QMenu*>(Action(menu::kGlobalGain)->parent())->title(), "编辑(&E）");
+  EXPECT_EQ(qobject_cast<QMenu*>(Action(menu::kShieldlessGain)->parent())->title(), "编辑(&E）");
+  window->AttachStation(&station);
+  ShowMenus();
+  EXPECT_TRUE(Action(menu::kGlobalGain)->isEnabled());
+
+  // 32806 cancelled: stopped 500 ms before the dialog, threshold mode on, resumed.
+  using Calls = std::vector<std::string>;
+  station.modes = 0x4;
+  QElapsedTimer elapsed;
+  WhenModal<tools::CSptCTEConfigT46>([&](tools::CSptCTEConfigT46& dialog) {
+    EXPECT_GE(elapsed.elapsed(), 500);
+    EXPECT_EQ(dialog.windowTitle(), "高阶增益设置");
+    dialog.reject();
+  });
+  elapsed.start();
+  EXPECT_TRUE(window->RunCommand(menu::kGlobalGain));
+  EXPECT_EQ(station.calls, (Calls{"stop", "read T46", "resume"}));
+  EXPECT_EQ(station.modes, 0x5u);
+
+  // 32806 confirmed: written, backed up, reset; the test is left to the reconnection.
+  station.calls.clear();
+  station.modes = 0x4;
+  WhenModal<tools::CSptCTEConfigT46>([](tools::CSptCTEConfigT46& dialog) {
+    dialog.SetRestartNotice([](const QString&, const QString&) {});
+    dialog.accept();
+  });
+  EXPECT_TRUE(window->RunCommand(menu::kGlobalGain));
+  EXPECT_EQ(station.calls, (Calls{"stop", "read T46", "write T46", "backup", "stop", "reset"}));
+  EXPECT_EQ(station.modes, 0x4u);
+
+  // 32837: no stop of its own; the dialog stops and resumes around its read.
+  station.calls.clear();
+  WhenModal<tools::CSptCTEConfigT56>([&](tools::CSptCTEConfigT56& dialog) {
+    EXPECT_EQ(station.calls, (Calls{"stop", "read T56", "resume"}));
+    dialog.reject();
+  });
+  EXPECT_TRUE(window->RunCommand(menu::kShieldlessGain));
+  EXPECT_EQ(station.calls, (Calls{"stop", "read T56", "resume"}));
 }
 
 TEST_F(StationWindowTest, AboutOpensOnlyWhileTheBoxIsConnected) {
