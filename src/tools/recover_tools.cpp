@@ -64,10 +64,10 @@ CRecoverTools::CRecoverTools(service::ToolConnection& connection, platform::Devi
 
   // Only the main interface's changes matter; they are handled on this window's thread.
   if (monitor_) {
+    mailbox_ = new ThreadMailbox(this);
     const int started = monitor_->Start([this](const platform::DeviceEvent& event) {
       if (!service::ConcernsController(event)) return;
-      QMetaObject::invokeMethod(
-          this, [this, kind = event.kind] { OnControllerChange(kind); }, Qt::QueuedConnection);
+      mailbox_->Post([this, kind = event.kind] { OnControllerChange(kind); });
     });
     if (started != 0) {
       monitor_ = nullptr;  // nothing to stop

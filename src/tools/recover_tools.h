@@ -11,6 +11,7 @@
 #include "platform/device_monitor.h"
 #include "service/firmware_switch.h"
 #include "service/tool_connection.h"
+#include "tools/thread_mailbox.h"
 
 class QLineEdit;
 class QToolButton;
@@ -40,6 +41,7 @@ class CRecoverTools : public QDialog {
 
   service::ToolConnection& connection_;
   platform::DeviceMonitor* monitor_ = nullptr;
+  ThreadMailbox* mailbox_ = nullptr;  // child of the window: the monitor's events onto its thread
   service::SleepFunction sleep_ = service::RealSleep;
   QLineEdit* version_ = nullptr;
   QToolButton* oldButton_ = nullptr;

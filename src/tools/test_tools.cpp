@@ -2,8 +2,6 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
-#include <QMetaObject>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
@@ -26,11 +24,11 @@ QString ReportText(const std::string& text) {
 
 }  // namespace
 
-// The worker's side: every call is queued onto the window's thread. The window outlives the
-// worker (its destructor joins it), and QPointer guards calls still queued at that point.
+// The worker's side: every call goes through the window's mailbox onto its thread. The window
+// outlives the worker (its destructor joins it before the mailbox goes).
 class CTestTools::View final : public service::SelfTestView {
  public:
-  explicit View(CTestTools* window) : window_(window) {}
+  View(CTestTools* window, ThreadMailbox* mailbox) : window_(window), mailbox_(mailbox) {}
   void ClearReport() override {
     Post([](CTestTools& w) { w.report_->clear(); });
   }
@@ -50,11 +48,10 @@ class CTestTools::View final : public service::SelfTestView {
  private:
   template <typename F>
   void Post(F f) {
-    QPointer<CTestTools> window = window_;
-    QMetaObject::invokeMethod(
-        window_, [window, f] { if (window) f(*window); }, Qt::QueuedConnection);
+    mailbox_->Post([window = window_, f] { f(*window); });
   }
   CTestTools* window_;
+  ThreadMailbox* mailbox_;
 };
 
 CTestTools::CTestTools(service::ToolConnection& connection, platform::DeviceMonitor* monitor, QWidget* parent)
@@ -88,25 +85,22 @@ CTestTools::CTestTools(service::ToolConnection& connection, platform::DeviceMoni
   connect(start_, &QPushButton::clicked, this, &CTestTools::StartTest);
   connect(abort_, &QPushButton::clicked, this, &CTestTools::AbortTest);
 
-  view_ = std::make_unique<View>(this);
+  mailbox_ = new ThreadMailbox(this);
+  view_ = std::make_unique<View>(this, mailbox_);
   worker_ = std::make_unique<service::SelfTestWorker>(connection_, map_, *view_);
 
   if (monitor_ != nullptr) {
-    QPointer<CTestTools> self = this;
-    const int r = monitor_->Start([self](const platform::DeviceEvent& event) {
+    // The monitor is stopped in the destructor, before the mailbox goes.
+    const int r = monitor_->Start([this](const platform::DeviceEvent& event) {
       if (!service::ConcernsController(event)) return;
       const bool arrival = event.kind == platform::DeviceEventKind::Arrival;
-      QMetaObject::invokeMethod(
-          self.data(),
-          [self, arrival] {
-            if (!self) return;
-            if (arrival) {
-              self->OnControllerArrival();
-            } else {
-              self->OnControllerRemoval();
-            }
-          },
-          Qt::QueuedConnection);
+      mailbox_->Post([this, arrival] {
+        if (arrival) {
+          OnControllerArrival();
+        } else {
+          OnControllerRemoval();
+        }
+      });
     });
     if (r != 0) {
       dialogs::ShowStationMessage(this, QString::fromUtf8(texts::kDeviceNotificationFailed), dialogs::MessageIcon::Warning);

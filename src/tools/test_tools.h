@@ -11,6 +11,7 @@
 #include "platform/device_monitor.h"
 #include "service/self_test.h"
 #include "service/tool_connection.h"
+#include "tools/thread_mailbox.h"
 
 class QCheckBox;
 class QPushButton;
@@ -65,6 +66,7 @@ class CTestTools : public QDialog {
   QPushButton* abort_ = nullptr;
   QCheckBox* fixture_ = nullptr;
   std::function<void(std::chrono::milliseconds)> sleep_;
+  ThreadMailbox* mailbox_ = nullptr;  // child of the window
   std::unique_ptr<View> view_;
   std::unique_ptr<service::SelfTestWorker> worker_;
 };
