@@ -6,9 +6,10 @@
 #include <QGuiApplication>
 #include <QUrl>
 
+#include <filesystem>
 #include <string>
 
-#include "tools/profile_ini.h"
+#include "config/legacy_ini.h"
 #include "tools/tool_texts.h"
 
 namespace varnex2::tools {
@@ -17,7 +18,6 @@ namespace {
 
 using station::MessageIcon;
 
-constexpr int kProfileBuffer = 510;  // characters, terminating zero included
 constexpr std::size_t kBaseUrlMaxBytes = 1023;
 
 QString Text(const char* text) { return QString::fromUtf8(text); }
@@ -103,8 +103,13 @@ UpdateOutcome CheckForUpdate(const UpdateRequest& request, const UpdateHooks& ho
 
   const QDir directory(request.download.directory.isEmpty() ? QDir::currentPath() : request.download.directory);
   const QString infoFile = directory.absoluteFilePath(infoName);
+  // Read by the private-profile rules the old parameter files follow too; a file that cannot
+  // be read gives empty values, which the version check refuses.
+  std::string readError;
+  const std::optional<config::LegacyIniFile> info =
+      config::LegacyIniFile::Load(std::filesystem::path(infoFile.toStdString()), readError);
   const auto read = [&](const char* section, const char* key) {
-    return ReadProfileString(infoFile, QString::fromLatin1(section), QString::fromLatin1(key), {}, kProfileBuffer);
+    return info ? QString::fromStdString(info->GetString(section, key)) : QString();
   };
   const std::optional<std::uint32_t> newest = ParseVersion(read("VERSION", "ver"));
   if (!newest) {
