@@ -75,19 +75,26 @@ void PrintMemory() {
   std::fclose(status);
 }
 
+// The scenario --simulate names (`defaultName` when it names none). On failure `problem` says
+// why, with the file's line when the text is at fault.
+bool LoadSimulation(const station::StationOptions& options, const char* defaultName, sim::Scenario& scenario,
+                    std::string& problem) {
+  const std::string name = options.scenario.empty() ? std::string(defaultName) : options.scenario;
+  sim::ScenarioError error;
+  if (sim::LoadScenario(name, scenario, error)) return true;
+  problem = "scenario " + name + ": ";
+  if (error.line > 0) problem += "line " + std::to_string(error.line) + ": ";
+  problem += error.message;
+  return false;
+}
+
 int RunStation(QApplication& app, const station::StationOptions& options,
                std::chrono::steady_clock::time_point started) {
   sim::Scenario scenario;
-  if (options.simulate) {
-    const std::string name = options.scenario.empty() ? std::string("production") : options.scenario;
-    sim::ScenarioError error;
-    if (!sim::LoadScenario(name, scenario, error)) {
-      std::string text = "scenario " + name + ": ";
-      if (error.line > 0) text += "line " + std::to_string(error.line) + ": ";
-      text += error.message;
-      app::ShowStationMessage(nullptr, QString::fromStdString(text), station::MessageIcon::Error);
-      return kExitUnknownArgument;
-    }
+  std::string problem;
+  if (options.simulate && !LoadSimulation(options, "production", scenario, problem)) {
+    app::ShowStationMessage(nullptr, QString::fromStdString(problem), station::MessageIcon::Error);
+    return kExitUnknownArgument;
   }
 
   app::CVarnex2Dlg::Options windowOptions;
@@ -213,13 +220,10 @@ bool MakeToolBox(const station::StationOptions& options, const char* defaultScen
     out.monitor = platform::CreateUdevMonitor();
     return true;
   }
-  const std::string name = options.scenario.empty() ? std::string(defaultScenario) : options.scenario;
   sim::Scenario scenario;
-  sim::ScenarioError error;
-  if (!sim::LoadScenario(name, scenario, error)) {
-    std::string text = "scenario " + name + ": ";
-    if (error.line > 0) text += "line " + std::to_string(error.line) + ": ";
-    std::fprintf(stderr, "%s%s\n", text.c_str(), error.message.c_str());
+  std::string problem;
+  if (!LoadSimulation(options, defaultScenario, scenario, problem)) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
     return false;
   }
   sim::SimBoxOptions boxOptions;

@@ -144,20 +144,20 @@ void CTestTools::ShowNotFound() {
   abort_->setEnabled(false);
 }
 
+// A run in progress is ended before the link is reopened or closed under it.
+void CTestTools::EndRunningTest() {
+  if (!worker_->Running()) return;
+  worker_->RequestAbort();
+  worker_->WaitFinished(std::chrono::milliseconds(1000));
+}
+
 void CTestTools::OnControllerArrival() {
-  // A run in progress is ended first: the link is reopened under it.
-  if (worker_->Running()) {
-    worker_->RequestAbort();
-    worker_->WaitFinished(std::chrono::milliseconds(1000));
-  }
+  EndRunningTest();
   Refresh();
 }
 
 void CTestTools::OnControllerRemoval() {
-  if (worker_->Running()) {
-    worker_->RequestAbort();
-    worker_->WaitFinished(std::chrono::milliseconds(1000));
-  }
+  EndRunningTest();
   connection_.Close();
   ShowNotFound();
 }

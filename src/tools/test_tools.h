@@ -55,6 +55,7 @@ class CTestTools : public QDialog {
   class View;
   void Refresh();            // reopen the box and show what it is, or the not-found state
   void ShowNotFound();
+  void EndRunningTest();
   void AppendPiece(service::ReportPiece piece, const QString& text);
 
   service::ToolConnection& connection_;
